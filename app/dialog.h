@@ -1,0 +1,74 @@
+#ifndef DIALOG_H
+#define DIALOG_H
+
+#include <QDialog>
+
+#include "package/zip.h"
+#include "protocol/first/progress.h"
+#include "protocol/second/progress1.h"
+#include "serial/serialport.h"
+#include "update/filesupdate.h"
+#include "util/common.h"
+
+class QTableView;
+class QStandardItemModel;
+class QTextBrowser;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QHBoxLayout;
+class QComboBox;
+class QVBoxLayout;
+class QTranslator;
+
+// The one window: image table, log pane, package path, language and port
+// choice; owns every other object of the tool and wires them together.
+class Dialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit Dialog(QWidget *parent = nullptr);
+    ~Dialog() override;
+
+private slots:
+    void selectFiles();
+    void checkButtonSlot(int state);
+    void setProgressBar(int row, qlonglong bytesWritten, qlonglong bytesTotal);
+    void showInfo(QString message);
+    void updating();
+    void language(int index);
+
+private:
+    friend class DialogTestAccess;
+
+    void loadSettings();
+    void loadChinese();
+    void retranslate();
+    void fillTable();
+    void connectSignals();
+
+    QTableView *tableView;
+    QStandardItemModel *tableModel;
+    QTextBrowser *logBrowser;
+    QLabel *fileLabel;
+    QLineEdit *pathEdit;
+    QPushButton *selectButton;
+    QHBoxLayout *fileRow;
+    QComboBox *languageBox;
+    QHBoxLayout *portRow;
+    QLabel *portLabel;
+    QComboBox *portBox;
+    QPushButton *updateButton;
+    QHBoxLayout *bottomRow;
+    QVBoxLayout *mainLayout;
+    zip package;
+    filesUpdate updater;
+    serialport serial;
+    progress engine;
+    progress1 engine1;
+    QTranslator *translator;
+    common util;
+};
+
+#endif // DIALOG_H

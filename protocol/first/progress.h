@@ -1,0 +1,120 @@
+#ifndef PROGRESS_H
+#define PROGRESS_H
+
+#include <QObject>
+#include <QByteArray>
+#include <QString>
+#include <QTimer>
+
+#include "serial/serialport.h"
+#include "update/updateparm.h"
+#include "util/common.h"
+
+// First board engine: preamble at 2400 baud, then stuffed STX/ETX commands
+// with a CRC-16 at 9600 baud (shake hand, verify, erase, blocks, jump).
+class progress : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum Step {
+        StepPreambleStart = 0,
+        StepPreambleConfirm = 1,
+        StepPreambleTarget = 2,
+        StepShakeHand = 3,
+        StepVerify = 4,
+        StepErase = 5,
+        StepWriteFlash = 6,
+        StepJump = 7,
+        StepDone = 8,
+    };
+
+    enum ControlByte : quint8 {
+        STX = 0x02, // start of a framed command or reply
+        ETX = 0x03, // end of a framed command or reply
+        DLE = 0x10, // stuffing escape: DLE, value + 0x20
+        ACK = 0x06, // reply status: done
+        NAK = 0x15, // reply status: refused, handled as a timeout
+    };
+
+    enum Command : quint8 {
+        CmdJump = 0x04,      // start the flashed firmware
+        CmdShakeHand = 0x11, // are you there
+        CmdWriteFlash = 0x12, // one 1024-byte block
+        CmdVerify = 0x13,    // 4-byte verify code of the image
+        CmdErase = 0x14,     // erase the flash
+    };
+
+    static constexpr int kPreambleBaud = 2400;
+    static constexpr int kCommandBaud = 9600;
+    static constexpr int kPreambleTimeoutMs = 5000;
+    static constexpr int kTargetDelayMs = 500;
+    static constexpr int kTargetTimeoutMs = 3000;
+    static constexpr int kShakeHandTimeoutMs = 2000;
+    static constexpr int kCommandTimeoutMs = 7000;
+    static constexpr int kDoneWaitMs = 3000;
+    static constexpr int kMaxShakeHands = 10;
+    static constexpr int kBlockSize = 1024;
+    // Worst case: a write frame of 1031 bytes with every inner byte stuffed.
+    static constexpr int kSendBufferSize = 2 * (kBlockSize + 7);
+
+    struct Frame
+    {
+        quint8 senddata[kSendBufferSize];
+        int step;
+        quint16 sendlen;
+        int retry;
+        QByteArray receivedata;
+    };
+
+    progress(serialport *port, QObject *parent = nullptr);
+
+    // Frame builders: each writes step, the frame from offset 0 and sendlen.
+    void buildPreambleStart();
+    void buildPreambleConfirm();
+    void buildPreambleTarget(int imageIndex);
+    void buildShakeHand();
+    void buildVerify(const quint8 code[4]);
+    void buildErase();
+    void buildJump();
+    int buildNextBlock(); // 0 read failure, 1 frame built, 2 nothing left
+    bool readVerifyCode(quint8 code[4], int imageIndex);
+
+    const Frame &frame() const { return m_frame; }
+    bool isBusy() const { return m_timer->isActive(); }
+
+signals:
+    void sendMessage(QString message);
+    void sendprogressBar(int row, qlonglong bytesWritten, qlonglong bytesTotal);
+    void finish(bool result);
+    // Not wired in the window: a job ended on a failure, without finish().
+    void jobFailed();
+
+public slots:
+    void initParm(updateParm data);
+    void receiveData(QByteArray data);
+
+private slots:
+    void timeout();
+
+private:
+    void sendFrame(int timeoutMs, bool preambleMode, int retry);
+    void parsePreamble();
+    void parseFrame();
+    void handleFrame(QByteArray frame);
+
+    common m_util;
+    int m_modelId;
+    int m_imageIndex;
+    int m_row;
+    QString m_imagePath;
+    QString m_portName;
+    qint64 m_fileSize;
+    qint64 m_writtenSize;
+    Frame m_frame;
+    bool m_preambleMode;
+    QTimer *m_timer;
+    serialport *m_port;
+};
+
+#endif // PROGRESS_H

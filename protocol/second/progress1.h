@@ -1,0 +1,109 @@
+#ifndef PROGRESS1_H
+#define PROGRESS1_H
+
+#include <QObject>
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <QTimer>
+
+#include "serial/serialport.h"
+#include "update/updateparm.h"
+#include "util/common.h"
+
+// Second board engine: signature test, Modbus-style start command at 2400
+// baud, switch to 9600 baud, erase, XOR-protected data frames.
+class progress1 : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum State {
+        Handshake = 0,
+        ChangePortDue = 1,
+        FileSizeDue = 2,
+        FileSizeSent = 3,
+        ChangePortSent = 4,
+        PortChanged = 5,
+        Erasing = 6,
+        Updating = 7,
+        Finishing = 8,
+    };
+
+    static constexpr int kHandshakeBaud = 2400;
+    static constexpr int kDataBaud = 9600;
+    static constexpr int kHandshakeIntervalMs = 3000;
+    static constexpr int kCommandPauseMs = 6000;
+    static constexpr int kFileSizeTimeoutMs = 5000;
+    static constexpr int kChangePortIntervalMs = 1000;
+    static constexpr int kPortChangedPauseMs = 3000;
+    static constexpr int kEraseTimeoutMs = 25000;
+    static constexpr int kFrameTimeoutMs = 8000;
+    static constexpr int kFinishWaitMs = 20000;
+    static constexpr int kHandshakeQuietSendings = 5;
+    static constexpr int kChangePortSendings = 3;
+    static constexpr int kMaxFrameRetries = 6;
+    static constexpr int kShortFrameLength = 34;
+    static constexpr int kLongFrameLength = 130;
+
+    progress1(serialport *port, QObject *parent = nullptr);
+    ~progress1() override;
+
+    bool verifyImage(int imageIndex, const QString &path);
+    void sendUpdateCmd(int imageIndex);
+    void sendFileSizeCmd();
+    void sendChangePortCmd();
+    void sendEraseCmd();
+    void sendData();
+    void resendData();
+    void parseData(const char *data, int size);
+
+    int state() const { return m_state; }
+    bool isRunning() const { return m_running; }
+    bool isBusy() const { return m_running && (m_timer->isActive() || m_lastBlockSent); }
+
+signals:
+    void sendMessage(QString message);
+    void sendprogressBar(int row, qlonglong bytesWritten, qlonglong bytesTotal);
+    void finish(bool result);
+    // Not wired in the window: a job ended on a failure, without finish().
+    void jobFailed();
+
+public slots:
+    void initParm(updateParm data);
+    void receiveData(QByteArray data);
+
+private slots:
+    void onTimer();
+
+private:
+    void handleResponse();
+    void stopUpdate();
+    void beginUpdating();
+
+    quint8 m_deviceAddress;
+    quint8 m_rxBuffer[512];
+    quint8 m_rxCount;
+    QTimer *m_timer;
+    QFile m_file;
+    quint8 m_blockSeq;
+    quint32 m_bytesSent;
+    qint64 m_bytesTotal;
+    qint64 m_fileSize;
+    int m_retryCount;
+    quint8 m_lastShortFrame[kShortFrameLength];
+    quint8 m_lastLongFrame[kLongFrameLength];
+    int m_blockMode;
+    int m_state;
+    bool m_running;
+    bool m_lastBlockSent;
+    common m_util;
+    int m_modelId;
+    int m_imageIndex;
+    int m_row;
+    QString m_imagePath;
+    QString m_portName;
+    serialport *m_port;
+};
+
+#endif // PROGRESS1_H

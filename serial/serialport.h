@@ -1,0 +1,52 @@
+#ifndef SERIALPORT_H
+#define SERIALPORT_H
+
+#include <QObject>
+#include <QByteArray>
+#include <QString>
+#include <QSerialPort>
+#include <functional>
+
+// The only path to the serial line. Both engines share one object; the model
+// id of the latest open attempt decides which engine gets the received bytes.
+class serialport : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Shows a warning to the user. The window keeps the default modal box; a
+    // headless program replaces it so that it never blocks on a dialog.
+    using WarningPresenter = std::function<void(const QString &text)>;
+
+    explicit serialport(QObject *parent = nullptr);
+
+    void setWarningPresenter(WarningPresenter presenter);
+    static void showWarningBox(const QString &text);
+
+    int modelId() const { return m_modelId; }
+    bool isOpen() const;
+    QString portName() const;
+    qint32 baudRate() const;
+
+signals:
+    void receive(QByteArray data);
+    void receive1(QByteArray data);
+
+public slots:
+    void receiveData();
+    bool openSerialPort(int modelId, const QString &portName, int baud);
+    void sendCmdData(const quint8 *cmd, ushort size);
+    void closeSerialPort();
+
+private slots:
+    void onErrorOccurred(QSerialPort::SerialPortError error);
+
+private:
+    void warn(const char *text);
+
+    QSerialPort *m_serialPort;
+    int m_modelId;
+    WarningPresenter m_presenter;
+};
+
+#endif // SERIALPORT_H

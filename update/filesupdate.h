@@ -1,0 +1,48 @@
+#ifndef FILESUPDATE_H
+#define FILESUPDATE_H
+
+#include <QObject>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include "package/zip.h"
+#include "update/updateparm.h"
+#include "util/common.h"
+
+// The queue of ticked images: takes them in the model's name order, translates
+// object files and hands each job to the engine of its model.
+class filesUpdate : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit filesUpdate(QObject *parent = nullptr);
+
+    void start(int modelId, QList<checkedFile> files, QString portName);
+
+signals:
+    void sendMessage(QString message);
+    void sendParm(updateParm data);
+    void sendParm1(updateParm data);
+    // Not wired in the window: lets a headless caller see a run end, true
+    // with "update finished!", false when the queue itself stops the run.
+    void runEnded(bool success);
+
+public slots:
+    void updateFinish(bool result);
+
+private slots:
+    void showInfo(QString message);
+
+private:
+    bool takeNext();
+    void prepare(QString path);
+
+    QStringList imageNames[2];
+    common converter;
+    QList<checkedFile> queue;
+    updateParm parm;
+};
+
+#endif // FILESUPDATE_H

@@ -1,0 +1,76 @@
+#ifndef COMMON_H
+#define COMMON_H
+
+#include <QObject>
+#include <QString>
+#include <QVariant>
+#include <QByteArray>
+
+// Utility class shared by the window, the queue and both engines: object-file
+// translation, settings access, checksums, frame stuffing, image reads, the
+// short delay loop and the one knob that scales protocol time.
+class common : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct SectionEntry
+    {
+        quint32 address;    // load address, in 16-bit words
+        quint32 dataOffset; // byte offset of the raw data in the object file
+        quint32 size;       // length in 16-bit words
+    };
+    static constexpr int kMaxSections = 48;
+
+    explicit common(QObject *parent = nullptr);
+
+    // Object-file translation (".out" in, flat ".bin" beside it out).
+    QString translateFile(const QString &inPath);
+    bool parseOutFile(const QString &inPath);
+    bool buildBinFile(const QString &inPath, const QString &outPath);
+    bool appendFile(const QString &path, const quint8 *data, quint32 length);
+
+    // Settings in an INI file; every call opens and drops its own QSettings.
+    bool readSetting(const QString &fileName, const QString &key, QVariant &out);
+    void writeSetting(const QString &fileName, const QString &key, const QVariant &value);
+
+    // First board protocol: CRC-16 (poly 0x1021, init 0xFFFF, no reflection).
+    static quint16 calcCrc16(const quint8 *data, quint32 length);
+    // Stuffs frame[1 .. length-2] in place; frame must hold 2 * length bytes.
+    static void escapeFrame(quint8 *frame, quint16 *length);
+    // Undoes the stuffing in place. With pendingEscape, a DLE that ends this
+    // piece is remembered there and applied to the first byte of the next.
+    static void recoverData(QByteArray &data, bool *pendingEscape = nullptr);
+    // Reads up to maxCount bytes at offset, fills the rest of the buffer up to
+    // maxCount with 0xFF; returns the count read or -1.
+    static qint64 readFileData(const QString &path, quint8 *buffer, qint64 offset, qint64 maxCount);
+    // Processes events until ms (scaled) have passed.
+    static void delayMs(int ms);
+
+    // Second board protocol checksums.
+    static quint16 modbusCrc16(const quint8 *data, quint32 length);
+    static quint8 xorCheck(const quint8 *data, quint32 length);
+
+    // Every protocol duration passes through scaledMs. The factor is 1.0
+    // (exact protocol time) unless a test, the simulated unit or the headless
+    // flasher turns it down for a simulated line.
+    static void setTimeScale(double factor);
+    static double timeScale();
+    static int scaledMs(int ms);
+
+    quint32 selectedSectionCount() const { return sectionCount; }
+    const SectionEntry &section(int i) const { return sections[i]; }
+
+signals:
+    void sendMessage(QString message);
+
+private:
+    quint32 sectionCount;
+    SectionEntry sections[kMaxSections];
+    const quint32 startAddressA;
+    const quint32 endAddressA;
+    const quint32 startAddressB;
+    const quint32 endAddressB;
+};
+
+#endif // COMMON_H

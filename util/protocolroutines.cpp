@@ -1,0 +1,145 @@
+// The stateless protocol routines of common: checksums, stuffing, image reads,
+// the delay loop and the protocol time scale.
+#include "util/common.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QElapsedTimer>
+#include <QFile>
+#include <cmath>
+#include <cstring>
+
+namespace {
+constexpr quint8 kDle = 0x10;
+constexpr quint8 kStuffOffset = 0x20;
+double g_timeScale = 1.0;
+
+bool needsStuffing(quint8 byte)
+{
+    return byte == 0x02 || byte == 0x03 || byte == kDle;
+}
+} // namespace
+
+quint16 common::calcCrc16(const quint8 *data, quint32 length)
+{
+    quint16 crc = 0xFFFF;
+    for (quint32 i = 0; i < length; ++i) {
+        crc ^= quint16(data[i]) << 8;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 0x8000) ? quint16((crc << 1) ^ 0x1021) : quint16(crc << 1);
+    }
+    return crc;
+}
+
+void common::escapeFrame(quint8 *frame, quint16 *length)
+{
+    const quint16 len = *length;
+    if (len < 3)
+        return;
+    // Work from a copy so the in-place rewrite never reads what it wrote.
+    QByteArray copy(reinterpret_cast<const char *>(frame), len);
+    const quint8 *src = reinterpret_cast<const quint8 *>(copy.constData());
+    quint16 out = 0;
+    frame[out++] = src[0];
+    for (quint16 i = 1; i + 1 < len; ++i) {
+        if (needsStuffing(src[i])) {
+            frame[out++] = kDle;
+            frame[out++] = quint8(src[i] + kStuffOffset);
+        } else {
+            frame[out++] = src[i];
+        }
+    }
+    frame[out++] = src[len - 1];
+    *length = out;
+}
+
+void common::recoverData(QByteArray &data, bool *pendingEscape)
+{
+    bool escaped = pendingEscape ? *pendingEscape : false;
+    if (data.isEmpty())
+        return;
+    const QByteArray copy = data;
+    data.clear();
+    for (char c : copy) {
+        const quint8 byte = quint8(c);
+        if (byte == kDle) {
+            escaped = true;
+            continue;
+        }
+        if (escaped) {
+            escaped = false;
+            qDebug("recover :%02x ", byte);
+            data.append(char(quint8(byte - kStuffOffset)));
+        } else {
+            data.append(c);
+        }
+    }
+    if (pendingEscape)
+        *pendingEscape = escaped;
+}
+
+qint64 common::readFileData(const QString &path, quint8 *buffer, qint64 offset, qint64 maxCount)
+{
+    if (!buffer || maxCount < 0 || offset < 0)
+        return -1;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    qint64 count = 0;
+    if (offset < file.size()) {
+        if (!file.seek(offset))
+            return -1;
+        count = file.read(reinterpret_cast<char *>(buffer), maxCount);
+        if (count < 0)
+            return -1;
+    }
+    file.close();
+    std::memset(buffer + count, 0xFF, size_t(maxCount - count));
+    return count;
+}
+
+void common::delayMs(int ms)
+{
+    const int wait = scaledMs(ms);
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < wait)
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+quint16 common::modbusCrc16(const quint8 *data, quint32 length)
+{
+    quint16 crc = 0xFFFF;
+    for (quint32 i = 0; i < length; ++i) {
+        crc ^= data[i];
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? quint16((crc >> 1) ^ 0xA001) : quint16(crc >> 1);
+    }
+    return crc;
+}
+
+quint8 common::xorCheck(const quint8 *data, quint32 length)
+{
+    quint8 x = 0;
+    for (quint32 i = 0; i < length; ++i)
+        x ^= data[i];
+    return x;
+}
+
+void common::setTimeScale(double factor)
+{
+    if (std::isfinite(factor) && factor > 0)
+        g_timeScale = factor;
+}
+
+double common::timeScale()
+{
+    return g_timeScale;
+}
+
+int common::scaledMs(int ms)
+{
+    if (g_timeScale == 1.0)
+        return ms;
+    return int(std::lround(ms * g_timeScale));
+}
