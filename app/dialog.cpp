@@ -1,36 +1,322 @@
 #include "app/dialog.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
 #include <QHBoxLayout>
+#include <QHeaderView>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QSerialPortInfo>
 #include <QStandardItemModel>
+#include <QStandardPaths>
 #include <QTableView>
 #include <QTextBrowser>
 #include <QTranslator>
+#include <QUrl>
 #include <QVBoxLayout>
 
-// Placeholder, being written.
-Dialog::Dialog(QWidget *parent)
-    : QDialog(parent), tableView(new QTableView(this)), tableModel(new QStandardItemModel),
-      logBrowser(new QTextBrowser(this)), fileLabel(new QLabel(this)), pathEdit(new QLineEdit(this)),
-      selectButton(new QPushButton(this)), fileRow(new QHBoxLayout), languageBox(new QComboBox(this)),
-      portRow(new QHBoxLayout), portLabel(new QLabel(this)), portBox(new QComboBox(this)),
-      updateButton(new QPushButton(this)), bottomRow(new QHBoxLayout), mainLayout(new QVBoxLayout(this)),
-      package(this), updater(this), serial(this), engine(&serial, this), engine1(&serial, this),
-      translator(new QTranslator(this)), util(this)
+#include <limits>
+
+// The icon lives in the core library's resources; a static library drops
+// them unless they are initialised by name, outside any namespace.
+static void initIconResource()
 {
+    Q_INIT_RESOURCE(resources);
 }
-Dialog::~Dialog() { delete tableModel; }
-void Dialog::selectFiles() {}
-void Dialog::checkButtonSlot(int) {}
-void Dialog::setProgressBar(int, qlonglong, qlonglong) {}
-void Dialog::showInfo(QString) {}
-void Dialog::updating() {}
-void Dialog::language(int) {}
-void Dialog::loadSettings() {}
-void Dialog::loadChinese() {}
-void Dialog::retranslate() {}
-void Dialog::fillTable() {}
-void Dialog::connectSignals() {}
+
+namespace {
+const char kSettingsFile[] = "ups.ini";
+const char kLanguageKey[] = "language";
+const char kPathKey[] = "filePath";
+const char kEnglish[] = "English";
+const char kChinese[] = "Chinese";
+const char kTranslationFile[] = "/ups_zh.qm";
+const char kZipFilter[] = "Firmware Files(*.zip)";
+const char kSizeTemplate[] = "%1KB";
+const int kColumnCount = 4;
+const int kCheckColumn = 2;
+const int kProgressColumn = 3;
+const int kWindowWidth = 580;
+const int kWindowHeight = 300;
+
+// Whole percent of a written share; never divides by zero, never overflows,
+// always within 0..100.
+int percentOf(qlonglong written, qlonglong total)
+{
+    if (total <= 0 || written <= 0)
+        return 0;
+    if (written >= total)
+        return 100;
+    if (written <= std::numeric_limits<qlonglong>::max() / 100)
+        return int(written * 100 / total);
+    return int(double(written) / double(total) * 100.0);
+}
+
+QProgressBar *newProgressBar(int percent)
+{
+    auto *bar = new QProgressBar;
+    bar->setRange(0, 100);
+    bar->setValue(percent);
+    return bar;
+}
+} // namespace
+
+Dialog::Dialog(QWidget *parent)
+    : QDialog(parent, Qt::WindowFlags()), tableView(new QTableView(this)),
+      tableModel(new QStandardItemModel), logBrowser(new QTextBrowser(this)),
+      fileLabel(new QLabel(this)), pathEdit(new QLineEdit(this)), selectButton(new QPushButton(this)),
+      fileRow(new QHBoxLayout), languageBox(new QComboBox(this)), portRow(new QHBoxLayout),
+      portLabel(new QLabel(this)), portBox(new QComboBox(this)), updateButton(new QPushButton(this)),
+      bottomRow(new QHBoxLayout), mainLayout(new QVBoxLayout(this)), package(this), updater(this),
+      serial(this), engine(&serial, this), engine1(&serial, this), translator(new QTranslator(this)),
+      util(this)
+{
+    initIconResource();
+    setWindowIcon(QIcon(QStringLiteral(":/icons/ups.png")));
+
+    setWindowFlags(Qt::WindowCloseButtonHint);
+    setFixedSize(kWindowWidth, kWindowHeight);
+    tableView->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    tableView->horizontalHeader()->setStretchLastSection(true);
+    tableView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    tableView->setModel(tableModel);
+    pathEdit->setReadOnly(true);
+
+    fileRow->addWidget(fileLabel);
+    fileRow->addWidget(pathEdit);
+    fileRow->addWidget(selectButton);
+    portRow->addWidget(portLabel);
+    portRow->addWidget(portBox);
+
+    languageBox->addItem(tr("English"));
+    languageBox->addItem(tr("Chinese"));
+
+    bottomRow->addWidget(languageBox);
+    bottomRow->addLayout(portRow);
+    bottomRow->addWidget(updateButton);
+    mainLayout->addWidget(tableView);
+    mainLayout->addWidget(logBrowser);
+    mainLayout->addLayout(fileRow);
+    mainLayout->addLayout(bottomRow);
+
+    loadSettings();
+    retranslate();
+    connectSignals();
+}
+
+Dialog::~Dialog()
+{
+    // The view goes with the QDialog base; let it drop the model first.
+    tableView->setModel(nullptr);
+    delete tableModel;
+}
+
+void Dialog::showInfo(QString message)
+{
+    logBrowser->append(message);
+}
+
+void Dialog::setProgressBar(int row, qlonglong bytesWritten, qlonglong bytesTotal)
+{
+    const QModelIndex cell = tableModel->index(row, kProgressColumn);
+    // A bar offered to a missing cell would be refused by the view and leak.
+    if (!cell.isValid())
+        return;
+    tableView->setIndexWidget(cell, newProgressBar(percentOf(bytesWritten, bytesTotal)));
+}
+
+void Dialog::setHeaders()
+{
+    tableModel->setColumnCount(kColumnCount);
+    tableModel->setHeaderData(0, Qt::Horizontal, tr("fileName"), Qt::EditRole);
+    tableModel->setHeaderData(1, Qt::Horizontal, tr("fileSize"), Qt::EditRole);
+    tableModel->setHeaderData(2, Qt::Horizontal, tr("opration"), Qt::EditRole);
+    tableModel->setHeaderData(3, Qt::Horizontal, tr("progress"), Qt::EditRole);
+}
+
+void Dialog::retranslate()
+{
+    fileLabel->setText(tr("updating file:"));
+    portLabel->setText(tr("       port:"));
+    selectButton->setText(tr("select"));
+    updateButton->setText(tr("updating"));
+
+    tableModel->clear();
+    setHeaders();
+    refreshPorts();
+}
+
+void Dialog::refreshPorts()
+{
+    QStringList names;
+    const auto ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : ports)
+        names << info.portName();
+    if (names.isEmpty())
+        return;
+    portBox->clear();
+    portBox->addItems(names);
+}
+
+void Dialog::connectSignals()
+{
+    connect(selectButton, &QPushButton::clicked, this, &Dialog::selectFiles);
+    connect(updateButton, &QPushButton::clicked, this, &Dialog::updating);
+    connect(languageBox, SIGNAL(currentIndexChanged(int)), this, SLOT(language(int)));
+    connect(&updater, &filesUpdate::sendMessage, this, &Dialog::showInfo);
+    connect(&engine, &progress::sendMessage, this, &Dialog::showInfo);
+    connect(&engine, &progress::sendprogressBar, this, &Dialog::setProgressBar);
+    connect(&updater, &filesUpdate::sendParm, &engine, &progress::initParm);
+    connect(&engine, &progress::finish, &updater, &filesUpdate::updateFinish);
+    connect(&serial, &serialport::receive, &engine, &progress::receiveData);
+    connect(&engine1, &progress1::sendMessage, this, &Dialog::showInfo);
+    connect(&engine1, &progress1::sendprogressBar, this, &Dialog::setProgressBar);
+    connect(&updater, &filesUpdate::sendParm1, &engine1, &progress1::initParm);
+    connect(&engine1, &progress1::finish, &updater, &filesUpdate::updateFinish);
+    connect(&serial, &serialport::receive1, &engine1, &progress1::receiveData);
+}
+
+QString Dialog::startDirectory() const
+{
+    if (pathEdit->text() != QString())
+        return pathEdit->text();
+    const QStringList desktops = QStandardPaths::standardLocations(QStandardPaths::DesktopLocation);
+    return desktops.isEmpty() ? QDir::homePath() : desktops.first();
+}
+
+void Dialog::selectFiles()
+{
+    QFileDialog dialog;
+    dialog.setDirectoryUrl(QUrl::fromLocalFile(startDirectory()));
+    dialog.setWindowTitle(tr("select zip file"));
+    dialog.setNameFilter(QString::fromLatin1(kZipFilter));
+    if (dialog.exec() != 0 && !dialog.selectedFiles().isEmpty()) {
+        const QString path = dialog.selectedFiles().first();
+        pathEdit->setText(path);
+        util.writeSetting(QString::fromLatin1(kSettingsFile), QString::fromLatin1(kPathKey),
+                          path.left(path.lastIndexOf(QLatin1Char('/'))));
+    }
+    fillTable();
+}
+
+void Dialog::fillTable()
+{
+    const QString zipPath = pathEdit->text();
+    if (zipPath.isEmpty())
+        return;
+    const int zipAt = zipPath.indexOf(QLatin1String(".zip"));
+    package.extract(zipPath, zipAt < 0 ? zipPath : zipPath.left(zipAt));
+
+    tableModel->clear();
+    setHeaders();
+    package.clearChecked();
+    int nextRow = 0;
+    for (int i = 0; i < package.entryCount(); ++i) {
+        const QString name = package.entryName(i);
+        if (package.isImage(name))
+            addImageRow(nextRow++, name, package.entrySize(i));
+    }
+}
+
+QString Dialog::sizeText(qint64 bytes)
+{
+    const double kilobytes = double(bytes / 1024);
+    return QString::fromLocal8Bit(kSizeTemplate).arg(QString::number(kilobytes, 'f', 2), 0, QLatin1Char(' '));
+}
+
+void Dialog::addImageRow(int row, const QString &name, qint64 bytes)
+{
+    tableModel->setItem(row, 0, new QStandardItem(name));
+    tableModel->setItem(row, 1, new QStandardItem(sizeText(bytes)));
+
+    auto *box = new QCheckBox;
+    box->setProperty("row", row);
+    box->setProperty("fileName", name);
+    box->setChecked(true);
+    package.addChecked(row, name);
+    connect(box, SIGNAL(stateChanged(int)), this, SLOT(checkButtonSlot(int)));
+
+    const int lastRow = tableModel->rowCount() - 1;
+    tableView->setIndexWidget(tableModel->index(lastRow, kCheckColumn), box);
+    tableView->setIndexWidget(tableModel->index(lastRow, kProgressColumn), newProgressBar(0));
+}
+
+void Dialog::checkButtonSlot(int state)
+{
+    const QObject *box = sender();
+    if (!box)
+        return;
+    const QString fileName = box->property("fileName").toString();
+    const int row = box->property("row").toInt();
+    if (state != 0)
+        package.addChecked(row, fileName);
+    else
+        package.removeChecked(fileName);
+}
+
+void Dialog::updating()
+{
+    const QString portName = portBox->currentText();
+    const QList<checkedFile> files = package.checkedFiles();
+    const int modelId = package.modelId();
+    updater.start(modelId, files, portName);
+}
+
+QString Dialog::translationPath()
+{
+    return QCoreApplication::applicationDirPath() + QString::fromUtf8(kTranslationFile);
+}
+
+void Dialog::loadSettings()
+{
+    const QString file = QString::fromLatin1(kSettingsFile);
+    const QString languageKey = QString::fromLatin1(kLanguageKey);
+    QVariant value;
+    int index = 0;
+    if (util.readSetting(file, languageKey, value)) {
+        if (value.toString() == QLatin1String(kChinese)) {
+            if (translator->load(translationPath(), QString(), QString(), QString()))
+                QCoreApplication::installTranslator(translator);
+            index = 1;
+        }
+    } else {
+        util.writeSetting(file, languageKey, QString::fromLatin1(kEnglish));
+    }
+    languageBox->setCurrentIndex(index);
+
+    QVariant path;
+    if (util.readSetting(file, QString::fromLatin1(kPathKey), path))
+        pathEdit->setText(path.toString());
+}
+
+void Dialog::loadChinese()
+{
+    if (!translator->load(translationPath(), QString(), QString(), QString()))
+        return;
+    // Never listed twice, so one removal always takes it out again.
+    QCoreApplication::removeTranslator(translator);
+    QCoreApplication::installTranslator(translator);
+    retranslate();
+    fillTable();
+}
+
+void Dialog::language(int index)
+{
+    const QString file = QString::fromLatin1(kSettingsFile);
+    const QString key = QString::fromLatin1(kLanguageKey);
+    if (index == 0) {
+        QCoreApplication::removeTranslator(translator);
+        retranslate();
+        fillTable();
+        util.writeSetting(file, key, QString::fromLatin1(kEnglish));
+    } else if (index == 1) {
+        loadChinese();
+        util.writeSetting(file, key, QString::fromLatin1(kChinese));
+    }
+}

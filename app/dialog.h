@@ -48,6 +48,13 @@ private:
     void fillTable();
     void connectSignals();
 
+    void setHeaders();
+    void refreshPorts();
+    void addImageRow(int row, const QString &name, qint64 bytes);
+    QString startDirectory() const;
+    static QString sizeText(qint64 bytes);
+    static QString translationPath();
+
     QTableView *tableView;
     QStandardItemModel *tableModel;
     QTextBrowser *logBrowser;
