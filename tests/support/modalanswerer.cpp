@@ -1,0 +1,95 @@
+#include "modalanswerer.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QTimer>
+
+namespace {
+const int kPollMs = 10;
+}
+
+modalAnswerer::modalAnswerer(QObject *parent)
+    : QObject(parent), m_timer(new QTimer(this))
+{
+    m_timer->setInterval(kPollMs);
+    connect(m_timer, &QTimer::timeout, this, &modalAnswerer::onPoll);
+}
+
+void modalAnswerer::start(int giveUpMs)
+{
+    m_giveUpMs = giveUpMs;
+    m_clock.start();
+    m_timer->start();
+}
+
+void modalAnswerer::stop()
+{
+    m_timer->stop();
+}
+
+bool modalAnswerer::isActive() const
+{
+    return m_timer->isActive();
+}
+
+bool modalAnswerer::waitForBoxes(int count, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (m_boxes.size() < count && clock.elapsed() < timeoutMs)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, kPollMs);
+    return m_boxes.size() >= count;
+}
+
+void modalAnswerer::onPoll()
+{
+    if (m_clock.elapsed() > m_giveUpMs) {
+        stop();
+        return;
+    }
+    QWidget *modal = QApplication::activeModalWidget();
+    if (!modal || !modal->isVisible())
+        return;
+    if (!answerMessageBox(modal))
+        answerFileDialog(modal);
+}
+
+bool modalAnswerer::answerMessageBox(QWidget *modal)
+{
+    auto *box = qobject_cast<QMessageBox *>(modal);
+    if (!box)
+        return false;
+    Box seen{box->windowTitle(), box->text(), {}};
+    QAbstractButton *target = nullptr;
+    const auto buttons = box->buttons();
+    for (QAbstractButton *button : buttons) {
+        seen.buttons << button->text();
+        if (!target && (m_buttonText.isEmpty() || button->text() == m_buttonText))
+            target = button;
+    }
+    m_boxes << seen;
+    if (target)
+        target->click();
+    else
+        box->reject();
+    return true;
+}
+
+bool modalAnswerer::answerFileDialog(QWidget *modal)
+{
+    auto *dialog = qobject_cast<QFileDialog *>(modal);
+    if (!dialog)
+        return false;
+    m_fileDialogs << FileDialogSeen{dialog->windowTitle(), dialog->directoryUrl().toLocalFile(),
+                                    dialog->nameFilters()};
+    if (m_filePath.isEmpty()) {
+        dialog->reject();
+        return true;
+    }
+    dialog->selectFile(m_filePath);
+    static_cast<QDialog *>(dialog)->accept(); // validates like the Open button
+    return true;
+}
