@@ -65,6 +65,12 @@ signals:
     void sendMessage(QString message);
 
 private:
+    bool readSection(const QString &inPath, quint16 index);
+    bool isBeyondEnd(quint32 address) const;
+    bool appendFill(const QString &outPath, qint64 words);
+    bool copySectionData(const QString &inPath, const QString &outPath,
+                         const SectionEntry &entry, QByteArray &buffer);
+
     quint32 sectionCount;
     SectionEntry sections[kMaxSections];
     const quint32 startAddressA;

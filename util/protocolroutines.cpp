@@ -6,6 +6,8 @@
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QFile>
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 
@@ -141,5 +143,7 @@ int common::scaledMs(int ms)
 {
     if (g_timeScale == 1.0)
         return ms;
-    return int(std::lround(ms * g_timeScale));
+    // A large factor must not push the product out of int range.
+    const double scaled = std::round(ms * g_timeScale);
+    return int(std::clamp(scaled, double(INT_MIN), double(INT_MAX)));
 }
