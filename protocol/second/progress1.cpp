@@ -1,6 +1,55 @@
 #include "protocol/second/progress1.h"
 
-// Placeholder, being written.
+#include <QDebug>
+#include <cstring>
+
+namespace {
+constexpr quint8 kStartCmdLength = 5;
+constexpr quint8 kFileSizeCmdLength = 6;
+constexpr quint8 kChangePortLength = 9;
+constexpr quint8 kEraseLength = 9;
+constexpr quint8 kFileSizePrefix = 0xAA;
+constexpr quint8 kStartFunction = 0x07;
+// Images of kind 0 are announced rounded down to whole 128-byte frames plus
+// seventeen frames of fill that the unit expects after the image.
+constexpr qint64 kLongPayload = 128;
+constexpr qint64 kFillBytes = 17 * kLongPayload;
+
+const quint8 kChangePortCmd[kChangePortLength] = {0x01, 0x06, 0x9C, 0xA7, 0x00, 0x00, 0x16, 0x79, 0x53};
+const quint8 kEraseCmd[kEraseLength] = {0x04, 0x00, 0x00, 0xFF, 0xFF, 0x00, 0xAA, 0x55, 0xFB};
+const quint8 kStartAck[3] = {0x04, 0x55, 0xAA};
+const quint8 kCommandAck[3] = {0x04, 0xAA, 0x55};
+
+struct ImageKind
+{
+    qint64 signatureOffset;
+    const char *signature;
+    int signatureLength;
+    quint8 code;
+    int blockMode;
+};
+
+const ImageKind kImageKinds[] = {
+    {0x4000, "QJX-MONI", 8, 0xAD, 1},
+    {0x27FEC, "NI0V", 4, 0xAA, 0},
+    {0x17FEC, "ER0C", 4, 0x55, 0},
+    {0x17FEC, "CE0U", 4, 0xAB, 0},
+};
+constexpr int kImageKindCount = int(sizeof kImageKinds / sizeof kImageKinds[0]);
+
+const ImageKind *imageKind(int imageIndex)
+{
+    if (imageIndex < 0 || imageIndex >= kImageKindCount)
+        return nullptr;
+    return &kImageKinds[imageIndex];
+}
+
+qint64 announcedSize(qint64 fileSize)
+{
+    return fileSize - (fileSize % kLongPayload) + kFillBytes;
+}
+} // namespace
+
 progress1::progress1(serialport *port, QObject *parent)
     : QObject(parent), m_deviceAddress(1), m_rxBuffer(), m_rxCount(0), m_timer(new QTimer(this)),
       m_blockSeq(0), m_bytesSent(0), m_bytesTotal(0), m_fileSize(0), m_retryCount(0),
@@ -9,18 +58,373 @@ progress1::progress1(serialport *port, QObject *parent)
 {
     connect(m_timer, &QTimer::timeout, this, &progress1::onTimer);
 }
+
 progress1::~progress1() = default;
-bool progress1::verifyImage(int, const QString &) { return false; }
-void progress1::sendUpdateCmd(int) {}
-void progress1::sendFileSizeCmd() {}
-void progress1::sendChangePortCmd() {}
-void progress1::sendEraseCmd() {}
-void progress1::sendData() {}
-void progress1::resendData() {}
-void progress1::parseData(const char *, int) {}
-void progress1::initParm(updateParm) {}
-void progress1::receiveData(QByteArray) {}
-void progress1::onTimer() {}
-void progress1::handleResponse() {}
-void progress1::stopUpdate() {}
-void progress1::beginUpdating() {}
+
+void progress1::log(const char *text)
+{
+    emit sendMessage(tr(text));
+}
+
+void progress1::armTimer(int ms)
+{
+    m_timer->start(common::scaledMs(ms));
+}
+
+void progress1::send(const quint8 *frame, int length)
+{
+    m_port->sendCmdData(frame, ushort(length));
+}
+
+// ---- frames -------------------------------------------------------------
+
+bool progress1::verifyImage(int imageIndex, const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        log(QT_TR_NOOP("file open failed!"));
+        return false;
+    }
+    const ImageKind *kind = imageKind(imageIndex);
+    bool matches = false;
+    if (kind && file.seek(kind->signatureOffset)) {
+        const QByteArray found = file.read(kind->signatureLength);
+        matches = found == QByteArray(kind->signature, kind->signatureLength);
+    }
+    file.close();
+    return matches;
+}
+
+void progress1::sendUpdateCmd(int imageIndex)
+{
+    quint8 frame[kStartCmdLength] = {m_deviceAddress, kStartFunction, 0, 0, 0};
+    if (const ImageKind *kind = imageKind(imageIndex)) {
+        frame[2] = kind->code;
+        m_blockMode = kind->blockMode;
+    }
+    const quint16 crc = common::modbusCrc16(frame, 3);
+    frame[3] = quint8(crc & 0xFF);
+    frame[4] = quint8(crc >> 8);
+    send(frame, kStartCmdLength);
+}
+
+void progress1::sendFileSizeCmd()
+{
+    m_file.open(QIODevice::ReadOnly);
+    const qint64 size = m_file.size();
+    m_file.close();
+    const quint32 low = quint32(size);
+    const quint32 announced = low - (low % quint32(kLongPayload)) + quint32(kFillBytes);
+    quint8 frame[kFileSizeCmdLength] = {kFileSizePrefix, quint8(announced >> 24), quint8(announced >> 16),
+                                        quint8(announced >> 8), quint8(announced), 0};
+    frame[5] = common::xorCheck(frame, 5);
+    send(frame, kFileSizeCmdLength);
+    armTimer(kFileSizeTimeoutMs);
+    m_state = FileSizeSent;
+}
+
+void progress1::sendChangePortCmd()
+{
+    send(kChangePortCmd, kChangePortLength);
+}
+
+void progress1::sendEraseCmd()
+{
+    send(kEraseCmd, kEraseLength);
+    armTimer(kEraseTimeoutMs);
+}
+
+void progress1::sendData()
+{
+    const bool longFrames = m_blockMode != 0;
+    const int length = longFrames ? kLongFrameLength : kShortFrameLength;
+    const int payload = length - 2;
+    quint8 frame[kLongFrameLength];
+    std::memset(frame, 0xFF, sizeof frame);
+    frame[0] = m_blockSeq;
+    m_blockSeq = quint8((m_blockSeq + 1) & 0x0F);
+    if (qint64(m_bytesSent) < m_fileSize && m_file.isOpen())
+        m_file.read(reinterpret_cast<char *>(frame + 1), payload);
+    // A short or failed read leaves the 0xFF fill in place.
+    frame[length - 1] = common::xorCheck(frame, quint32(length - 1));
+    send(frame, length);
+    std::memcpy(longFrames ? m_lastLongFrame : m_lastShortFrame, frame, size_t(length));
+    m_bytesSent += quint32(payload);
+    afterFrameSent();
+}
+
+void progress1::resendData()
+{
+    if (m_blockMode == 0)
+        send(m_lastShortFrame, kShortFrameLength);
+    else
+        send(m_lastLongFrame, kLongFrameLength);
+}
+
+bool progress1::replyComplete() const
+{
+    static const quint8 kEcho[8] = {0x01, 0x06, 0x9C, 0xA7, 0x00, 0x00, 0x16, 0x79};
+    switch (m_rxCount) {
+    case 4:
+        return m_rxBuffer[3] == common::xorCheck(m_rxBuffer, 3);
+    case 12:
+        return m_rxBuffer[11] == common::xorCheck(m_rxBuffer, 11);
+    case 8:
+        return std::memcmp(m_rxBuffer, kEcho, sizeof kEcho) == 0;
+    case kMaxReplyLength:
+        return m_rxBuffer[12] == common::xorCheck(m_rxBuffer, 12);
+    default:
+        return false;
+    }
+}
+
+void progress1::parseData(const char *data, int size)
+{
+    for (int i = 0; i < size; ++i) {
+        // Never more than kMaxReplyLength bytes are held, whatever a nested
+        // event loop in handleResponse may have left behind.
+        if (m_rxCount >= kMaxReplyLength)
+            m_rxCount = 0;
+        m_rxBuffer[m_rxCount++] = quint8(data[i]);
+        if (replyComplete()) {
+            if (m_running)
+                handleResponse();
+            m_rxCount = 0;
+        } else if (m_rxCount >= kMaxReplyLength) {
+            m_rxCount = 0;
+        }
+    }
+}
+
+void progress1::receiveData(QByteArray data)
+{
+    if (data.isEmpty())
+        return;
+    qDebug() << "progress1 received" << data.toHex(' ');
+    parseData(data.constData(), data.size());
+}
+
+// ---- sequence -----------------------------------------------------------
+
+void progress1::initParm(updateParm data)
+{
+    m_modelId = data.modelId;
+    m_imageIndex = data.imageIndex;
+    m_row = data.row;
+    m_imagePath = data.imagePath;
+    m_portName = data.portName;
+    stopUpdate();
+    emit sendprogressBar(m_row, 0, 100);
+    if (!m_port->openSerialPort(m_modelId, m_portName, kHandshakeBaud)) {
+        log(QT_TR_NOOP("port opening failed!"));
+        emit jobFailed();
+        return;
+    }
+    if (!verifyImage(m_imageIndex, m_imagePath)) {
+        log(QT_TR_NOOP("verify failed!"));
+        emit jobFailed();
+        return;
+    }
+    log(QT_TR_NOOP("verify success!"));
+    m_file.setFileName(m_imagePath);
+    armTimer(kHandshakeIntervalMs);
+    m_rxCount = 0;
+    m_state = Handshake;
+    m_running = true;
+}
+
+bool progress1::replyStartsWith(const quint8 *prefix) const
+{
+    return std::memcmp(m_rxBuffer, prefix, 3) == 0;
+}
+
+void progress1::handleResponse()
+{
+    switch (m_state) {
+    case Handshake:
+        onHandshakeReply();
+        break;
+    case FileSizeSent:
+        if (replyStartsWith(kCommandAck)) {
+            log(QT_TR_NOOP("get file size!"));
+            m_state = ChangePortDue;
+            armTimer(kCommandPauseMs);
+        } else {
+            log(QT_TR_NOOP("file size get failed!"));
+        }
+        break;
+    case ChangePortSent:
+        onChangePortReply();
+        break;
+    case Erasing:
+        if (replyStartsWith(kCommandAck)) {
+            log(QT_TR_NOOP("erase successs!"));
+            m_state = Updating;
+            beginUpdating();
+        } else {
+            log(QT_TR_NOOP("erase failed!"));
+        }
+        break;
+    case Updating:
+        onUpdatingReply();
+        break;
+    default:
+        break; // pauses and the final wait take no replies
+    }
+}
+
+void progress1::onHandshakeReply()
+{
+    if (!replyStartsWith(kStartAck)) {
+        log(QT_TR_NOOP("verify failed!"));
+        return;
+    }
+    m_state = m_blockMode == 1 ? FileSizeDue : ChangePortDue;
+    log(QT_TR_NOOP("prepare for updating!"));
+    armTimer(kCommandPauseMs);
+}
+
+void progress1::onChangePortReply()
+{
+    log(QT_TR_NOOP("port change success!"));
+    if (m_port->openSerialPort(m_modelId, m_portName, kDataBaud)) {
+        m_state = PortChanged;
+        armTimer(kPortChangedPauseMs);
+    } else {
+        // The change-port expiries go on and end the job with "timeout!".
+        log(QT_TR_NOOP("port opening failed!"));
+    }
+}
+
+void progress1::onUpdatingReply()
+{
+    if (m_lastBlockSent) {
+        log(QT_TR_NOOP("updating success!"));
+        armTimer(kFinishWaitMs);
+        m_state = Finishing;
+    } else if (replyStartsWith(kCommandAck)) {
+        m_retryCount = 0;
+        sendData();
+    } else {
+        log(QT_TR_NOOP("updating failed!"));
+    }
+}
+
+void progress1::onTimer()
+{
+    switch (m_state) {
+    case Handshake:
+        ++m_retryCount;
+        m_rxCount = 0;
+        sendUpdateCmd(m_imageIndex);
+        if (m_retryCount > kHandshakeQuietSendings)
+            log(QT_TR_NOOP("timeout!"));
+        break;
+    case ChangePortDue:
+        m_retryCount = 0;
+        sendChangePortCmd();
+        armTimer(kChangePortIntervalMs);
+        m_state = ChangePortSent;
+        log(QT_TR_NOOP("change the port!"));
+        break;
+    case FileSizeDue:
+        sendFileSizeCmd();
+        break;
+    case FileSizeSent:
+        log(QT_TR_NOOP("timeout!"));
+        break;
+    case ChangePortSent:
+        onChangePortExpired();
+        break;
+    case PortChanged:
+        sendEraseCmd();
+        armTimer(kEraseTimeoutMs);
+        m_state = Erasing;
+        m_rxCount = 0;
+        log(QT_TR_NOOP("begin to erase!"));
+        break;
+    case Erasing:
+        log(QT_TR_NOOP("timeout!"));
+        failJob();
+        break;
+    case Updating:
+        onFrameExpired();
+        break;
+    case Finishing:
+        stopUpdate();
+        emit finish(true);
+        break;
+    default:
+        break;
+    }
+}
+
+void progress1::onChangePortExpired()
+{
+    ++m_retryCount;
+    if (m_retryCount < kChangePortSendings) {
+        sendChangePortCmd();
+        return;
+    }
+    log(QT_TR_NOOP("timeout!"));
+    failJob();
+}
+
+void progress1::onFrameExpired()
+{
+    ++m_retryCount;
+    emit sendMessage(tr("timeout, retry %1...\n").arg(m_retryCount));
+    if (m_retryCount >= kMaxFrameRetries) {
+        log(QT_TR_NOOP("updating failed!"));
+        failJob();
+        return;
+    }
+    resendData();
+}
+
+void progress1::beginUpdating()
+{
+    if (!m_file.open(QIODevice::ReadOnly)) {
+        // Nothing was built to resend: end here rather than let the erase
+        // timer run into the data phase.
+        log(QT_TR_NOOP("file opening failed!"));
+        failJob();
+        return;
+    }
+    m_fileSize = m_file.size();
+    m_bytesTotal = m_blockMode == 1 ? announcedSize(m_fileSize) : m_fileSize;
+    log(QT_TR_NOOP("begin to updating!"));
+    sendData();
+}
+
+void progress1::afterFrameSent()
+{
+    if (qint64(m_bytesSent) < m_bytesTotal) {
+        emit sendprogressBar(m_row, m_bytesSent, m_bytesTotal);
+        armTimer(kFrameTimeoutMs);
+        return;
+    }
+    m_timer->stop();
+    m_lastBlockSent = true;
+    emit sendprogressBar(m_row, m_bytesTotal, m_bytesTotal);
+    log(QT_TR_NOOP("updating finished!"));
+}
+
+void progress1::stopUpdate()
+{
+    m_state = Handshake;
+    if (m_file.isOpen())
+        m_file.close();
+    m_running = false;
+    m_lastBlockSent = false;
+    m_retryCount = 0;
+    m_bytesSent = 0;
+    m_blockSeq = 0;
+    m_timer->stop();
+}
+
+void progress1::failJob()
+{
+    stopUpdate();
+    emit jobFailed();
+}

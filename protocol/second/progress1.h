@@ -45,6 +45,7 @@ public:
     static constexpr int kMaxFrameRetries = 6;
     static constexpr int kShortFrameLength = 34;
     static constexpr int kLongFrameLength = 130;
+    static constexpr quint8 kMaxReplyLength = 13;
 
     progress1(serialport *port, QObject *parent = nullptr);
     ~progress1() override;
@@ -60,6 +61,7 @@ public:
 
     int state() const { return m_state; }
     bool isRunning() const { return m_running; }
+    int pendingReplyBytes() const { return m_rxCount; }
     bool isBusy() const { return m_running && (m_timer->isActive() || m_lastBlockSent); }
 
 signals:
@@ -80,6 +82,19 @@ private:
     void handleResponse();
     void stopUpdate();
     void beginUpdating();
+
+    void log(const char *text);
+    void armTimer(int ms);
+    void send(const quint8 *frame, int length);
+    bool replyComplete() const;
+    bool replyStartsWith(const quint8 *prefix) const;
+    void onHandshakeReply();
+    void onChangePortReply();
+    void onUpdatingReply();
+    void onChangePortExpired();
+    void onFrameExpired();
+    void afterFrameSent();
+    void failJob();
 
     quint8 m_deviceAddress;
     quint8 m_rxBuffer[512];
