@@ -1,25 +1,438 @@
 #include "protocol/first/progress.h"
 
-// Placeholder, being written.
+#include <QDebug>
+#include <QFileInfo>
+
+#include <cstring>
+
+namespace {
+constexpr quint8 kPreambleLead[] = {0x23, 0x04, 0x00, 0x05, 0xAF};
+const QByteArray kStartReply = QByteArray::fromHex("23020003afaa55d6");
+const QByteArray kConfirmReply = QByteArray::fromHex("23020003af4f4b71");
+constexpr quint8 kArmTarget = 0x01;
+constexpr quint8 kDspTarget = 0x02;
+constexpr qint64 kArmVerifyOffset = 0xB000;
+constexpr qint64 kDspVerifyOffset = 0x17FE8;
+constexpr int kMinReplyLength = 9;
+constexpr int kReplyOverhead = 8; // STX, length(2), code, n, CRC(2), ETX
+// No reply is longer than 263 bytes; a buffer this long without one is noise.
+constexpr int kMaxReceived = 64 * 1024;
+
+bool isKnownCommand(quint8 code)
+{
+    switch (code) {
+    case progress::CmdJump:
+    case progress::CmdShakeHand:
+    case progress::CmdWriteFlash:
+    case progress::CmdVerify:
+    case progress::CmdErase:
+        return true;
+    default:
+        return false;
+    }
+}
+} // namespace
+
 progress::progress(serialport *port, QObject *parent)
     : QObject(parent), m_util(this), m_modelId(0), m_imageIndex(0), m_row(0), m_fileSize(0),
       m_writtenSize(0), m_frame(), m_preambleMode(false), m_timer(new QTimer(this)), m_port(port)
 {
     connect(m_timer, &QTimer::timeout, this, &progress::timeout);
 }
-void progress::buildPreambleStart() {}
-void progress::buildPreambleConfirm() {}
-void progress::buildPreambleTarget(int) {}
-void progress::buildShakeHand() {}
-void progress::buildVerify(const quint8 *) {}
-void progress::buildErase() {}
-void progress::buildJump() {}
-int progress::buildNextBlock() { return 0; }
-bool progress::readVerifyCode(quint8 *, int) { return false; }
-void progress::initParm(updateParm) {}
-void progress::receiveData(QByteArray) {}
-void progress::timeout() {}
-void progress::sendFrame(int, bool, int) {}
-void progress::parsePreamble() {}
-void progress::parseFrame() {}
-void progress::handleFrame(QByteArray) {}
+
+// ---- builders -------------------------------------------------------------
+
+static void buildPreamble(quint8 *out, const quint8 data[4])
+{
+    std::memcpy(out, kPreambleLead, sizeof kPreambleLead);
+    std::memcpy(out + sizeof kPreambleLead, data, 4);
+    quint8 sum = 0;
+    for (int i = 0; i < 9; ++i)
+        sum = quint8(sum + out[i]);
+    out[9] = sum;
+}
+
+void progress::buildPreambleStart()
+{
+    const quint8 data[4] = {0xFE, 0xFE, 0x00, 0x00};
+    buildPreamble(m_frame.senddata, data);
+    m_frame.step = StepPreambleStart;
+    m_frame.sendlen = 10;
+}
+
+void progress::buildPreambleConfirm()
+{
+    const quint8 data[4] = {0x55, 0xAA, 0x00, 0x00};
+    buildPreamble(m_frame.senddata, data);
+    m_frame.step = StepPreambleConfirm;
+    m_frame.sendlen = 10;
+}
+
+void progress::buildPreambleTarget(int imageIndex)
+{
+    const quint8 data[4] = {imageIndex == 0 ? kArmTarget : kDspTarget, 0x00, 0x00, 0x00};
+    buildPreamble(m_frame.senddata, data);
+    m_frame.step = StepPreambleTarget;
+    m_frame.sendlen = 10;
+}
+
+void progress::buildCommand(int step, quint8 code, const quint8 *payload, int payloadLength)
+{
+    quint8 *out = m_frame.senddata;
+    const int n = 1 + payloadLength;
+    out[0] = STX;
+    out[1] = quint8(n >> 8);
+    out[2] = quint8(n & 0xFF);
+    out[3] = code;
+    std::memcpy(out + 4, payload, size_t(payloadLength));
+    const quint16 crc = common::calcCrc16(out + 3, quint32(n));
+    out[3 + n] = quint8(crc >> 8);
+    out[4 + n] = quint8(crc & 0xFF);
+    out[5 + n] = ETX;
+    m_frame.sendlen = quint16(n + 6);
+    m_frame.step = step;
+}
+
+void progress::buildShakeHand()
+{
+    const quint8 payload[] = {0x01, 0x01};
+    buildCommand(StepShakeHand, CmdShakeHand, payload, sizeof payload);
+}
+
+void progress::buildVerify(const quint8 code[4])
+{
+    // A little-endian word in the image goes out most significant byte first.
+    const quint8 payload[] = {0x04, code[3], code[2], code[1], code[0]};
+    buildCommand(StepVerify, CmdVerify, payload, sizeof payload);
+}
+
+void progress::buildErase()
+{
+    const quint8 payload[] = {0x00};
+    buildCommand(StepErase, CmdErase, payload, sizeof payload);
+}
+
+void progress::buildJump()
+{
+    const quint8 payload[] = {0x00};
+    buildCommand(StepJump, CmdJump, payload, sizeof payload);
+}
+
+int progress::buildNextBlock()
+{
+    if (m_writtenSize >= m_fileSize)
+        return 2;
+    // Only the size taken at the start of the job is sent, so a file that
+    // grows meanwhile cannot push the count past the total.
+    const qint64 wanted = qMin<qint64>(kBlockSize, m_fileSize - m_writtenSize);
+    quint8 block[kBlockSize];
+    std::memset(block, 0xFF, sizeof block);
+    const qint64 count = common::readFileData(m_imagePath, block, m_writtenSize, wanted);
+    // Nothing read before the end means the file shrank: sending fill forever
+    // would never reach the total.
+    if (count <= 0) {
+        emit sendMessage(tr("reading failed!"));
+        return 0;
+    }
+    m_writtenSize += count;
+    emit sendprogressBar(m_row, m_writtenSize, m_fileSize);
+    buildCommand(StepWriteFlash, CmdWriteFlash, block, kBlockSize);
+    return 1;
+}
+
+bool progress::readVerifyCode(quint8 code[4], int imageIndex)
+{
+    std::memset(code, 0xFF, 4);
+    const qint64 offset = imageIndex == 0 ? kArmVerifyOffset : kDspVerifyOffset;
+    if (common::readFileData(m_imagePath, code, offset, 4) == 4)
+        return true;
+    emit sendMessage(tr("verify code error!"));
+    return false;
+}
+
+// ---- sending --------------------------------------------------------------
+
+void progress::clearReceived()
+{
+    m_frame.receivedata.clear();
+    m_pendingEscape = false;
+}
+
+void progress::sendFrame(int timeoutMs, bool preambleMode, int retry)
+{
+    m_preambleMode = preambleMode;
+    clearReceived();
+    m_port->sendCmdData(m_frame.senddata, m_frame.sendlen);
+    m_timer->start(common::scaledMs(timeoutMs));
+    m_frame.retry = retry;
+}
+
+void progress::stuffFrame()
+{
+    common::escapeFrame(m_frame.senddata, &m_frame.sendlen);
+}
+
+void progress::sendCommand(int timeoutMs, int retry)
+{
+    stuffFrame();
+    sendFrame(timeoutMs, false, retry);
+}
+
+void progress::sendShakeHand(int retry)
+{
+    buildShakeHand();
+    sendCommand(kShakeHandTimeoutMs, retry);
+}
+
+void progress::sendErase()
+{
+    buildErase();
+    sendCommand(kCommandTimeoutMs, 1);
+}
+
+void progress::failJob(const QString &line)
+{
+    m_timer->stop();
+    if (!line.isEmpty())
+        emit sendMessage(line);
+    emit jobFailed();
+}
+
+// ---- job start --------------------------------------------------------------
+
+void progress::initParm(updateParm data)
+{
+    // A new job replaces the one in hand.
+    m_timer->stop();
+    const quint32 serial = ++m_jobSerial;
+    m_row = data.row;
+    m_modelId = data.modelId;
+    m_imageIndex = data.imageIndex;
+    m_portName = data.portName;
+    m_imagePath = data.imagePath;
+    const QFileInfo image(m_imagePath);
+    m_fileSize = image.isFile() ? image.size() : 0;
+    m_writtenSize = 0;
+    emit sendprogressBar(m_row, 0, m_fileSize);
+
+    // Erasing the unit with nothing to write would leave it without firmware.
+    if (m_fileSize <= 0 || !image.isReadable()) {
+        failJob(tr("reading failed!"));
+        return;
+    }
+    const bool opened = m_port->openSerialPort(m_modelId, m_portName, kPreambleBaud);
+    if (serial != m_jobSerial)
+        return;
+    if (!opened) {
+        failJob(tr("port opening failed!"));
+        return;
+    }
+    emit sendMessage(tr("updating..."));
+    buildPreambleStart();
+    sendFrame(kPreambleTimeoutMs, true, 1);
+}
+
+// ---- receiving ------------------------------------------------------------
+
+void progress::receiveData(QByteArray data)
+{
+    if (data.isEmpty())
+        return;
+    if (m_preambleMode) {
+        m_frame.receivedata.append(data);
+        parsePreamble();
+        return;
+    }
+    // Each arrival is un-stuffed once; a DLE at its end waits for the next.
+    common::recoverData(data, &m_pendingEscape);
+    m_frame.receivedata.append(data);
+    parseFrame();
+}
+
+void progress::parsePreamble()
+{
+    qDebug("m_frame.receivedata");
+    for (char c : qAsConst(m_frame.receivedata))
+        qDebug("%02x ", quint8(c));
+    if (m_frame.receivedata.size() > kMaxReceived)
+        clearReceived();
+    // Only a step that waits for its reply acts on one.
+    if (!m_timer->isActive() || m_frame.receivedata.size() < kStartReply.size())
+        return;
+    if (m_frame.step == StepPreambleStart && m_frame.receivedata.contains(kStartReply))
+        onPreambleStartAnswered();
+    else if (m_frame.step == StepPreambleConfirm && m_frame.receivedata.contains(kConfirmReply))
+        onPreambleConfirmAnswered();
+}
+
+void progress::parseFrame()
+{
+    QByteArray &buffer = m_frame.receivedata;
+    const int stx = buffer.indexOf(char(STX));
+    if (stx < 0 || buffer.size() > kMaxReceived) {
+        clearReceived();
+        return;
+    }
+    const int available = buffer.size() - stx;
+    if (available < kMinReplyLength)
+        return;
+    const int n = quint8(buffer.at(stx + 4));
+    if (available < n + kReplyOverhead)
+        return;
+    if (quint8(buffer.at(stx + n + 7)) != ETX)
+        return; // held until the next send clears it
+    const QByteArray reply = buffer.mid(stx, n + kReplyOverhead);
+    clearReceived();
+    handleFrame(reply);
+}
+
+void progress::handleFrame(QByteArray frame)
+{
+    if (frame.size() < 6 || !m_timer->isActive())
+        return;
+    const quint8 code = quint8(frame.at(3));
+    const quint8 count = quint8(frame.at(4));
+    const quint8 status = quint8(frame.at(5));
+    // Replies the engine does not know leave the step waiting on its timer.
+    if (!isKnownCommand(code) || count < 1 || (status != ACK && status != NAK))
+        return;
+    m_timer->stop();
+    if (status == NAK) {
+        timeout();
+        return;
+    }
+    switch (code) {
+    case CmdShakeHand: onShakeHandAcknowledged(); break;
+    case CmdVerify: onVerifyAcknowledged(); break;
+    case CmdErase: onEraseAcknowledged(); break;
+    case CmdWriteFlash: onBlockAcknowledged(); break;
+    case CmdJump: onJumpAcknowledged(); break;
+    default: break;
+    }
+}
+
+// ---- reactions ------------------------------------------------------------
+
+void progress::onPreambleStartAnswered()
+{
+    clearReceived();
+    m_timer->stop();
+    buildPreambleConfirm();
+    sendFrame(kPreambleTimeoutMs, true, 1);
+}
+
+void progress::onPreambleConfirmAnswered()
+{
+    m_timer->stop();
+    buildPreambleTarget(m_imageIndex);
+    const quint32 serial = m_jobSerial;
+    common::delayMs(kTargetDelayMs);
+    if (serial != m_jobSerial)
+        return; // a new job arrived during the pause
+    sendFrame(kTargetTimeoutMs, true, 1);
+    clearReceived();
+}
+
+void progress::reopenForCommands()
+{
+    const quint32 serial = m_jobSerial;
+    const bool opened = m_port->openSerialPort(m_modelId, m_portName, kCommandBaud);
+    if (serial != m_jobSerial)
+        return;
+    if (!opened) {
+        failJob(tr("port open failed!"));
+        return;
+    }
+    sendShakeHand(1);
+}
+
+void progress::onShakeHandAcknowledged()
+{
+    emit sendMessage(tr("shake hand success!"));
+    quint8 code[4];
+    readVerifyCode(code, m_imageIndex);
+    buildVerify(code);
+    sendCommand(kCommandTimeoutMs, 1);
+}
+
+void progress::onVerifyAcknowledged()
+{
+    emit sendMessage(tr("verify success!"));
+    sendErase();
+    m_writtenSize = 0;
+    emit sendprogressBar(m_row, 0, m_fileSize);
+}
+
+void progress::onEraseAcknowledged()
+{
+    emit sendMessage(tr("erea success!"));
+    const int result = buildNextBlock();
+    if (result == 1) {
+        sendCommand(kCommandTimeoutMs, 1);
+        emit sendMessage(tr("writing flash!"));
+    } else if (result == 0) {
+        failJob(QString());
+    }
+}
+
+void progress::onBlockAcknowledged()
+{
+    const int result = buildNextBlock();
+    if (result == 1) {
+        sendCommand(kCommandTimeoutMs, 1);
+    } else if (result == 2) {
+        buildJump();
+        sendCommand(kCommandTimeoutMs, 1);
+        emit sendMessage(tr("flash writed success!"));
+    } else {
+        failJob(QString());
+    }
+}
+
+void progress::onJumpAcknowledged()
+{
+    m_frame.step = StepDone;
+    m_frame.sendlen = 0;
+    sendFrame(kDoneWaitMs, false, 1);
+}
+
+void progress::timeout()
+{
+    m_timer->stop();
+    switch (m_frame.step) {
+    case StepPreambleStart:
+    case StepPreambleConfirm:
+    case StepPreambleTarget:
+        reopenForCommands();
+        break;
+    case StepShakeHand:
+        if (++m_frame.retry > kMaxShakeHands)
+            failJob(tr("shake hand failed!"));
+        else
+            sendShakeHand(m_frame.retry);
+        break;
+    case StepVerify:
+        failJob(tr("verify failed!"));
+        break;
+    case StepErase:
+        emit sendMessage(tr("erea failed!"));
+        emit sendMessage(tr("shake hand..."));
+        sendShakeHand(m_frame.retry);
+        break;
+    case StepWriteFlash:
+        emit sendMessage(tr("flash send failed!"));
+        sendErase();
+        m_writtenSize = 0;
+        emit sendprogressBar(m_row, 0, m_fileSize);
+        break;
+    case StepJump:
+        failJob(tr("jump failed!"));
+        break;
+    case StepDone:
+        emit sendMessage(tr("updating success!"));
+        emit finish(true);
+        break;
+    default:
+        break;
+    }
+}

@@ -98,7 +98,24 @@ private slots:
     void timeout();
 
 private:
+    friend struct progressTestAccess;
+
     void sendFrame(int timeoutMs, bool preambleMode, int retry);
+    void buildCommand(int step, quint8 code, const quint8 *payload, int payloadLength);
+    void stuffFrame();
+    void sendCommand(int timeoutMs, int retry);
+    void sendShakeHand(int retry);
+    void sendErase();
+    void clearReceived();
+    void failJob(const QString &line); // empty: already logged
+    void onShakeHandAcknowledged();
+    void onVerifyAcknowledged();
+    void onEraseAcknowledged();
+    void onBlockAcknowledged();
+    void onJumpAcknowledged();
+    void onPreambleStartAnswered();
+    void onPreambleConfirmAnswered();
+    void reopenForCommands();
     void parsePreamble();
     void parseFrame();
     void handleFrame(QByteArray frame);
@@ -115,6 +132,10 @@ private:
     bool m_preambleMode;
     QTimer *m_timer;
     serialport *m_port;
+    // A DLE that ended the previous arrival; it escapes the next byte.
+    bool m_pendingEscape = false;
+    // Counts jobs so that a job replaced during the delay loop stops there.
+    quint32 m_jobSerial = 0;
 };
 
 #endif // PROGRESS_H
