@@ -1,0 +1,459 @@
+// Translation of object files into flat images, with files made by the
+// object-file writer; every expected image is spelled out byte for byte.
+#include "tools/support/coffwriter.h"
+#include "util/common.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+using Section = coffWriter::Section;
+using Sections = QVector<Section>;
+
+constexpr quint32 kA = 0x3E8000;   // first start address
+constexpr quint32 kB = 0x3E0000;   // second start address
+constexpr quint32 kEnd = 0x3F3FFF; // end bound
+
+const QString kFormatError = QStringLiteral("file format error!\n");
+const QString kTranslatingFail = QStringLiteral("translating fail!\n");
+const QString kSuccess = QStringLiteral("translating success!\n");
+const QString kStartError = QStringLiteral("start address error!\n");
+
+Section sec(quint32 address, const char *hex, quint32 flags = coffWriter::kFlagText)
+{
+    return coffWriter::loaded("s", address, QByteArray::fromHex(hex), flags);
+}
+
+Section withRun(Section s, quint32 run)
+{
+    s.runAddress = run;
+    return s;
+}
+
+Section withLoad(Section s, quint32 load)
+{
+    s.loadAddress = load;
+    return s;
+}
+
+Section withSize(Section s, quint32 words)
+{
+    s.sizeWords = words;
+    return s;
+}
+
+Section withOffset(Section s, qint64 offset)
+{
+    s.dataOffsetOverride = offset;
+    return s;
+}
+
+Section withoutData(Section s)
+{
+    s.hasRawData = false;
+    return s;
+}
+
+QByteArray hex(const char *h)
+{
+    return QByteArray::fromHex(h);
+}
+
+QByteArray ff(int bytes)
+{
+    return QByteArray(bytes, char(0xFF));
+}
+
+QByteArray objectFile(const Sections &sections)
+{
+    coffWriter w;
+    for (const Section &s : sections)
+        w.addSection(s);
+    return w.build();
+}
+
+bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+QByteArray readBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QStringList messagesOf(const QSignalSpy &spy)
+{
+    QStringList out;
+    for (const QList<QVariant> &args : spy)
+        out << args.at(0).toString();
+    return out;
+}
+
+QStringList lines(std::initializer_list<QString> l)
+{
+    return QStringList(l);
+}
+} // namespace
+
+class TranslationTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void image_data();
+    void image();
+    void headerCut_data();
+    void headerCut();
+    void outputName_data();
+    void outputName();
+    void sampleFlashBuild();
+    void staleImageTruncated();
+    void inputNamedLikeOutputKept();
+    void emptyPath();
+    void missingInput();
+    void appendFailures_data();
+    void appendFailures();
+
+private:
+    struct Outcome
+    {
+        QString result;
+        QStringList messages;
+        QByteArray output;
+    };
+    Outcome translate(const QByteArray &object);
+
+    QScopedPointer<QTemporaryDir> m_dir;
+};
+
+void TranslationTest::init()
+{
+    m_dir.reset(new QTemporaryDir);
+    QVERIFY(m_dir->isValid());
+}
+
+TranslationTest::Outcome TranslationTest::translate(const QByteArray &object)
+{
+    const QString in = m_dir->filePath("dsp.out");
+    writeBytes(in, object);
+    common util;
+    QSignalSpy spy(&util, &common::sendMessage);
+    Outcome o;
+    o.result = util.translateFile(in);
+    o.messages = messagesOf(spy);
+    o.output = readBytes(m_dir->filePath("dsp.bin"));
+    return o;
+}
+
+// Each row: an object file, the log lines, and the flat image left on disk
+// (the whole image on success, what was written so far on failure).
+void TranslationTest::image_data()
+{
+    QTest::addColumn<QByteArray>("object");
+    QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<QByteArray>("output");
+
+    const auto ok = lines({kSuccess});
+    const auto formatError = lines({kFormatError});
+    const auto buildFail = lines({kTranslatingFail});
+    const auto startFail = lines({kStartError, kTranslatingFail});
+    const auto add = [](const char *name, const Sections &s, const QStringList &m,
+                        const QByteArray &out) {
+        QTest::newRow(name) << objectFile(s) << m << out;
+    };
+
+    add("order: file order reversed",
+        {sec(kA + 3, "5566"), sec(kA + 1, "3344"), sec(kA, "1122")}, ok, hex("11223344ffff5566"));
+    add("order: start section last in file",
+        {sec(kA + 2, "7788"), sec(kA, "11223344")}, ok, hex("112233447788"));
+    add("gap: exact 0xFF fill", {sec(kA, "1122"), sec(kA + 5, "3344")}, ok,
+        hex("1122") + ff(8) + hex("3344"));
+    add("gap: adjacent sections have none", {sec(kA, "11223344"), sec(kA + 2, "5566")}, ok,
+        hex("112233445566"));
+    add("gap: data bytes copied unchanged", {sec(kA, "00ff10020300")}, ok, hex("00ff10020300"));
+
+    add("unselected: BSS flags",
+        {sec(kA, "1122"), sec(kA + 1, "7788", coffWriter::kFlagBss), sec(kA + 2, "3344")}, ok,
+        hex("1122ffff3344"));
+    add("unselected: no flags", {sec(kA, "1122"), sec(kA + 1, "7788", 0), sec(kA + 2, "3344")},
+        ok, hex("1122ffff3344"));
+    add("unselected: zero run address",
+        {sec(kA, "1122"), withRun(sec(kA + 1, "7788"), 0), sec(kA + 2, "3344")}, ok,
+        hex("1122ffff3344"));
+    add("unselected: zero load address",
+        {sec(kA, "1122"), withLoad(sec(kA + 1, "7788"), 0), sec(kA + 2, "3344")}, ok,
+        hex("1122ffff3344"));
+    add("unselected: zero raw-data offset",
+        {sec(kA, "1122"), withOffset(sec(kA + 1, "7788"), 0), sec(kA + 2, "3344")}, ok,
+        hex("1122ffff3344"));
+    add("unselected: no raw data",
+        {sec(kA, "1122"), withoutData(sec(kA + 1, "7788")), sec(kA + 2, "3344")}, ok,
+        hex("1122ffff3344"));
+    add("unselected: run elsewhere still placed by load address",
+        {withRun(sec(kA + 1, "3344"), 0x008000), sec(kA, "1122")}, ok, hex("11223344"));
+
+    add("start: second start address", {sec(kB + 1, "3344"), sec(kB, "1122")}, ok,
+        hex("11223344"));
+    add("start: section at first start inside second image",
+        {sec(kA, "3344"), sec(kB, "1122")}, ok,
+        hex("1122") + ff(2 * int(kA - kB - 1)) + hex("3344"));
+    {
+        const QByteArray big = coffWriter::pattern(kA - kB + 1, 9);
+        add("start: second-start section overlapping first start",
+            {coffWriter::loaded("big", kB, big), sec(kA, "3344")}, buildFail, big);
+    }
+    add("start: neither start address", {sec(kA + 1, "1122")}, startFail, QByteArray());
+    add("start: below both", {sec(kB - 1, "1122"), sec(kA, "3344")}, startFail, QByteArray());
+    add("start: no selected section", {withoutData(sec(kA, "1122"))}, startFail, QByteArray());
+    add("start: no sections at all", {}, startFail, QByteArray());
+
+    add("end bound: adjacent section at the bound",
+        {sec(kA, "1122"), sec(kEnd - 1, "3344"), sec(kEnd, "5566")}, ok,
+        hex("1122") + ff(2 * int(kEnd - 1 - kA - 1)) + hex("3344"));
+    add("end bound: gap before a section above it ends the image",
+        {sec(kA, "1122"), sec(kEnd + 0x10, "5566")}, ok, hex("1122"));
+    add("end bound: every later section dropped",
+        {sec(0x3F7FF8, "9999"), sec(kA, "1122"), sec(kEnd, "3344"), sec(kEnd + 1, "5566")}, ok,
+        hex("1122"));
+    add("end bound: highest possible address",
+        {sec(kA, "1122"), sec(0xFFFFFFFF, "3344")}, ok, hex("1122"));
+
+    add("overlap: second starts inside first", {sec(kA, "11223344"), sec(kA + 1, "5566")},
+        buildFail, hex("11223344"));
+    add("overlap: equal addresses keep file order", {sec(kA, "1122"), sec(kA, "3344")},
+        buildFail, hex("1122"));
+    add("zero size: at the start then a section there",
+        {withSize(sec(kA, ""), 0), sec(kA, "3344")}, ok, hex("3344"));
+    add("zero size: counts for the gap test",
+        {sec(kA, "1122"), withSize(sec(kA + 2, ""), 0), sec(kA + 2, "3344")}, ok,
+        hex("1122ffff3344"));
+    add("zero size: inside the previous section is an overlap",
+        {sec(kA, "11223344"), withSize(sec(kA + 1, ""), 0)}, buildFail, hex("11223344"));
+
+    add("data: raw data past the end of the file",
+        {withOffset(sec(kA, "1122"), 0xFFFFFFF0)}, formatError, QByteArray());
+    add("data: size field longer than the file", {withSize(sec(kA, "1122"), 2)}, buildFail,
+        QByteArray());
+    add("data: size field beyond test buffer", {withSize(sec(kA, "1122"), 65537)}, formatError,
+        QByteArray());
+    add("data: size field at 2^32 - 1", {withSize(sec(kA, "1122"), 0xFFFFFFFF)}, formatError,
+        QByteArray());
+    {
+        const QByteArray max = coffWriter::pattern(65536, 3);
+        add("data: size field at the test buffer limit", {coffWriter::loaded("max", kA, max)}, ok,
+            max);
+    }
+
+    Sections table48;
+    QByteArray image48;
+    for (int i = 0; i < 48; ++i) {
+        table48.append(coffWriter::loaded("s", kA + quint32(i), QByteArray(2, char(i))));
+        image48.append(QByteArray(2, char(i)));
+    }
+    add("table: 48 selected sections", table48, ok, image48);
+    Sections table48plusBss = table48;
+    table48plusBss.append(coffWriter::uninitialised(".bss", 0x8000, 4));
+    add("table: 48 selected plus unselected", table48plusBss, ok, image48);
+    Sections table49 = table48;
+    table49.append(sec(kA + 48, "4949"));
+    add("table: 49 selected sections", table49, formatError, QByteArray());
+
+    coffWriter wrongTarget;
+    wrongTarget.addSection(sec(kA, "1122"));
+    wrongTarget.setTargetId(0x0099);
+    QTest::newRow("target: another processor")
+        << wrongTarget.build() << lines({kFormatError, kFormatError}) << QByteArray();
+    coffWriter elf;
+    elf.addSection(sec(kA, "1122"));
+    elf.setElf(true);
+    QTest::newRow("target: ELF file named .out")
+        << elf.build() << lines({kFormatError, kFormatError}) << QByteArray();
+    coffWriter moreHeaders;
+    moreHeaders.addSection(sec(kA, "1122"));
+    moreHeaders.setHeaderSectionCount(1000);
+    QTest::newRow("header: count beyond the headers in the file")
+        << moreHeaders.build() << formatError << QByteArray();
+}
+
+void TranslationTest::image()
+{
+    QFETCH(QByteArray, object);
+    QFETCH(QStringList, messages);
+    QFETCH(QByteArray, output);
+
+    const Outcome o = translate(object);
+    QCOMPARE(o.messages, messages);
+    const bool success = messages == QStringList{kSuccess};
+    QCOMPARE(o.result, success ? m_dir->filePath("dsp.bin") : QString());
+    QCOMPARE(o.output.size(), output.size());
+    QCOMPARE(o.output, output);
+}
+
+// A file cut at every byte of the headers and the raw data of one section.
+void TranslationTest::headerCut_data()
+{
+    QTest::addColumn<int>("cutAt");
+    QTest::addColumn<QStringList>("messages");
+
+    const int rawData = 22 + 28 + 48; // the single section's data starts here
+    for (int n = 0; n < rawData + 4; ++n) {
+        QStringList m;
+        if (n < 22)
+            m = lines({"file reading failed!\n", kFormatError});
+        else if (n < 50)
+            m = lines({"file reading error!\n", kFormatError});
+        else if (n < rawData + 2)
+            m = lines({kFormatError}); // header or data test short
+        else
+            m = lines({kTranslatingFail}); // second half of the data missing
+        if (n < 22)
+            QTest::addRow("file header cut at %d", n) << n << m;
+        else if (n < 50)
+            QTest::addRow("optional header cut at %d", n) << n << m;
+        else if (n < rawData)
+            QTest::addRow("section header cut at %d", n) << n << m;
+        else
+            QTest::addRow("raw data cut at %d", n) << n << m;
+    }
+}
+
+void TranslationTest::headerCut()
+{
+    QFETCH(int, cutAt);
+    QFETCH(QStringList, messages);
+
+    coffWriter w;
+    w.addSection(sec(kA, "11223344"));
+    w.setTruncateAt(cutAt);
+    const Outcome o = translate(w.build());
+    QCOMPARE(o.messages, messages);
+    QVERIFY(o.result.isEmpty());
+    QVERIFY(o.output.isEmpty());
+}
+
+void TranslationTest::outputName_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<bool>("relative");
+
+    QTest::newRow("extension: .out") << "dsp.out" << "dsp.bin" << false;
+    QTest::newRow("extension: longer") << "a.outx" << "a.binx" << false;
+    QTest::newRow("extension: shorter") << "a.o" << "a.bin" << false;
+    QTest::newRow("extension: last dot counts") << "x.y.out" << "x.y.bin" << false;
+    QTest::newRow("no dot: first three replaced") << "image" << "binge" << false;
+    QTest::newRow("no dot: dot only in directory") << "d.d/file" << "d.d/bine" << false;
+    QTest::newRow("no slash: bare name") << "dsp.out" << "dsp.bin" << true;
+}
+
+void TranslationTest::outputName()
+{
+    QFETCH(QString, input);
+    QFETCH(QString, output);
+    QFETCH(bool, relative);
+
+    QVERIFY(QDir(m_dir->path()).mkpath("d.d"));
+    const QString dirPrefix = relative ? QString() : m_dir->path() + '/';
+    const QString previous = QDir::currentPath();
+    if (relative)
+        QDir::setCurrent(m_dir->path());
+    QVERIFY(writeBytes(m_dir->filePath(input), objectFile({sec(kA, "1122")})));
+
+    common util;
+    const QString result = util.translateFile(dirPrefix + input);
+    QDir::setCurrent(previous);
+    QCOMPARE(result, dirPrefix + output);
+    QCOMPARE(readBytes(m_dir->filePath(output)), hex("1122"));
+}
+
+void TranslationTest::sampleFlashBuild()
+{
+    QByteArray expected;
+    const QByteArray object = coffWriter::sampleObjectFile(&expected, 0x11223344);
+    QCOMPARE(expected.size(), 98284);
+    QCOMPARE(expected.mid(0x17FE8, 4), hex("44332211"));
+
+    const Outcome o = translate(object);
+    QCOMPARE(o.messages, QStringList{kSuccess});
+    QCOMPARE(o.output.size(), expected.size());
+    QVERIFY(o.output == expected);
+}
+
+void TranslationTest::staleImageTruncated()
+{
+    QVERIFY(writeBytes(m_dir->filePath("dsp.bin"), QByteArray(5000, 'x')));
+    QCOMPARE(translate(objectFile({sec(kA, "1122")})).output, hex("1122"));
+
+    QVERIFY(writeBytes(m_dir->filePath("dsp.bin"), QByteArray(5000, 'x')));
+    const Outcome failed = translate(QByteArray(10, 'z'));
+    QCOMPARE(failed.output, QByteArray()); // emptied even though the parse failed
+}
+
+void TranslationTest::inputNamedLikeOutputKept()
+{
+    const QByteArray object = objectFile({sec(kA, "1122")});
+    const QString in = m_dir->filePath("dsp.bin");
+    QVERIFY(writeBytes(in, object));
+    common util;
+    QSignalSpy spy(&util, &common::sendMessage);
+    QCOMPARE(util.translateFile(in), QString());
+    QCOMPARE(messagesOf(spy), QStringList{kTranslatingFail});
+    QCOMPARE(readBytes(in), object);
+}
+
+void TranslationTest::emptyPath()
+{
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(m_dir->path());
+    common util;
+    QSignalSpy spy(&util, &common::sendMessage);
+    const QString result = util.translateFile(QString());
+    QDir::setCurrent(previous);
+    QCOMPARE(result, QString());
+    QCOMPARE(messagesOf(spy), QStringList{"no translating file:"});
+    QVERIFY(QDir(m_dir->path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+}
+
+void TranslationTest::missingInput()
+{
+    common util;
+    QSignalSpy spy(&util, &common::sendMessage);
+    QCOMPARE(util.translateFile(m_dir->filePath("dsp.out")), QString());
+    QCOMPARE(messagesOf(spy), lines({"file reading failed!\n", kFormatError}));
+    QVERIFY(QFile::exists(m_dir->filePath("dsp.bin")));
+    QCOMPARE(util.selectedSectionCount(), 0u);
+}
+
+void TranslationTest::appendFailures_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("expected");
+
+    QTest::newRow("ok: new file") << QStringLiteral("new.bin") << true;
+    QTest::newRow("open fails: missing directory") << QStringLiteral("none/x.bin") << false;
+    if (QFile::exists("/dev/full"))
+        QTest::newRow("write fails: device full") << QStringLiteral("/dev/full") << false;
+}
+
+void TranslationTest::appendFailures()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, expected);
+
+    const QString full = path.startsWith('/') ? path : m_dir->filePath(path);
+    const quint8 bytes[] = {1, 2, 3, 4};
+    common util;
+    QCOMPARE(util.appendFile(full, bytes, 4), expected);
+    if (expected)
+        QCOMPARE(readBytes(full), hex("01020304"));
+}
+
+QTEST_GUILESS_MAIN(TranslationTest)
+#include "test_translation.moc"
