@@ -1,0 +1,456 @@
+#include "tools/unitsim/secondunit.h"
+
+#include "util/common.h"
+
+#include <QTimer>
+
+namespace {
+constexpr int kHandshakeBaud = 2400;
+constexpr int kDataBaud = 9600;
+constexpr int kStartLength = 5;
+constexpr int kFileSizeLength = 6;
+constexpr int kCommandLength = 9;
+constexpr int kBitsPerByte = 10;
+
+const QByteArray kStartAck = QByteArray::fromHex("0455aafb");
+const QByteArray kCommandAck = QByteArray::fromHex("04aa55fb");
+const QByteArray kChangePortCmd = QByteArray::fromHex("01069ca70000167953");
+const QByteArray kEraseCmd = QByteArray::fromHex("040000ffff00aa55fb");
+
+const char *const kStepNames[] = {"start", "filesize", "changeport", "erase", "data"};
+const char *const kKindNames[] = {"silence", "nak", "long12", "long13", "garbage",
+                                  "double", "drip", "split", "close"};
+
+struct UnitKind
+{
+    quint8 code;
+    const char *target;
+    int frameLength;
+    qint64 flashSize; // 0: the file-size command announces it
+};
+
+const UnitKind kUnitKinds[] = {
+    {0xAD, "monitor", 130, 0},
+    {0xAA, "inv", 34, 0x28000},
+    {0x55, "rec", 34, 0x18000},
+    {0xAB, "kind3", 34, 0x18000},
+};
+
+const UnitKind *unitKind(quint8 code)
+{
+    for (const UnitKind &kind : kUnitKinds) {
+        if (kind.code == code)
+            return &kind;
+    }
+    return nullptr;
+}
+
+quint8 xorOf(const QByteArray &bytes, int length)
+{
+    return common::xorCheck(reinterpret_cast<const quint8 *>(bytes.constData()), quint32(length));
+}
+
+bool isStartCommand(const QByteArray &bytes, int at)
+{
+    if (bytes.size() < at + kStartLength || bytes.at(at) != char(0x01) || bytes.at(at + 1) != char(0x07))
+        return false;
+    const auto *p = reinterpret_cast<const quint8 *>(bytes.constData()) + at;
+    const quint16 crc = common::modbusCrc16(p, 3);
+    return p[3] == quint8(crc & 0xFF) && p[4] == quint8(crc >> 8);
+}
+
+// Keeps the first three bytes (what the tool examines), pads with zeros and
+// closes with an XOR so that only the full length completes a reply.
+QByteArray lengthened(const QByteArray &reply, int length)
+{
+    QByteArray out = reply.left(3);
+    out.append(QByteArray(length - 4, '\0'));
+    out.append(char(xorOf(out, out.size())));
+    return out;
+}
+
+// Thirteen bytes that complete none of the reply tests: the tool's framing
+// drops them at the thirteenth byte.
+QByteArray garbage()
+{
+    QByteArray out;
+    for (int i = 1; i <= 13; ++i)
+        out.append(char(i * 0x10));
+    return out;
+}
+} // namespace
+
+secondUnit::secondUnit(QObject *parent)
+    : QObject(parent), m_line(new ptyLine(this)), m_outTimer(new QTimer(this))
+{
+    m_outTimer->setSingleShot(true);
+    connect(m_line, &ptyLine::received, this, &secondUnit::onReceived);
+    connect(m_outTimer, &QTimer::timeout, this, &secondUnit::onOutputDue);
+}
+
+bool secondUnit::open()
+{
+    return m_line->open();
+}
+
+QString secondUnit::portName() const
+{
+    return m_line->slavePath();
+}
+
+ptyLine *secondUnit::line()
+{
+    return m_line;
+}
+
+QString secondUnit::faultHelp()
+{
+    return QStringLiteral(
+        "STEP is start, filesize, changeport, erase or data; without :STEP every step,\n"
+        "without @N every occurrence (N counts well-formed frames of that step, resends\n"
+        "included, since the last reset).\n"
+        "silence[:STEP[@N]]   no reply\n"
+        "nak[:STEP[@N]]       a complete but wrong reply\n"
+        "long12[:STEP[@N]]    the reply as a 12-byte reply\n"
+        "long13[:STEP[@N]]    the reply as a 13-byte reply\n"
+        "garbage[:STEP[@N]]   13 bytes of noise before the reply\n"
+        "double[:STEP[@N]]    the reply twice in one write\n"
+        "drip[:STEP[@N]]      the reply byte by byte, with a short pause between bytes\n"
+        "split[:STEP[@N]]     the reply in two writes\n"
+        "close[:STEP[@N]]     close the line instead of replying\n");
+}
+
+bool secondUnit::addFault(const QString &spec, QString *error)
+{
+    const QString kindName = spec.section(QLatin1Char(':'), 0, 0).trimmed();
+    const QString where = spec.section(QLatin1Char(':'), 1).trimmed();
+    Fault fault{Silence, -1, 0};
+    int kind = 0;
+    const int kindCount = int(sizeof kKindNames / sizeof kKindNames[0]);
+    while (kind < kindCount && kindName != QLatin1String(kKindNames[kind]))
+        ++kind;
+    const QString stepName = where.section(QLatin1Char('@'), 0, 0);
+    const QString countText = where.section(QLatin1Char('@'), 1);
+    int step = 0;
+    while (step < StepCount && stepName != QLatin1String(kStepNames[step]))
+        ++step;
+    bool countOk = true;
+    const int count = countText.isEmpty() ? 0 : countText.toInt(&countOk);
+    QString problem;
+    if (kind == kindCount)
+        problem = QStringLiteral("unknown fault '%1'").arg(kindName);
+    else if (!where.isEmpty() && step == StepCount)
+        problem = QStringLiteral("unknown step '%1'").arg(stepName);
+    else if (!countOk || count < 0 || (!countText.isEmpty() && count == 0))
+        problem = QStringLiteral("bad count '%1'").arg(countText);
+    if (!problem.isEmpty()) {
+        if (error)
+            *error = problem;
+        return false;
+    }
+    fault.kind = FaultKind(kind);
+    fault.step = where.isEmpty() ? -1 : step;
+    fault.occurrence = count;
+    m_faults.append(fault);
+    return true;
+}
+
+void secondUnit::clearFaults()
+{
+    m_faults.clear();
+}
+
+QByteArray secondUnit::flashedImage() const
+{
+    return m_imageLimit > 0 ? m_image.left(int(m_imageLimit)) : m_image;
+}
+
+void secondUnit::reset()
+{
+    m_outTimer->stop();
+    m_outQueue.clear();
+    m_input.clear();
+    m_phase = WaitStart;
+    for (int &count : m_occurrences)
+        count = 0;
+    m_frames.clear();
+    m_violations.clear();
+    m_image.clear();
+    m_lastFrame.clear();
+    m_target.clear();
+    m_expectedSeq = 0;
+    m_announced = 0;
+    m_imageLimit = 0;
+    m_jobDone = false;
+    m_jobsCompleted = 0;
+}
+
+// ---- receiving ----------------------------------------------------------
+
+void secondUnit::onReceived(QByteArray bytes)
+{
+    m_input.append(bytes);
+    while (restartPending() || takeFrame()) {
+    }
+}
+
+// A start command at the handshake speed begins a new job whatever the unit
+// was doing: the tool drops a running job and starts over.
+bool secondUnit::restartPending()
+{
+    if (m_phase == WaitStart || m_line->baud() != kHandshakeBaud)
+        return false;
+    for (int at = 0; at + kStartLength <= m_input.size(); ++at) {
+        if (!isStartCommand(m_input, at))
+            continue;
+        if (at > 0)
+            violation(QStringLiteral("%1 stray bytes before a start command").arg(at));
+        m_input.remove(0, at);
+        m_phase = WaitStart;
+        return true;
+    }
+    return false;
+}
+
+bool secondUnit::takeFrame()
+{
+    if (m_phase == WaitStart) {
+        while (m_input.size() >= 2 && !m_input.startsWith("\x01\x07")) {
+            violation(QStringLiteral("stray byte %1").arg(quint8(m_input[0]), 2, 16, QLatin1Char('0')));
+            m_input.remove(0, 1);
+        }
+    }
+    const int length = expectedLength();
+    if (m_input.size() < length)
+        return false;
+    const QByteArray frame = m_input.left(length);
+    m_input.remove(0, length);
+    handleFrame(frame);
+    return true;
+}
+
+int secondUnit::expectedLength() const
+{
+    switch (m_phase) {
+    case WaitStart:
+        return kStartLength;
+    case WaitFileSize:
+        return kFileSizeLength;
+    case WaitChangePort:
+    case WaitErase:
+        return kCommandLength;
+    case Receiving:
+        return m_frameLength;
+    }
+    return kStartLength;
+}
+
+void secondUnit::handleFrame(const QByteArray &frame)
+{
+    m_frames.append(frame);
+    emit frameReceived(frame);
+    switch (m_phase) {
+    case WaitStart:
+        onStart(frame);
+        break;
+    case WaitFileSize:
+        onFileSize(frame);
+        break;
+    case WaitChangePort:
+        onChangePort(frame);
+        break;
+    case WaitErase:
+        onErase(frame);
+        break;
+    case Receiving:
+        onData(frame);
+        break;
+    }
+}
+
+void secondUnit::onStart(const QByteArray &frame)
+{
+    if (!isStartCommand(frame, 0)) {
+        violation(QStringLiteral("start command with a bad CRC"));
+        return;
+    }
+    const UnitKind *kind = unitKind(quint8(frame[2]));
+    if (!kind) {
+        violation(QStringLiteral("start command with unknown code %1").arg(quint8(frame[2]), 2, 16, QLatin1Char('0')));
+        return;
+    }
+    checkSpeed(Start, kHandshakeBaud);
+    m_target = QLatin1String(kind->target);
+    m_frameLength = kind->frameLength;
+    m_imageLimit = kind->flashSize;
+    m_announced = 0;
+    m_image.clear();
+    m_lastFrame.clear();
+    m_expectedSeq = 0;
+    m_jobDone = false;
+    m_phase = kind->flashSize == 0 ? WaitFileSize : WaitChangePort;
+    reply(Start, kStartAck);
+}
+
+void secondUnit::onFileSize(const QByteArray &frame)
+{
+    if (quint8(frame[0]) != 0xAA || quint8(frame[5]) != xorOf(frame, 5)) {
+        violation(QStringLiteral("bad file-size command %1").arg(QString::fromLatin1(frame.toHex(' '))));
+        return;
+    }
+    checkSpeed(FileSize, kHandshakeBaud);
+    const auto *p = reinterpret_cast<const quint8 *>(frame.constData());
+    m_announced = (qint64(p[1]) << 24) | (p[2] << 16) | (p[3] << 8) | p[4];
+    if (m_announced % (m_frameLength - 2) != 0)
+        violation(QStringLiteral("announced size %1 is no whole number of frames").arg(m_announced));
+    m_imageLimit = m_announced;
+    m_phase = WaitChangePort;
+    reply(FileSize, kCommandAck);
+}
+
+void secondUnit::onChangePort(const QByteArray &frame)
+{
+    if (frame != kChangePortCmd) {
+        violation(QStringLiteral("bad change-port command %1").arg(QString::fromLatin1(frame.toHex(' '))));
+        return;
+    }
+    checkSpeed(ChangePort, kHandshakeBaud);
+    m_phase = WaitErase;
+    reply(ChangePort, kChangePortCmd.left(8));
+}
+
+void secondUnit::onErase(const QByteArray &frame)
+{
+    if (frame == kChangePortCmd) {
+        // The tool sent the command again before our echo reached it.
+        onChangePort(frame);
+        return;
+    }
+    if (frame != kEraseCmd) {
+        violation(QStringLiteral("bad erase command %1").arg(QString::fromLatin1(frame.toHex(' '))));
+        return;
+    }
+    checkSpeed(Erase, kDataBaud);
+    m_phase = Receiving;
+    reply(Erase, kCommandAck);
+}
+
+void secondUnit::onData(const QByteArray &frame)
+{
+    checkSpeed(Data, kDataBaud);
+    const int last = frame.size() - 1;
+    if (quint8(frame[last]) != xorOf(frame, last)) {
+        violation(QStringLiteral("data frame with a bad XOR"));
+        return;
+    }
+    if (frame == m_lastFrame) {
+        reply(Data, kCommandAck); // a resend: acknowledged, not stored twice
+        return;
+    }
+    const quint8 seq = quint8(frame[0]);
+    if (seq != m_expectedSeq) {
+        violation(QStringLiteral("data frame %1, expected %2").arg(seq).arg(m_expectedSeq));
+        return;
+    }
+    m_expectedSeq = quint8((m_expectedSeq + 1) & 0x0F);
+    m_lastFrame = frame;
+    storePayload(frame);
+    reply(Data, kCommandAck);
+    if (!m_jobDone && m_imageLimit > 0 && m_image.size() >= m_imageLimit) {
+        m_jobDone = true;
+        ++m_jobsCompleted;
+        emit jobCompleted(m_target, flashedImage());
+    }
+}
+
+void secondUnit::storePayload(const QByteArray &frame)
+{
+    if (m_jobDone)
+        violation(QStringLiteral("data frame beyond the end of the image"));
+    m_image.append(frame.mid(1, frame.size() - 2));
+}
+
+void secondUnit::checkSpeed(Step step, int wanted)
+{
+    const int baud = m_line->baud();
+    if (baud != wanted)
+        violation(QStringLiteral("%1 frame at %2 baud, expected %3").arg(QLatin1String(kStepNames[step])).arg(baud).arg(wanted));
+}
+
+void secondUnit::violation(const QString &text)
+{
+    m_violations.append(text);
+}
+
+// ---- replying -----------------------------------------------------------
+
+QList<secondUnit::FaultKind> secondUnit::faultsFor(Step step, int occurrence) const
+{
+    QList<FaultKind> kinds;
+    for (const Fault &fault : m_faults) {
+        if ((fault.step < 0 || fault.step == step) && (fault.occurrence == 0 || fault.occurrence == occurrence))
+            kinds.append(fault.kind);
+    }
+    return kinds;
+}
+
+void secondUnit::reply(Step step, const QByteArray &bytes)
+{
+    const QList<FaultKind> faults = faultsFor(step, ++m_occurrences[step]);
+    if (faults.contains(Close)) {
+        m_outTimer->stop();
+        m_outQueue.clear();
+        m_line->close();
+        return;
+    }
+    if (faults.contains(Silence))
+        return;
+    QByteArray out = bytes;
+    if (faults.contains(Nak))
+        out = step == Start ? kCommandAck : kStartAck;
+    if (faults.contains(Long12))
+        out = lengthened(out, 12);
+    if (faults.contains(Long13))
+        out = lengthened(out, 13);
+    if (faults.contains(Garbage))
+        out.prepend(garbage());
+    if (faults.contains(Double))
+        out.append(out);
+    const int delay = m_lineRate ? lineDelayMs(m_frames.isEmpty() ? 0 : m_frames.last().size() + out.size()) : 0;
+    const int pause = qMax(1, common::scaledMs(kDripPauseMs));
+    if (faults.contains(Drip)) {
+        for (int i = 0; i < out.size(); ++i)
+            queueWrite(out.mid(i, 1), i == 0 ? delay : pause);
+    } else if (faults.contains(Split)) {
+        queueWrite(out.left(out.size() / 2), delay);
+        queueWrite(out.mid(out.size() / 2), pause);
+    } else {
+        queueWrite(out, delay);
+    }
+}
+
+int secondUnit::lineDelayMs(int bytes) const
+{
+    const int baud = m_line->baud() > 0 ? m_line->baud() : kDataBaud;
+    return common::scaledMs(bytes * kBitsPerByte * 1000 / baud);
+}
+
+void secondUnit::queueWrite(const QByteArray &bytes, int delayMs)
+{
+    if (m_outQueue.isEmpty() && delayMs <= 0 && !m_outTimer->isActive()) {
+        m_line->write(bytes);
+        return;
+    }
+    m_outQueue.append(qMakePair(delayMs, bytes));
+    if (!m_outTimer->isActive() && m_outQueue.size() == 1)
+        m_outTimer->start(qMax(0, delayMs));
+}
+
+void secondUnit::onOutputDue()
+{
+    if (m_outQueue.isEmpty())
+        return;
+    m_line->write(m_outQueue.takeFirst().second);
+    if (!m_outQueue.isEmpty())
+        m_outTimer->start(qMax(0, m_outQueue.first().first));
+}
