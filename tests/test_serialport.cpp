@@ -1,0 +1,284 @@
+// The serial transport over a real pseudo-terminal pair: the far end is the
+// master side, so speeds, line settings and bytes are seen as a unit sees them.
+#include <QElapsedTimer>
+#include <QSerialPort>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "tests/support/modalanswerer.h"
+#include "serial/serialport.h"
+#include "tools/unitsim/ptyline.h"
+
+namespace {
+const int kSettleMs = 150;
+
+void settle(int ms = kSettleMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+// Terminal settings of the line as the tool left them (both pty sides share them).
+termios lineSettings(const QString &slavePath)
+{
+    termios settings{};
+    const int fd = ::open(slavePath.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd >= 0) {
+        ::tcgetattr(fd, &settings);
+        ::close(fd);
+    }
+    return settings;
+}
+
+QByteArray bytesOf(const QList<QList<QVariant>> &emissions)
+{
+    QByteArray all;
+    for (const auto &args : emissions)
+        all += args.at(0).toByteArray();
+    return all;
+}
+} // namespace
+
+class TestSerialport : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void opensAtRequestedSpeed_data();
+    void opensAtRequestedSpeed();
+    void lineSettingsAre8N1WithoutFlowControl();
+    void bytesTravelBothWays();
+    void routesByLatestModelId_data();
+    void routesByLatestModelId();
+    void failedOpenWarns_data();
+    void failedOpenWarns();
+    void replaceablePresenterTakesWarnings();
+    void writesNothing_data();
+    void writesNothing();
+    void vanishedPeerClosesOnceWithoutFlood();
+
+private:
+    ptyLine *line = nullptr;
+    serialport *port = nullptr;
+};
+
+void TestSerialport::init()
+{
+    qRegisterMetaType<QSerialPort::SerialPortError>();
+    line = new ptyLine(this);
+    QVERIFY(line->open());
+    port = new serialport(this);
+}
+
+void TestSerialport::cleanup()
+{
+    delete port;
+    port = nullptr;
+    delete line;
+    line = nullptr;
+}
+
+void TestSerialport::opensAtRequestedSpeed_data()
+{
+    QTest::addColumn<QList<int>>("bauds");
+
+    QTest::newRow("first open at handshake speed") << QList<int>{2400};
+    QTest::newRow("reopen moves an open port to data speed") << QList<int>{2400, 9600};
+    QTest::newRow("reopen can go back down") << QList<int>{9600, 2400};
+}
+
+void TestSerialport::opensAtRequestedSpeed()
+{
+    QFETCH(QList<int>, bauds);
+    for (int baud : bauds) {
+        QVERIFY(port->openSerialPort(0, line->slavePath(), baud));
+        QVERIFY(port->isOpen());
+        QCOMPARE(line->baud(), baud);
+        QCOMPARE(port->baudRate(), baud);
+    }
+}
+
+void TestSerialport::lineSettingsAre8N1WithoutFlowControl()
+{
+    QVERIFY(port->openSerialPort(0, line->slavePath(), 9600));
+    const termios settings = lineSettings(line->slavePath());
+    QCOMPARE(settings.c_cflag & CSIZE, tcflag_t(CS8));
+    QCOMPARE(settings.c_cflag & PARENB, tcflag_t(0));
+    QCOMPARE(settings.c_cflag & CSTOPB, tcflag_t(0));
+    QCOMPARE(settings.c_cflag & CRTSCTS, tcflag_t(0));
+    QCOMPARE(settings.c_iflag & (IXON | IXOFF), tcflag_t(0));
+}
+
+void TestSerialport::bytesTravelBothWays()
+{
+    QSignalSpy atUnit(line, &ptyLine::received);
+    QSignalSpy atTool(port, &serialport::receive);
+    QVERIFY(port->openSerialPort(0, line->slavePath(), 9600));
+
+    const QByteArray toUnit("\x02\x11\x10\x22\x00\xff\x03", 7);
+    port->sendCmdData(reinterpret_cast<const quint8 *>(toUnit.constData()), ushort(toUnit.size()));
+    QTRY_COMPARE(bytesOf(atUnit), toUnit);
+
+    const QByteArray toTool("\x06\x00\x80\x7f", 4);
+    QVERIFY(line->write(toTool));
+    QTRY_COMPARE(bytesOf(atTool), toTool);
+}
+
+void TestSerialport::routesByLatestModelId_data()
+{
+    QTest::addColumn<QList<int>>("openIds");
+    QTest::addColumn<bool>("lastOpenFails");
+    QTest::addColumn<bool>("expectFirstSignal");
+
+    QTest::newRow("model 0 goes to the first engine") << QList<int>{0} << false << true;
+    QTest::newRow("model 1 goes to the second engine") << QList<int>{1} << false << false;
+    QTest::newRow("any other id goes to the second engine") << QList<int>{7} << false << false;
+    QTest::newRow("latest open wins over an earlier one") << QList<int>{1, 0} << false << true;
+    QTest::newRow("failed open still keeps the new id") << QList<int>{0, 1} << true << false;
+}
+
+void TestSerialport::routesByLatestModelId()
+{
+    QFETCH(QList<int>, openIds);
+    QFETCH(bool, lastOpenFails);
+    QFETCH(bool, expectFirstSignal);
+
+    modalAnswerer answerer;
+    answerer.start();
+    for (int i = 0; i < openIds.size(); ++i) {
+        const bool failing = lastOpenFails && i == openIds.size() - 1;
+        const QString name = failing ? QStringLiteral("/nonexistent/ttyGone") : line->slavePath();
+        QCOMPARE(port->openSerialPort(openIds.at(i), name, 2400), !failing);
+    }
+    QCOMPARE(port->modelId(), openIds.last());
+
+    QSignalSpy first(port, &serialport::receive);
+    QSignalSpy second(port, &serialport::receive1);
+    if (lastOpenFails) {
+        // The line is closed now; route an empty read directly.
+        QTest::ignoreMessage(QtWarningMsg, "QIODevice::read (QSerialPort): device not open");
+        port->receiveData();
+    } else {
+        QVERIFY(line->write(QByteArray("\x55\xaa", 2)));
+        QTRY_VERIFY(first.count() + second.count() > 0);
+    }
+    QCOMPARE(first.isEmpty(), !expectFirstSignal);
+    QCOMPARE(second.isEmpty(), expectFirstSignal);
+}
+
+void TestSerialport::failedOpenWarns_data()
+{
+    QTest::addColumn<QString>("portName");
+    QTest::addColumn<bool>("openBefore");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("idAfter");
+    QTest::addColumn<bool>("openAfter");
+
+    QTest::newRow("no port name, port closed") << QString() << false << "no port" << 3 << false;
+    QTest::newRow("no port name keeps an open port") << QString() << true << "no port" << 3 << true;
+    QTest::newRow("device missing") << "/nonexistent/ttyGone" << false << "opening failed!" << 1 << false;
+    QTest::newRow("device missing closes the open port") << "/nonexistent/ttyGone" << true
+                                                         << "opening failed!" << 1 << false;
+}
+
+void TestSerialport::failedOpenWarns()
+{
+    QFETCH(QString, portName);
+    QFETCH(bool, openBefore);
+    QFETCH(QString, text);
+    QFETCH(int, idAfter);
+    QFETCH(bool, openAfter);
+
+    if (openBefore) {
+        QVERIFY(port->openSerialPort(3, line->slavePath(), 2400));
+    } else {
+        // A silent failed open gives the closed port the id 3.
+        port->setWarningPresenter([](const QString &) {});
+        port->openSerialPort(3, QStringLiteral("/nonexistent/ttyPrep"), 2400);
+        port->setWarningPresenter(nullptr);
+    }
+    QCOMPARE(port->modelId(), 3);
+
+    modalAnswerer answerer;
+    answerer.start();
+    QVERIFY(!port->openSerialPort(1, portName, 9600));
+    answerer.stop();
+
+    QCOMPARE(answerer.boxes().size(), 1);
+    const modalAnswerer::Box box = answerer.boxes().first();
+    QCOMPARE(box.title, QStringLiteral("warn"));
+    QCOMPARE(box.text, text);
+    QCOMPARE(box.buttons, QStringList{QStringLiteral("sure")});
+    QCOMPARE(port->modelId(), idAfter);
+    QCOMPARE(port->isOpen(), openAfter);
+}
+
+void TestSerialport::replaceablePresenterTakesWarnings()
+{
+    QStringList shown;
+    port->setWarningPresenter([&shown](const QString &text) { shown << text; });
+    modalAnswerer answerer;
+    answerer.start(1000);
+
+    QVERIFY(!port->openSerialPort(0, QString(), 2400));
+    QVERIFY(!port->openSerialPort(0, QStringLiteral("/nonexistent/ttyGone"), 2400));
+    settle(50);
+
+    QCOMPARE(shown, (QStringList{QStringLiteral("no port"), QStringLiteral("opening failed!")}));
+    QVERIFY(answerer.boxes().isEmpty());
+}
+
+void TestSerialport::writesNothing_data()
+{
+    QTest::addColumn<bool>("open");
+    QTest::addColumn<int>("size");
+
+    QTest::newRow("closed port drops the frame") << false << 5;
+    QTest::newRow("size zero on an open port") << true << 0;
+}
+
+void TestSerialport::writesNothing()
+{
+    QFETCH(bool, open);
+    QFETCH(int, size);
+
+    QSignalSpy atUnit(line, &ptyLine::received);
+    if (open)
+        QVERIFY(port->openSerialPort(0, line->slavePath(), 9600));
+    const quint8 frame[5] = {0x02, 0x11, 0x00, 0x00, 0x03};
+    port->sendCmdData(frame, ushort(size));
+    settle();
+    QVERIFY(atUnit.isEmpty());
+    QCOMPARE(port->isOpen(), open);
+}
+
+void TestSerialport::vanishedPeerClosesOnceWithoutFlood()
+{
+    QVERIFY(port->openSerialPort(0, line->slavePath(), 9600));
+    auto *device = port->findChild<QSerialPort *>();
+    QVERIFY(device);
+    QSignalSpy errors(device, &QSerialPort::errorOccurred);
+    QSignalSpy aboutToClose(device, &QIODevice::aboutToClose);
+    QSignalSpy first(port, &serialport::receive);
+
+    line->close();
+    settle(300);
+
+    QVERIFY(!port->isOpen());
+    QCOMPARE(aboutToClose.count(), 1);
+    QVERIFY(errors.count() >= 1);
+    QVERIFY2(errors.count() <= 3, qPrintable(QString::number(errors.count())));
+    QVERIFY2(first.count() <= 3, qPrintable(QString::number(first.count())));
+}
+
+QTEST_MAIN(TestSerialport)
+#include "test_serialport.moc"
