@@ -1,0 +1,353 @@
+// Frames of the first board engine, byte for byte, and its receive path fed
+// in every possible split.
+#include "protocol/first/progress.h"
+#include "serial/serialport.h"
+#include "util/common.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// Reaches the job fields that initParm would set, without a serial line.
+struct progressTestAccess
+{
+    static void setJob(progress &engine, const QString &path, qint64 fileSize)
+    {
+        engine.m_imagePath = path;
+        engine.m_fileSize = fileSize;
+        engine.m_writtenSize = 0;
+        engine.m_row = 3;
+    }
+    static qint64 written(const progress &engine) { return engine.m_writtenSize; }
+    // Chooses how bytes are read and whether a step waits for its reply.
+    static void setReceiving(progress &engine, bool preambleMode, bool waiting)
+    {
+        engine.m_preambleMode = preambleMode;
+        if (waiting)
+            engine.m_timer->start(60000);
+    }
+};
+
+namespace {
+QByteArray sent(const progress &engine)
+{
+    return QByteArray(reinterpret_cast<const char *>(engine.frame().senddata), engine.frame().sendlen);
+}
+
+QByteArray stuffed(progress &engine)
+{
+    auto &frame = const_cast<progress::Frame &>(engine.frame());
+    common::escapeFrame(frame.senddata, &frame.sendlen);
+    return sent(engine);
+}
+
+QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
+{
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return QString();
+    return path;
+}
+
+// An image of 'size' bytes whose every byte differs from its neighbours.
+QByteArray image(int size)
+{
+    QByteArray bytes(size, '\0');
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char((i * 7 + i / 251) & 0xFF);
+    return bytes;
+}
+} // namespace
+
+class firstFramesTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { common::setTimeScale(0.01); }
+    void cleanupTestCase() { common::setTimeScale(1.0); }
+
+    void crcCheckValue_data();
+    void crcCheckValue();
+    void fixedFrames_data();
+    void fixedFrames();
+    void verifyFrame_data();
+    void verifyFrame();
+    void verifyCode_data();
+    void verifyCode();
+    void blocks_data();
+    void blocks();
+    void worstCaseBlockFits();
+    void receivePath_data();
+    void receivePath();
+};
+
+void firstFramesTest::crcCheckValue_data()
+{
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<int>("crc");
+    QTest::newRow("check value") << QByteArray("123456789") << 0x29B1;
+    QTest::newRow("empty keeps init") << QByteArray() << 0xFFFF;
+    QTest::newRow("shake hand body") << QByteArray::fromHex("110101") << 0x9BDF;
+}
+
+void firstFramesTest::crcCheckValue()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(int, crc);
+    QCOMPARE(int(common::calcCrc16(reinterpret_cast<const quint8 *>(input.constData()),
+                                   quint32(input.size()))),
+             crc);
+}
+
+void firstFramesTest::fixedFrames_data()
+{
+    QTest::addColumn<QString>("builder");
+    QTest::addColumn<bool>("framed");
+    QTest::addColumn<int>("step");
+    QTest::addColumn<QByteArray>("wire");
+    auto row = [](const char *name, const char *builder, bool framed, int step, const char *wire) {
+        QTest::newRow(name) << QString(builder) << framed << step << QByteArray::fromHex(wire);
+    };
+    row("shake hand, stuffed length", "shake", true, 3, "02 00 10 23 11 01 01 9B DF 03");
+    row("erase, stuffed length", "erase", true, 5, "02 00 10 22 14 00 D2 B8 03");
+    row("jump, stuffed length", "jump", true, 7, "02 00 10 22 04 00 D1 CB 03");
+    row("preamble start", "start", false, 0, "23 04 00 05 AF FE FE 00 00 D7");
+    row("preamble confirm", "confirm", false, 1, "23 04 00 05 AF 55 AA 00 00 DA");
+    row("target arm", "target0", false, 2, "23 04 00 05 AF 01 00 00 00 DC");
+    row("target dsp", "target1", false, 2, "23 04 00 05 AF 02 00 00 00 DD");
+    row("target any other index", "target7", false, 2, "23 04 00 05 AF 02 00 00 00 DD");
+}
+
+void firstFramesTest::fixedFrames()
+{
+    QFETCH(QString, builder);
+    QFETCH(bool, framed);
+    QFETCH(int, step);
+    QFETCH(QByteArray, wire);
+    serialport port;
+    progress engine(&port);
+    if (builder == "shake") engine.buildShakeHand();
+    else if (builder == "erase") engine.buildErase();
+    else if (builder == "jump") engine.buildJump();
+    else if (builder == "start") engine.buildPreambleStart();
+    else if (builder == "confirm") engine.buildPreambleConfirm();
+    else engine.buildPreambleTarget(builder.mid(6).toInt());
+    QCOMPARE(engine.frame().step, step);
+    QCOMPARE(framed ? stuffed(engine) : sent(engine), wire);
+}
+
+void firstFramesTest::verifyFrame_data()
+{
+    QTest::addColumn<QByteArray>("fileBytes");
+    QTest::addColumn<QByteArray>("unstuffed");
+    QTest::addColumn<QByteArray>("wire");
+    QTest::newRow("byte order reversed")
+        << QByteArray::fromHex("44332211") << QByteArray::fromHex("02 00 06 13 04 11 22 33 44 8E 41 03")
+        << QByteArray::fromHex("02 00 06 13 04 11 22 33 44 8E 41 03");
+    QTest::newRow("payload bytes stuffed")
+        << QByteArray::fromHex("10030244") << QByteArray::fromHex("02 00 06 13 04 44 02 03 10 DE 1D 03")
+        << QByteArray::fromHex("02 00 06 13 04 44 10 22 10 23 10 30 DE 1D 03");
+    QTest::newRow("CRC byte stuffed, ETX not")
+        << QByteArray::fromHex("00000007") << QByteArray::fromHex("02 00 06 13 04 07 00 00 00 02 5F 03")
+        << QByteArray::fromHex("02 00 06 13 04 07 00 00 00 10 22 5F 03");
+}
+
+void firstFramesTest::verifyFrame()
+{
+    QFETCH(QByteArray, fileBytes);
+    QFETCH(QByteArray, unstuffed);
+    QFETCH(QByteArray, wire);
+    serialport port;
+    progress engine(&port);
+    engine.buildVerify(reinterpret_cast<const quint8 *>(fileBytes.constData()));
+    QCOMPARE(engine.frame().step, int(progress::StepVerify));
+    QCOMPARE(sent(engine), unstuffed);
+    QCOMPARE(stuffed(engine), wire);
+}
+
+void firstFramesTest::verifyCode_data()
+{
+    QTest::addColumn<int>("fileSize"); // -1: no file
+    QTest::addColumn<int>("imageIndex");
+    QTest::addColumn<QByteArray>("code");
+    QTest::addColumn<bool>("error");
+    const QByteArray none = QByteArray::fromHex("FFFFFFFF");
+    QTest::newRow("arm reads at B000") << 0xB000 + 64 << 0 << QByteArray::fromHex("B3BAC1C8") << false;
+    QTest::newRow("dsp reads at 17FE8") << 0x17FE8 + 4 << 1 << QByteArray::fromHex("DFE6EDF4") << false;
+    QTest::newRow("short file, partly filled") << 0xB002 << 0 << QByteArray::fromHex("B3BAFFFF") << true;
+    QTest::newRow("short file, none read") << 0x17FE8 << 1 << none << true;
+    QTest::newRow("arm offset beyond a dsp-sized read") << 100 << 0 << none << true;
+    QTest::newRow("missing file") << -1 << 0 << none << true;
+}
+
+void firstFramesTest::verifyCode()
+{
+    QFETCH(int, fileSize);
+    QFETCH(int, imageIndex);
+    QFETCH(QByteArray, code);
+    QFETCH(bool, error);
+    QTemporaryDir dir;
+    QByteArray bytes = image(qMax(fileSize, 0));
+    const QString path = fileSize < 0 ? dir.filePath("absent.bin") : writeFile(dir, "img.bin", bytes);
+    serialport port;
+    progress engine(&port);
+    progressTestAccess::setJob(engine, path, fileSize);
+    QSignalSpy log(&engine, &progress::sendMessage);
+    quint8 out[4] = {0, 0, 0, 0};
+    QCOMPARE(engine.readVerifyCode(out, imageIndex), !error);
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(out), 4), code);
+    QCOMPARE(log.count(), error ? 1 : 0);
+    if (error)
+        QCOMPARE(log.at(0).at(0).toString(), QString("verify code error!"));
+}
+
+void firstFramesTest::blocks_data()
+{
+    QTest::addColumn<int>("fileSize");
+    QTest::addColumn<int>("actualSize"); // bytes really in the file
+    QTest::addColumn<QList<int>>("progressValues");
+    QTest::addColumn<int>("lastResult");
+    QTest::addColumn<bool>("readError");
+    QTest::newRow("1500 bytes: last block padded") << 1500 << 1500 << QList<int>{1024, 1500} << 2 << false;
+    QTest::newRow("2048 bytes: exactly two blocks") << 2048 << 2048 << QList<int>{1024, 2048} << 2 << false;
+    QTest::newRow("one byte") << 1 << 1 << QList<int>{1} << 2 << false;
+    QTest::newRow("file shrank during the job") << 2048 << 1100 << QList<int>{1024, 1100} << 0 << true;
+    QTest::newRow("file grew during the job") << 1500 << 3000 << QList<int>{1024, 1500} << 2 << false;
+    QTest::newRow("file vanished") << 1500 << -1 << QList<int>{} << 0 << true;
+}
+
+void firstFramesTest::blocks()
+{
+    QFETCH(int, fileSize);
+    QFETCH(int, actualSize);
+    QFETCH(QList<int>, progressValues);
+    QFETCH(int, lastResult);
+    QFETCH(bool, readError);
+    QTemporaryDir dir;
+    const QByteArray bytes = image(qMax(actualSize, 0));
+    const QString path = actualSize < 0 ? dir.filePath("gone.bin") : writeFile(dir, "img.bin", bytes);
+    serialport port;
+    progress engine(&port);
+    progressTestAccess::setJob(engine, path, fileSize);
+    QSignalSpy bar(&engine, &progress::sendprogressBar);
+    QSignalSpy log(&engine, &progress::sendMessage);
+
+    for (int i = 0; i < progressValues.size(); ++i) {
+        QCOMPARE(engine.buildNextBlock(), 1);
+        const QByteArray frame = sent(engine);
+        QCOMPARE(frame.size(), 1031);
+        QCOMPARE(frame.left(4), QByteArray::fromHex("02 04 01 12"));
+        QCOMPARE(quint8(frame.at(1030)), quint8(0x03));
+        const int from = i * 1024;
+        const int count = progressValues.at(i) - from;
+        QCOMPARE(frame.mid(4, count), bytes.mid(from, count));
+        QCOMPARE(frame.mid(4 + count, 1024 - count), QByteArray(1024 - count, char(0xFF)));
+        QCOMPARE(bar.at(i).at(0).toInt(), 3);
+        QCOMPARE(bar.at(i).at(1).toLongLong(), qlonglong(progressValues.at(i)));
+        QCOMPARE(bar.at(i).at(2).toLongLong(), qlonglong(fileSize));
+    }
+    QCOMPARE(engine.buildNextBlock(), lastResult);
+    QCOMPARE(progressTestAccess::written(engine), qint64(progressValues.isEmpty() ? 0 : progressValues.last()));
+    QCOMPARE(bar.count(), progressValues.size());
+    QCOMPARE(log.count(), readError ? 1 : 0);
+    if (readError)
+        QCOMPARE(log.at(0).at(0).toString(), QString("reading failed!"));
+}
+
+// A block of nothing but bytes that need stuffing nearly doubles the frame;
+// it must fit the buffer and come back intact.
+void firstFramesTest::worstCaseBlockFits()
+{
+    QTemporaryDir dir;
+    const QByteArray bytes(1024, char(0x10));
+    serialport port;
+    progress engine(&port);
+    progressTestAccess::setJob(engine, writeFile(dir, "dle.bin", bytes), bytes.size());
+    QCOMPARE(engine.buildNextBlock(), 1);
+    const QByteArray plain = sent(engine);
+    const QByteArray wire = stuffed(engine);
+    QVERIFY(wire.size() >= 1031 + 1024);
+    QVERIFY(wire.size() <= progress::kSendBufferSize);
+    QByteArray inner = wire.mid(1, wire.size() - 2);
+    common::recoverData(inner);
+    QCOMPARE(inner, plain.mid(1, plain.size() - 2));
+}
+
+void firstFramesTest::receivePath_data()
+{
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<bool>("preamble");
+    QTest::addColumn<int>("step");
+    QTest::addColumn<bool>("waiting");
+    QTest::addColumn<QStringList>("logs");
+    QTest::addColumn<int>("stepAfter");
+    QTest::addColumn<int>("held"); // bytes left in receivedata
+    const QStringList acked = {"shake hand success!", "verify code error!"};
+    auto row = [](const char *name, const char *hex, bool preamble, int step, bool waiting,
+                  const QStringList &logs, int stepAfter, int held) {
+        QTest::newRow(name) << QByteArray::fromHex(hex) << preamble << step << waiting << logs
+                            << stepAfter << held;
+    };
+    row("stuffed ACK", "02 00 10 23 11 01 06 9B DF 03", false, 3, true, acked, 4, 0);
+    row("stuffed CRC byte in ACK", "02 00 10 23 11 01 06 10 30 55 03", false, 3, true, acked, 4, 0);
+    row("garbage before ACK", "AA 55 7E 02 00 10 23 11 01 06 9B DF 03", false, 3, true, acked, 4, 0);
+    row("garbage without STX dropped", "AA 55 7E 81 23", false, 3, true, {}, 3, 0);
+    row("bad ETX held", "02 00 10 23 11 01 06 9B DF 04", false, 3, true, {}, 3, 9);
+    row("count byte 0x90 waits", "02 00 10 23 11 90 06 9B DF 03", false, 3, true, {}, 3, 9);
+    row("NAK retries the step", "02 00 10 23 11 01 15 9B DF 03", false, 3, true, {}, 3, 0);
+    row("unknown code ignored", "02 00 10 23 7E 01 06 9B DF 03", false, 3, true, {}, 3, 0);
+    row("unknown status ignored", "02 00 10 23 11 01 42 9B DF 03", false, 3, true, {}, 3, 0);
+    row("idle engine ignores ACK", "02 00 10 23 11 01 06 9B DF 03", false, 3, false, {}, 3, 0);
+    row("preamble start reply", "23 02 00 03 AF AA 55 D6", true, 0, true, {}, 1, 0);
+    row("preamble reply after noise", "00 7E 23 02 00 03 AF AA 55 D6", true, 0, true, {}, 1, 0);
+    row("preamble OK reply", "23 02 00 03 AF 4F 4B 71", true, 1, true, {}, 2, 0);
+    row("preamble reply of the other step", "23 02 00 03 AF 4F 4B 71", true, 0, true, {}, 0, 8);
+    row("preamble reply while idle", "23 02 00 03 AF AA 55 D6", true, 0, false, {}, 0, 8);
+}
+
+void firstFramesTest::receivePath()
+{
+    QFETCH(QByteArray, stream);
+    QFETCH(bool, preamble);
+    QFETCH(int, step);
+    QFETCH(bool, waiting);
+    QFETCH(QStringList, logs);
+    QFETCH(int, stepAfter);
+    QFETCH(int, held);
+
+    // Every cut into two pieces, then every chunk size from 1 byte upward.
+    QList<QList<QByteArray>> feeds;
+    for (int cut = 1; cut < stream.size(); ++cut)
+        feeds.append({stream.left(cut), stream.mid(cut)});
+    for (int chunk = 1; chunk <= stream.size(); ++chunk) {
+        QList<QByteArray> pieces;
+        for (int at = 0; at < stream.size(); at += chunk)
+            pieces.append(stream.mid(at, chunk));
+        feeds.append(pieces);
+    }
+    for (const QList<QByteArray> &pieces : qAsConst(feeds)) {
+        serialport port;
+        progress engine(&port);
+        if (step == 0) engine.buildPreambleStart();
+        else if (step == 1) engine.buildPreambleConfirm();
+        else engine.buildShakeHand();
+        progressTestAccess::setJob(engine, QStringLiteral("/nonexistent/arm.bin"), 0);
+        progressTestAccess::setReceiving(engine, preamble, waiting);
+        QSignalSpy log(&engine, &progress::sendMessage);
+        for (const QByteArray &piece : pieces)
+            engine.receiveData(piece);
+        QStringList seen;
+        for (const QList<QVariant> &args : qAsConst(log))
+            seen.append(args.at(0).toString());
+        const QString where = QString("pieces of %1").arg(pieces.first().size());
+        QVERIFY2(seen == logs, qPrintable(where + ": " + seen.join('|')));
+        QVERIFY2(engine.frame().step == stepAfter, qPrintable(where));
+        QVERIFY2(engine.frame().receivedata.size() == held, qPrintable(where));
+    }
+}
+
+QTEST_GUILESS_MAIN(firstFramesTest)
+#include "test_firstframes.moc"
