@@ -38,6 +38,7 @@ public:
 
 private:
     void scanDir(const QString &dir);
+    void chooseModel(const QString &dir);
     void checkImage(const QString &path);
 
     QFileInfoList entries;

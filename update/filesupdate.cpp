@@ -1,9 +1,123 @@
 #include "update/filesupdate.h"
 
-// Placeholder, being written.
-filesUpdate::filesUpdate(QObject *parent) : QObject(parent), converter(this) {}
-void filesUpdate::start(int, QList<checkedFile>, QString) {}
-void filesUpdate::updateFinish(bool) {}
-void filesUpdate::showInfo(QString message) { emit sendMessage(message); }
-bool filesUpdate::takeNext() { return false; }
-void filesUpdate::prepare(QString) {}
+namespace {
+
+bool isKnownModel(int modelId)
+{
+    return modelId == 0 || modelId == 1;
+}
+
+} // namespace
+
+filesUpdate::filesUpdate(QObject *parent)
+    : QObject(parent)
+    , converter(this)
+{
+    imageNames[0] << QStringLiteral("arm.bin") << QStringLiteral("dsp.out");
+    imageNames[1] << QStringLiteral("2U_20K_MONITOR") << QStringLiteral("Inv_power33")
+                  << QStringLiteral("Rec_power33");
+    parm.modelId = 0;
+    connect(&converter, &common::sendMessage, this, &filesUpdate::showInfo);
+}
+
+void filesUpdate::start(int modelId, QList<checkedFile> files, QString portName)
+{
+    if (!files.isEmpty())
+        queue = files;
+    parm.modelId = modelId;
+    parm.portName = portName;
+    if (!takeNext()) {
+        emit sendMessage(tr("no file updating!"));
+        stopRun(false);
+        return;
+    }
+    logProcessorLine();
+    emit sendMessage(tr("prepare for updating file:") + parm.imagePath);
+    prepare(parm.imagePath);
+}
+
+void filesUpdate::updateFinish(bool result)
+{
+    if (!result) {
+        emit sendMessage(parm.imagePath + tr("updating failed!"));
+        emit sendMessage(tr("updating again!") + parm.imagePath);
+        prepare(parm.imagePath);
+        return;
+    }
+    emit sendMessage(parm.imagePath + tr("updating success!"));
+    if (queue.isEmpty()) {
+        emit sendMessage(tr("update finished!"));
+        stopRun(true);
+        return;
+    }
+    if (!takeNext()) {
+        stopRun(false); // only images that match no name are left
+        return;
+    }
+    logProcessorLine();
+    if (prepare(parm.imagePath))
+        emit sendMessage(tr("prepare for updating file:") + parm.imagePath);
+}
+
+void filesUpdate::showInfo(QString message)
+{
+    emit sendMessage(message);
+}
+
+// Takes the queued image that matches the earliest name of the model's list;
+// queue order only breaks ties between images of the same name.
+bool filesUpdate::takeNext()
+{
+    if (!isKnownModel(parm.modelId))
+        return false;
+    const QStringList &names = imageNames[parm.modelId];
+    for (int i = 0; i < names.size(); ++i) {
+        for (int j = 0; j < queue.size(); ++j) {
+            if (queue.at(j).path.indexOf(names.at(i)) == -1)
+                continue;
+            parm.imageIndex = i;
+            parm.imagePath = queue.at(j).path;
+            parm.row = queue.at(j).row;
+            queue.removeAt(j);
+            return true;
+        }
+    }
+    return false;
+}
+
+// Hands the job to the engine of its model. An object file whose translation
+// failed is never handed over: flashing it as a flat image would corrupt the
+// unit, so the run stops here with the rest of the queue kept.
+bool filesUpdate::prepare(QString path)
+{
+    parm.imagePath = path;
+    if (path.endsWith(QStringLiteral(".out"))) {
+        const QString flat = converter.translateFile(path);
+        if (flat.isEmpty()) {
+            emit sendMessage(parm.imagePath + tr("updating failed!"));
+            stopRun(false);
+            return false;
+        }
+        parm.imagePath = flat;
+    }
+    if (parm.modelId != 0)
+        emit sendParm1(parm);
+    else
+        emit sendParm(parm);
+    return true;
+}
+
+void filesUpdate::logProcessorLine()
+{
+    if (parm.modelId != 0)
+        return;
+    if (parm.imageIndex != 0)
+        emit sendMessage(tr("begin to start updating main progress..."));
+    else
+        emit sendMessage(tr("begin to start updating monitor progress..."));
+}
+
+void filesUpdate::stopRun(bool success)
+{
+    emit runEnded(success);
+}

@@ -37,7 +37,9 @@ private slots:
 
 private:
     bool takeNext();
-    void prepare(QString path);
+    bool prepare(QString path);
+    void logProcessorLine();
+    void stopRun(bool success);
 
     QStringList imageNames[2];
     common converter;

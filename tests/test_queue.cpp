@@ -1,0 +1,276 @@
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "tools/support/coffwriter.h"
+#include "update/filesupdate.h"
+
+namespace {
+
+const char *const kPort = "/dev/ttyTEST";
+
+bool writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+QByteArray validObjectFile()
+{
+    coffWriter writer;
+    writer.addSection(coffWriter::loaded(".text", 0x3E8000, coffWriter::pattern(16, 1)));
+    return writer.build();
+}
+
+} // namespace
+
+class TestQueue : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void jobOrder_data();
+    void jobOrder();
+    void logLines_data();
+    void logLines();
+    void falseResultRepeatsSameJob();
+    void stoppedRunKeepsRestForNextPress();
+
+private:
+    // "row:name" items become checkedFile records under the temporary dir.
+    QList<checkedFile> files(const QStringList &items) const;
+    QStringList expand(QStringList lines) const;
+
+    QScopedPointer<QTemporaryDir> tmp;
+};
+
+void TestQueue::initTestCase()
+{
+    qRegisterMetaType<updateParm>();
+}
+
+void TestQueue::init()
+{
+    tmp.reset(new QTemporaryDir);
+    QVERIFY(tmp->isValid());
+    const QString d = tmp->path() + '/';
+    for (const char *flat : {"arm.bin", "2U_20K_MONITOR.bin", "readme.txt"})
+        QVERIFY(writeFile(d + flat, "flat image bytes"));
+    for (const char *object : {"dsp.out", "Inv_power33.out", "Rec_power33.out"})
+        QVERIFY(writeFile(d + object, validObjectFile()));
+    QVERIFY(QDir().mkpath(d + "bad"));
+    QVERIFY(writeFile(d + "bad/dsp.out", "not an object file, far too short"));
+    QVERIFY(writeFile(d + "bad/Inv_power33.out", "not an object file, far too short"));
+}
+
+QList<checkedFile> TestQueue::files(const QStringList &items) const
+{
+    QList<checkedFile> list;
+    for (const QString &item : items) {
+        const int colon = item.indexOf(':');
+        list.append(checkedFile{item.left(colon).toInt(), tmp->path() + '/' + item.mid(colon + 1)});
+    }
+    return list;
+}
+
+QStringList TestQueue::expand(QStringList lines) const
+{
+    lines.replaceInStrings("%d", tmp->path());
+    return lines;
+}
+
+void TestQueue::jobOrder_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::addColumn<QStringList>("table");
+    QTest::addColumn<QStringList>("jobs"); // "imageIndex:row:file sent"
+
+    QTest::newRow("model 0, main image first in table")
+            << 0 << QStringList{"0:dsp.out", "1:arm.bin"} << QStringList{"0:1:arm.bin", "1:0:dsp.bin"};
+    QTest::newRow("model 0, table order already right")
+            << 0 << QStringList{"0:arm.bin", "1:dsp.out"} << QStringList{"0:0:arm.bin", "1:1:dsp.bin"};
+    QTest::newRow("model 1, reversed table")
+            << 1 << QStringList{"0:Rec_power33.out", "1:Inv_power33.out", "2:2U_20K_MONITOR.bin"}
+            << QStringList{"0:2:2U_20K_MONITOR.bin", "1:1:Inv_power33.bin", "2:0:Rec_power33.bin"};
+    QTest::newRow("model 1, shuffled table")
+            << 1 << QStringList{"0:Inv_power33.out", "1:2U_20K_MONITOR.bin", "2:Rec_power33.out"}
+            << QStringList{"0:1:2U_20K_MONITOR.bin", "1:0:Inv_power33.bin", "2:2:Rec_power33.bin"};
+    QTest::newRow("path matching no name never sent")
+            << 0 << QStringList{"0:readme.txt", "1:arm.bin"} << QStringList{"0:1:arm.bin"};
+    QTest::newRow("other model's image never sent")
+            << 1 << QStringList{"0:arm.bin", "1:Rec_power33.out"} << QStringList{"2:1:Rec_power33.bin"};
+}
+
+void TestQueue::jobOrder()
+{
+    QFETCH(int, model);
+    QFETCH(QStringList, table);
+    QFETCH(QStringList, jobs);
+
+    filesUpdate queue;
+    QSignalSpy first(&queue, &filesUpdate::sendParm);
+    QSignalSpy second(&queue, &filesUpdate::sendParm1);
+    QSignalSpy ended(&queue, &filesUpdate::runEnded);
+    queue.start(model, files(table), kPort);
+    for (int i = 0; i < jobs.size() && ended.isEmpty(); ++i)
+        queue.updateFinish(true);
+
+    QSignalSpy &sent = model == 0 ? first : second;
+    QCOMPARE((model == 0 ? second : first).count(), 0);
+    QStringList got;
+    for (const QList<QVariant> &args : sent) {
+        const updateParm job = args.at(0).value<updateParm>();
+        QCOMPARE(job.modelId, model);
+        QCOMPARE(job.portName, QString(kPort));
+        got << QStringLiteral("%1:%2:%3").arg(job.imageIndex).arg(job.row)
+                       .arg(QFileInfo(job.imagePath).fileName());
+    }
+    QCOMPARE(got, jobs);
+    QCOMPARE(ended.count(), 1);
+}
+
+void TestQueue::logLines_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::addColumn<QStringList>("table");
+    QTest::addColumn<QString>("results"); // engine results, 't' or 'f'
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<int>("jobsSent");
+    QTest::addColumn<QString>("runEnd"); // "" none, "t" success, "f" stopped
+
+    QTest::newRow("model 0 success chain")
+            << 0 << QStringList{"0:dsp.out", "1:arm.bin"} << "tt"
+            << QStringList{"begin to start updating monitor progress...",
+                           "prepare for updating file:%d/arm.bin",
+                           "%d/arm.binupdating success!",
+                           "begin to start updating main progress...",
+                           "translating success!\n",
+                           "prepare for updating file:%d/dsp.bin",
+                           "%d/dsp.binupdating success!",
+                           "update finished!"}
+            << 2 << "t";
+    QTest::newRow("model 1 has no processor lines")
+            << 1 << QStringList{"0:2U_20K_MONITOR.bin"} << "t"
+            << QStringList{"prepare for updating file:%d/2U_20K_MONITOR.bin",
+                           "%d/2U_20K_MONITOR.binupdating success!",
+                           "update finished!"}
+            << 1 << "t";
+    QTest::newRow("translation before the send, in start")
+            << 1 << QStringList{"0:Inv_power33.out"} << ""
+            << QStringList{"prepare for updating file:%d/Inv_power33.out",
+                           "translating success!\n"}
+            << 1 << "";
+    QTest::newRow("nothing selected")
+            << 0 << QStringList{} << "" << QStringList{"no file updating!"} << 0 << "f";
+    QTest::newRow("no name of the model matches")
+            << 0 << QStringList{"0:readme.txt"} << "" << QStringList{"no file updating!"} << 0 << "f";
+    QTest::newRow("unknown model 2")
+            << 2 << QStringList{"0:arm.bin"} << "" << QStringList{"no file updating!"} << 0 << "f";
+    QTest::newRow("unknown model -1")
+            << -1 << QStringList{"0:arm.bin"} << "" << QStringList{"no file updating!"} << 0 << "f";
+    QTest::newRow("false result repeats the image")
+            << 0 << QStringList{"0:arm.bin"} << "f"
+            << QStringList{"begin to start updating monitor progress...",
+                           "prepare for updating file:%d/arm.bin",
+                           "%d/arm.binupdating failed!",
+                           "updating again!%d/arm.bin"}
+            << 2 << "";
+    QTest::newRow("failed translation in start stops the run")
+            << 0 << QStringList{"0:bad/dsp.out"} << ""
+            << QStringList{"begin to start updating main progress...",
+                           "prepare for updating file:%d/bad/dsp.out",
+                           "file format error!\n", "file format error!\n",
+                           "%d/bad/dsp.outupdating failed!"}
+            << 0 << "f";
+    QTest::newRow("failed translation after a success stops the run")
+            << 0 << QStringList{"0:bad/dsp.out", "1:arm.bin"} << "t"
+            << QStringList{"begin to start updating monitor progress...",
+                           "prepare for updating file:%d/arm.bin",
+                           "%d/arm.binupdating success!",
+                           "begin to start updating main progress...",
+                           "file format error!\n", "file format error!\n",
+                           "%d/bad/dsp.outupdating failed!"}
+            << 1 << "f";
+    QTest::newRow("only unmatched images left")
+            << 0 << QStringList{"0:readme.txt", "1:arm.bin"} << "t"
+            << QStringList{"begin to start updating monitor progress...",
+                           "prepare for updating file:%d/arm.bin",
+                           "%d/arm.binupdating success!"}
+            << 1 << "f";
+}
+
+void TestQueue::logLines()
+{
+    QFETCH(int, model);
+    QFETCH(QStringList, table);
+    QFETCH(QString, results);
+    QFETCH(QStringList, lines);
+    QFETCH(int, jobsSent);
+    QFETCH(QString, runEnd);
+
+    filesUpdate queue;
+    QSignalSpy log(&queue, &filesUpdate::sendMessage);
+    QSignalSpy first(&queue, &filesUpdate::sendParm);
+    QSignalSpy second(&queue, &filesUpdate::sendParm1);
+    QSignalSpy ended(&queue, &filesUpdate::runEnded);
+    queue.start(model, files(table), kPort);
+    for (const QChar result : results)
+        queue.updateFinish(result == 't');
+
+    QStringList got;
+    for (const QList<QVariant> &args : log)
+        got << args.at(0).toString();
+    QCOMPARE(got, expand(lines));
+    QCOMPARE(first.count() + second.count(), jobsSent);
+    QString end;
+    for (const QList<QVariant> &args : ended)
+        end += args.at(0).toBool() ? 't' : 'f';
+    QCOMPARE(end, runEnd);
+}
+
+void TestQueue::falseResultRepeatsSameJob()
+{
+    filesUpdate queue;
+    QSignalSpy second(&queue, &filesUpdate::sendParm1);
+    queue.start(1, files({"3:Rec_power33.out", "4:Inv_power33.out"}), kPort);
+    queue.updateFinish(false);
+    queue.updateFinish(false);
+    QCOMPARE(second.count(), 3);
+    const updateParm a = second.at(0).at(0).value<updateParm>();
+    for (int i = 1; i < second.count(); ++i) {
+        const updateParm b = second.at(i).at(0).value<updateParm>();
+        QCOMPARE(b.modelId, a.modelId);
+        QCOMPARE(b.imageIndex, a.imageIndex);
+        QCOMPARE(b.row, a.row);
+        QCOMPARE(b.imagePath, a.imagePath);
+        QCOMPARE(b.portName, a.portName);
+    }
+    QCOMPARE(a.imagePath, tmp->path() + "/Inv_power33.bin");
+}
+
+void TestQueue::stoppedRunKeepsRestForNextPress()
+{
+    filesUpdate queue;
+    QSignalSpy second(&queue, &filesUpdate::sendParm1);
+    queue.start(1, files({"0:Rec_power33.out", "1:bad/Inv_power33.out"}), kPort);
+    QCOMPARE(second.count(), 0);
+
+    queue.start(1, {}, "/dev/ttyOTHER"); // an empty selection carries on with the rest
+    QCOMPARE(second.count(), 1);
+    const updateParm job = second.at(0).at(0).value<updateParm>();
+    QCOMPARE(job.imageIndex, 2);
+    QCOMPARE(job.row, 0);
+    QCOMPARE(job.portName, QString("/dev/ttyOTHER"));
+
+    queue.start(1, files({"5:2U_20K_MONITOR.bin"}), kPort); // a new selection replaces it
+    queue.updateFinish(true);
+    QCOMPARE(second.count(), 2);
+    QCOMPARE(second.at(1).at(0).value<updateParm>().row, 5);
+}
+
+QTEST_GUILESS_MAIN(TestQueue)
+#include "test_queue.moc"
