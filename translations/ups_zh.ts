@@ -1,4 +1,300 @@
 <?xml version="1.0" encoding="utf-8"?>
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN">
+<context>
+    <name>Dialog</name>
+    <message>
+        <source>English</source>
+        <translation>英语</translation>
+    </message>
+    <message>
+        <source>Chinese</source>
+        <translation>中文</translation>
+    </message>
+    <message>
+        <source>fileName</source>
+        <translation>文件名</translation>
+    </message>
+    <message>
+        <source>fileSize</source>
+        <translation>文件大小</translation>
+    </message>
+    <message>
+        <source>opration</source>
+        <translation>操作</translation>
+    </message>
+    <message>
+        <source>progress</source>
+        <translation>进度</translation>
+    </message>
+    <message>
+        <source>updating file:</source>
+        <translation>升级文件：</translation>
+    </message>
+    <message>
+        <source>       port:</source>
+        <translation>       串口：</translation>
+    </message>
+    <message>
+        <source>select</source>
+        <translation>选择</translation>
+    </message>
+    <message>
+        <source>updating</source>
+        <translation>升级</translation>
+    </message>
+    <message>
+        <source>select zip file</source>
+        <translation>选择固件压缩包</translation>
+    </message>
+</context>
+<context>
+    <name>common</name>
+    <message>
+        <source>no translating file:</source>
+        <translation>没有要转换的文件：</translation>
+    </message>
+    <message>
+        <source>translating fail!
+</source>
+        <translation>转换失败！
+</translation>
+    </message>
+    <message>
+        <source>file format error!
+</source>
+        <translation>文件格式错误！
+</translation>
+    </message>
+    <message>
+        <source>translating success!
+</source>
+        <translation>转换成功！
+</translation>
+    </message>
+    <message>
+        <source>file reading failed!
+</source>
+        <translation>文件读取失败！
+</translation>
+    </message>
+    <message>
+        <source>file reading error!
+</source>
+        <translation>文件读取出错！
+</translation>
+    </message>
+    <message>
+        <source>start address error!
+</source>
+        <translation>起始地址错误！
+</translation>
+    </message>
+</context>
+<context>
+    <name>filesUpdate</name>
+    <message>
+        <source>no file updating!</source>
+        <translation>没有要升级的文件！</translation>
+    </message>
+    <message>
+        <source>prepare for updating file:</source>
+        <translation>准备升级文件：</translation>
+    </message>
+    <message>
+        <source>updating failed!</source>
+        <translation>升级失败！</translation>
+    </message>
+    <message>
+        <source>updating again!</source>
+        <translation>重新升级：</translation>
+    </message>
+    <message>
+        <source>updating success!</source>
+        <translation>升级成功！</translation>
+    </message>
+    <message>
+        <source>update finished!</source>
+        <translation>全部升级完成！</translation>
+    </message>
+    <message>
+        <source>begin to start updating main progress...</source>
+        <translation>开始升级主控程序...</translation>
+    </message>
+    <message>
+        <source>begin to start updating monitor progress...</source>
+        <translation>开始升级监控程序...</translation>
+    </message>
+</context>
+<context>
+    <name>progress</name>
+    <message>
+        <source>reading failed!</source>
+        <translation>读取失败！</translation>
+    </message>
+    <message>
+        <source>verify code error!</source>
+        <translation>校验码错误！</translation>
+    </message>
+    <message>
+        <source>port opening failed!</source>
+        <translation>串口打开失败！</translation>
+    </message>
+    <message>
+        <source>updating...</source>
+        <translation>正在升级...</translation>
+    </message>
+    <message>
+        <source>port open failed!</source>
+        <translation>打开串口失败！</translation>
+    </message>
+    <message>
+        <source>shake hand success!</source>
+        <translation>握手成功！</translation>
+    </message>
+    <message>
+        <source>verify success!</source>
+        <translation>校验成功！</translation>
+    </message>
+    <message>
+        <source>erea success!</source>
+        <translation>擦除成功！</translation>
+    </message>
+    <message>
+        <source>writing flash!</source>
+        <translation>正在写入闪存！</translation>
+    </message>
+    <message>
+        <source>flash writed success!</source>
+        <translation>闪存写入成功！</translation>
+    </message>
+    <message>
+        <source>shake hand failed!</source>
+        <translation>握手失败！</translation>
+    </message>
+    <message>
+        <source>verify failed!</source>
+        <translation>校验失败！</translation>
+    </message>
+    <message>
+        <source>erea failed!</source>
+        <translation>擦除失败！</translation>
+    </message>
+    <message>
+        <source>shake hand...</source>
+        <translation>正在握手...</translation>
+    </message>
+    <message>
+        <source>flash send failed!</source>
+        <translation>闪存数据发送失败！</translation>
+    </message>
+    <message>
+        <source>jump failed!</source>
+        <translation>跳转失败！</translation>
+    </message>
+    <message>
+        <source>updating success!</source>
+        <translation>升级成功！</translation>
+    </message>
+</context>
+<context>
+    <name>progress1</name>
+    <message>
+        <source>file open failed!</source>
+        <translation>文件打开失败！</translation>
+    </message>
+    <message>
+        <source>port opening failed!</source>
+        <translation>串口打开失败！</translation>
+    </message>
+    <message>
+        <source>verify failed!</source>
+        <translation>校验失败！</translation>
+    </message>
+    <message>
+        <source>verify success!</source>
+        <translation>校验成功！</translation>
+    </message>
+    <message>
+        <source>get file size!</source>
+        <translation>获取文件大小！</translation>
+    </message>
+    <message>
+        <source>file size get failed!</source>
+        <translation>获取文件大小失败！</translation>
+    </message>
+    <message>
+        <source>erase successs!</source>
+        <translation>擦除成功！</translation>
+    </message>
+    <message>
+        <source>erase failed!</source>
+        <translation>擦除失败！</translation>
+    </message>
+    <message>
+        <source>prepare for updating!</source>
+        <translation>准备升级！</translation>
+    </message>
+    <message>
+        <source>port change success!</source>
+        <translation>串口切换成功！</translation>
+    </message>
+    <message>
+        <source>updating success!</source>
+        <translation>升级成功！</translation>
+    </message>
+    <message>
+        <source>updating failed!</source>
+        <translation>升级失败！</translation>
+    </message>
+    <message>
+        <source>timeout!</source>
+        <translation>超时！</translation>
+    </message>
+    <message>
+        <source>change the port!</source>
+        <translation>正在切换串口！</translation>
+    </message>
+    <message>
+        <source>begin to erase!</source>
+        <translation>开始擦除！</translation>
+    </message>
+    <message>
+        <source>timeout, retry %1...
+</source>
+        <translation>超时，第%1次重试...
+</translation>
+    </message>
+    <message>
+        <source>file opening failed!</source>
+        <translation>文件打开失败！</translation>
+    </message>
+    <message>
+        <source>begin to updating!</source>
+        <translation>开始升级！</translation>
+    </message>
+    <message>
+        <source>updating finished!</source>
+        <translation>升级结束！</translation>
+    </message>
+</context>
+<context>
+    <name>serialport</name>
+    <message>
+        <source>warn</source>
+        <translation>警告</translation>
+    </message>
+    <message>
+        <source>sure</source>
+        <translation>确定</translation>
+    </message>
+    <message>
+        <source>no port</source>
+        <translation>没有串口</translation>
+    </message>
+    <message>
+        <source>opening failed!</source>
+        <translation>串口打开失败！</translation>
+    </message>
+</context>
 </TS>
