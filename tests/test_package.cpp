@@ -90,6 +90,8 @@ private slots:
     void checkedList();
     void hostileArchive_data();
     void hostileArchive();
+    void packageVerify_data();
+    void packageVerify();
 
 private:
     QString base() const { return tmp->path(); }
@@ -398,6 +400,51 @@ void TestPackage::hostileArchive()
     QCOMPARE(filesUnder(dir).join(QLatin1Char(',')), inside.join(QLatin1Char(',')));
     if (inside.contains("arm.bin"))
         QCOMPARE(readFile(dir + "/arm.bin"), kPayload);
+}
+
+// The reader behind the package tool's verification: every member is judged
+// on its CRC and its trailer; symlinks and folders are not members.
+void TestPackage::packageVerify_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("verdict"); // "name:intact:trailerOk" per member, or "unreadable"
+
+    QTest::newRow("honest image") << "" << "arm.bin:1:1";
+    QTest::newRow("wrong trailer") << "wrong" << "arm.bin:1:0";
+    QTest::newRow("file shorter than a trailer") << "short" << "arm.bin:1:0";
+    QTest::newRow("damaged crc") << "crc" << "arm.bin:0:0";
+    QTest::newRow("symlink and folder skipped") << "extras" << "arm.bin:1:1";
+    QTest::newRow("not a zip") << "text" << "unreadable";
+}
+
+void TestPackage::packageVerify()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, verdict);
+
+    const QString path = base() + "/p.zip";
+    packageWriter writer(path);
+    QVERIFY(writer.open());
+    if (fault == "short")
+        QVERIFY(writer.addRaw("arm.bin", "tiny"));
+    else
+        QVERIFY(writer.addImage("arm.bin", kPayload, fault == "wrong"));
+    if (fault == "extras") {
+        QVERIFY(writer.addSymlink("lnk", "/etc"));
+        QVERIFY(writer.addDirectory("docs"));
+    }
+    QVERIFY(writer.close());
+    if (fault == "crc")
+        QVERIFY(packageWriter::damageCrc(path, "arm.bin"));
+    if (fault == "text")
+        QVERIFY(writeFile(path, "plain text"));
+
+    bool readable = false;
+    const QList<packageMemberCheck> members = packageWriter::verify(path, &readable);
+    QStringList got;
+    for (const packageMemberCheck &m : members)
+        got << QStringLiteral("%1:%2:%3").arg(m.name).arg(int(m.intact)).arg(int(m.trailerOk));
+    QCOMPARE(readable ? got.join(' ') : QStringLiteral("unreadable"), verdict);
 }
 
 QTEST_GUILESS_MAIN(TestPackage)
