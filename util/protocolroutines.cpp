@@ -35,24 +35,28 @@ quint16 common::calcCrc16(const quint8 *data, quint32 length)
 
 void common::escapeFrame(quint8 *frame, quint16 *length)
 {
-    const quint16 len = *length;
+    const int len = *length;
     if (len < 3)
         return;
-    // Work from a copy so the in-place rewrite never reads what it wrote.
-    QByteArray copy(reinterpret_cast<const char *>(frame), len);
-    const quint8 *src = reinterpret_cast<const quint8 *>(copy.constData());
-    quint16 out = 0;
-    frame[out++] = src[0];
-    for (quint16 i = 1; i + 1 < len; ++i) {
-        if (needsStuffing(src[i])) {
-            frame[out++] = kDle;
-            frame[out++] = quint8(src[i] + kStuffOffset);
+    int stuffedLength = len;
+    for (int i = 1; i + 1 < len; ++i)
+        stuffedLength += needsStuffing(frame[i]) ? 1 : 0;
+    if (stuffedLength > 0xFFFF)
+        return; // the length could not be written back
+    // Rewrite from the end: the write position never falls behind the read
+    // position, so no byte is overwritten before it has been read.
+    int out = stuffedLength - 1;
+    frame[out--] = frame[len - 1];
+    for (int i = len - 2; i >= 1; --i) {
+        const quint8 byte = frame[i];
+        if (needsStuffing(byte)) {
+            frame[out--] = quint8(byte + kStuffOffset);
+            frame[out--] = kDle;
         } else {
-            frame[out++] = src[i];
+            frame[out--] = byte;
         }
     }
-    frame[out++] = src[len - 1];
-    *length = out;
+    *length = quint16(stuffedLength);
 }
 
 void common::recoverData(QByteArray &data, bool *pendingEscape)
