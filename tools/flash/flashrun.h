@@ -1,0 +1,86 @@
+#ifndef FLASHRUN_H
+#define FLASHRUN_H
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <cstdio>
+
+#include "package/zip.h"
+#include "protocol/first/progress.h"
+#include "protocol/second/progress1.h"
+#include "serial/serialport.h"
+#include "update/filesupdate.h"
+#include "update/updateparm.h"
+
+class progressMeter;
+
+// One update without a window: the same package object, queue, transport
+// and engines as the window, wired the same way, with the log on a stream
+// and the end of the run turned into an exit status.
+class flashRun : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum ExitStatus { Success = 0, JobFailed = 1, UsageError = 2, Interrupted = 130 };
+
+    struct listedImage
+    {
+        int row = 0;
+        QString name;
+        QString path;
+        bool ticked = false;
+    };
+
+    flashRun(FILE *log, FILE *errors, progressMeter *meter, QObject *parent = nullptr);
+
+    // Unpacks and checks the package and ticks the images to send (all, or
+    // those whose name contains one of `only`). Success, or UsageError after
+    // saying why.
+    int openPackage(const QString &packagePath, const QStringList &only);
+    QList<listedImage> images() const { return m_images; }
+    int modelId() const { return package.modelId(); }
+
+    void start(const QString &portName);
+    void startDryRun();
+
+public slots:
+    void onInterrupt();
+
+signals:
+    void finished(int exitStatus);
+
+private slots:
+    void onLogLine(QString line);
+    void onWarning(const QString &text);
+    void onRunEnded(bool success);
+    void onJobFailed();
+    void onDryRunJob(updateParm job);
+
+private:
+    bool listImages(const QStringList &only);
+    bool checkTickedImagesIntact();
+    bool checkDryRunJob(const updateParm &job);
+    void printError(const QString &text);
+    void end(int exitStatus);
+
+    zip package;
+    filesUpdate updater;
+    serialport serial;
+    progress engine;
+    progress1 engine1;
+
+    FILE *m_log;
+    FILE *m_errors;
+    progressMeter *m_meter;
+    QList<listedImage> m_images;
+    QString m_extractDir;
+    QString m_lastDryRunPath;
+    bool m_dryRun = false;
+    bool m_ended = false;
+};
+
+#endif // FLASHRUN_H

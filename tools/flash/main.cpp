@@ -1,0 +1,160 @@
+// ups-flash: the window's update without the window, for scripts and
+// production lines.
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QTimer>
+#include <QTranslator>
+
+#include <cstdio>
+#include <unistd.h>
+
+#include "tools/flash/flashrun.h"
+#include "tools/flash/progressmeter.h"
+#include "tools/support/signalwatcher.h"
+#include "util/common.h"
+
+namespace {
+
+const char kContext[] = "ups-flash";
+
+QString text(const char *source)
+{
+    return QCoreApplication::translate(kContext, source);
+}
+
+void say(FILE *stream, const QString &line)
+{
+    std::fputs((line + QLatin1Char('\n')).toUtf8().constData(), stream);
+    std::fflush(stream);
+}
+
+struct flashOptions
+{
+    QString packagePath;
+    QString portName;
+    QStringList only;
+    bool dryRun = false;
+    QString language = QStringLiteral("en");
+    double timeScale = 1.0;
+};
+
+// The language must be known before the help text is built, so it is read
+// from the raw arguments first.
+QString requestedLanguage(const QStringList &arguments)
+{
+    for (int i = 0; i < arguments.size(); ++i) {
+        if (arguments.at(i) == QLatin1String("--lang") && i + 1 < arguments.size())
+            return arguments.at(i + 1);
+        if (arguments.at(i).startsWith(QLatin1String("--lang=")))
+            return arguments.at(i).mid(7);
+    }
+    return QStringLiteral("en");
+}
+
+bool loadChinese(QTranslator &translator)
+{
+    const QString qm = QCoreApplication::applicationDirPath() + QStringLiteral("/ups_zh.qm");
+    if (!translator.load(qm))
+        return false;
+    QCoreApplication::installTranslator(&translator);
+    return true;
+}
+
+void describe(QCommandLineParser &parser)
+{
+    parser.setApplicationDescription(
+            text("Unpacks and checks a firmware package and sends its images to a unit's boot loader.\n"
+                 "Exit status: 0 update finished, 1 an image failed, 2 usage error, unreadable\n"
+                 "package or no image to send, 130 interrupted."));
+    parser.addHelpOption();
+    parser.addOption({QStringLiteral("port"), text("Serial device to use (e.g. /dev/ttyUSB0, COM3, a pty)."),
+                      QStringLiteral("PORT")});
+    parser.addOption({QStringLiteral("only"),
+                      text("Send only the images whose file name contains NAME (repeatable)."),
+                      QStringLiteral("NAME")});
+    parser.addOption({QStringLiteral("dry-run"),
+                      text("Unpack, check and translate, list what would be sent, open no port.")});
+    parser.addOption({QStringLiteral("lang"), text("Language of the log: en or zh."), QStringLiteral("LANG"),
+                      QStringLiteral("en")});
+    parser.addOption({QStringLiteral("time-scale"),
+                      text("Scale every protocol pause and timeout by F. For simulated units only: a real "
+                           "unit needs the exact timing (1.0)."),
+                      QStringLiteral("F"), QStringLiteral("1.0")});
+    parser.addPositionalArgument(QStringLiteral("PACKAGE.zip"), text("The firmware package."));
+}
+
+// Fills options; returns -1 to go on, otherwise the exit status.
+int parseOptions(QCommandLineParser &parser, flashOptions &options)
+{
+    if (!parser.parse(QCoreApplication::arguments())) {
+        say(stderr, parser.errorText());
+        return flashRun::UsageError;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        say(stdout, parser.helpText());
+        return flashRun::Success;
+    }
+    const QStringList positional = parser.positionalArguments();
+    options.dryRun = parser.isSet(QStringLiteral("dry-run"));
+    options.portName = parser.value(QStringLiteral("port"));
+    options.only = parser.values(QStringLiteral("only"));
+    options.language = parser.value(QStringLiteral("lang"));
+    bool scaleOk = false;
+    options.timeScale = parser.value(QStringLiteral("time-scale")).toDouble(&scaleOk);
+    QString problem;
+    if (positional.size() != 1)
+        problem = text("give exactly one package");
+    else if (options.language != QLatin1String("en") && options.language != QLatin1String("zh"))
+        problem = text("--lang takes en or zh");
+    else if (!scaleOk || !(options.timeScale > 0))
+        problem = text("--time-scale takes a number above 0");
+    else if (!options.dryRun && options.portName.isEmpty())
+        problem = text("--port is needed (or --dry-run)");
+    if (!problem.isEmpty()) {
+        say(stderr, problem);
+        say(stderr, text("try --help"));
+        return flashRun::UsageError;
+    }
+    options.packagePath = positional.first();
+    return -1;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QTranslator translator;
+    if (requestedLanguage(app.arguments()) == QLatin1String("zh") && !loadChinese(translator))
+        say(stderr, text("warn: no Chinese translation beside the program; the log stays in English"));
+
+    QCommandLineParser parser;
+    describe(parser);
+    flashOptions options;
+    const int early = parseOptions(parser, options);
+    if (early >= 0)
+        return early;
+    common::setTimeScale(options.timeScale);
+
+    progressMeter meter(stderr, ::isatty(STDERR_FILENO) == 1);
+    flashRun run(stdout, stderr, &meter);
+    const int opened = run.openPackage(options.packagePath, options.only);
+    if (opened != flashRun::Success)
+        return opened;
+
+    signalWatcher watcher;
+    watcher.install();
+    QObject::connect(&watcher, &signalWatcher::caught, &run, &flashRun::onInterrupt);
+    QObject::connect(&run, &flashRun::finished, &app, [&](int status) {
+        if (options.dryRun && status == flashRun::Success)
+            say(stdout, text("dry run: nothing was sent"));
+        QCoreApplication::exit(status);
+    });
+    QTimer::singleShot(0, &run, [&] {
+        if (options.dryRun)
+            run.startDryRun();
+        else
+            run.start(options.portName);
+    });
+    return app.exec();
+}

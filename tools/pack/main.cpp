@@ -1,0 +1,62 @@
+// ups-pack: builds, checks and samples firmware packages.
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cstdio>
+
+#include "tools/pack/packtool.h"
+
+namespace {
+
+QString text(const char *source)
+{
+    return QCoreApplication::translate("ups-pack", source);
+}
+
+void describe(QCommandLineParser &parser)
+{
+    parser.setApplicationDescription(text(
+            "ups-pack OUT.zip IMAGE...        write a package, each image with its SHA-256 trailer\n"
+            "ups-pack --verify PACKAGE.zip    report each member's trailer as good or bad\n"
+            "ups-pack --make-sample DIR       write sample packages for both models into DIR\n"
+            "Exit status: 0 done, 1 a bad member, 2 usage error or unreadable input."));
+    parser.addHelpOption();
+    parser.addOption({QStringLiteral("verify"), text("Check the trailers of PACKAGE.zip in memory.")});
+    parser.addOption({QStringLiteral("make-sample"),
+                      text("Write ups_5-10k.zip, ups_15-20k.zip, images/ and expected/ into DIR.")});
+    parser.addPositionalArgument(QStringLiteral("ARGS"), text("OUT.zip IMAGE..., PACKAGE.zip or DIR"));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    describe(parser);
+    const auto usage = [&](const QString &problem) {
+        std::fprintf(stderr, "%s\n%s", problem.toUtf8().constData(), parser.helpText().toUtf8().constData());
+        return int(packTool::UsageError);
+    };
+    if (!parser.parse(app.arguments()))
+        return usage(parser.errorText());
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(parser.helpText().toUtf8().constData(), stdout);
+        return packTool::Success;
+    }
+    QStringList args = parser.positionalArguments();
+    const bool verify = parser.isSet(QStringLiteral("verify"));
+    const bool sample = parser.isSet(QStringLiteral("make-sample"));
+    packTool tool(stdout, stderr);
+    if (verify && sample)
+        return usage(text("--verify and --make-sample exclude each other"));
+    if (verify || sample) {
+        if (args.size() != 1)
+            return usage(text("give exactly one argument"));
+        return verify ? tool.verify(args.first()) : tool.makeSample(args.first());
+    }
+    if (args.size() < 2)
+        return usage(text("give the package and at least one image"));
+    const QString out = args.takeFirst();
+    return tool.build(out, args);
+}

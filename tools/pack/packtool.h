@@ -1,0 +1,39 @@
+#ifndef PACKTOOL_H
+#define PACKTOOL_H
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <cstdio>
+
+// The package builder's three jobs: write a package from images (each with
+// its SHA-256 trailer), report the trailers of a package without unpacking
+// it to disk, and write the sample packages. Each returns the exit status.
+class packTool : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum ExitStatus { Success = 0, BadMember = 1, UsageError = 2 };
+
+    packTool(FILE *out, FILE *errors, QObject *parent = nullptr);
+
+    int build(const QString &outPath, const QStringList &imagePaths);
+    int verify(const QString &packagePath);
+    int makeSample(const QString &dir);
+
+    // Model named by a package path (-1: neither), and the member names of
+    // a model.
+    static int modelOfPath(const QString &path);
+    static QStringList modelNames(int model);
+
+private:
+    void warnAboutNames(const QString &outPath, const QStringList &imagePaths);
+    void say(FILE *stream, const QString &line);
+
+    FILE *m_out;
+    FILE *m_errors;
+};
+
+#endif // PACKTOOL_H
