@@ -48,7 +48,7 @@ public:
 
     void setLineRate(bool on) { m_lineRate = on; }
 
-    static constexpr int kDripPauseMs = 100;
+    static constexpr int kDripPauseMs = 20;
 
 signals:
     void jobCompleted(QString target, QByteArray image);
