@@ -2,6 +2,7 @@
 // production lines.
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QLoggingCategory>
 #include <QTimer>
 #include <QTranslator>
 
@@ -65,7 +66,8 @@ void describe(QCommandLineParser &parser)
     parser.setApplicationDescription(
             text("Unpacks and checks a firmware package and sends its images to a unit's boot loader.\n"
                  "Exit status: 0 update finished, 1 an image failed, 2 usage error, unreadable\n"
-                 "package or no image to send, 130 interrupted."));
+                 "package or no image to send, 130 interrupted. The engines' byte trace shows\n"
+                 "with QT_LOGGING_RULES=\"*.debug=true\"."));
     parser.addHelpOption();
     parser.addOption({QStringLiteral("port"), text("Serial device to use (e.g. /dev/ttyUSB0, COM3, a pty)."),
                       QStringLiteral("PORT")});
@@ -124,6 +126,9 @@ int parseOptions(QCommandLineParser &parser, flashOptions &options)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    // The engines trace every received byte as debug output; QT_LOGGING_RULES
+    // ("*.debug=true") still brings it back.
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
     QTranslator translator;
     if (requestedLanguage(app.arguments()) == QLatin1String("zh") && !loadChinese(translator))
         say(stderr, text("warn: no Chinese translation beside the program; the log stays in English"));

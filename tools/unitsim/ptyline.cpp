@@ -95,6 +95,7 @@ bool ptyLine::write(const QByteArray &bytes)
             return false;
         done += n;
     }
+    emit sent(bytes);
     return true;
 }
 

@@ -31,6 +31,9 @@ public:
 
 signals:
     void received(QByteArray bytes);
+    // Bytes that write() has put on the line; lets a program count the
+    // traffic in both directions.
+    void sent(QByteArray bytes);
 
 private slots:
     void onReadable();

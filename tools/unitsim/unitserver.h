@@ -1,0 +1,64 @@
+#ifndef UNITSERVER_H
+#define UNITSERVER_H
+
+#include <QByteArray>
+#include <QHash>
+#include <QObject>
+#include <QString>
+
+class firstUnit;
+class secondUnit;
+
+// Serves one simulated unit of either model as a program does: keeps every
+// flashed image in a file named after the processor that received it,
+// counts the traffic at each line speed and sums up each job in one line.
+class unitServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit unitServer(int model, QObject *parent = nullptr);
+
+    bool open();
+    QString portName() const;
+    bool addFault(const QString &spec, QString *error);
+    void setLineRate(bool on);
+    void setSaveDir(const QString &dir) { m_saveDir = dir; }
+    static QString faultHelp(int model);
+
+    // Bytes seen on the line during the current job, by direction and speed.
+    struct traffic
+    {
+        qint64 inSlow = 0, outSlow = 0, inFast = 0, outFast = 0, other = 0;
+    };
+    traffic currentTraffic() const { return m_traffic; }
+
+    static QString saveName(const QString &target, int repeat);
+    static QString summaryLine(int job, const QString &target, qint64 size, const traffic &t,
+                               const QString &savedAs);
+
+signals:
+    void jobSummary(QString line);
+    void violationSeen(QString text);
+
+private slots:
+    void onJobCompleted(QString target, QByteArray image);
+    void onReceived(QByteArray bytes);
+    void onSent(QByteArray bytes);
+
+private:
+    template <typename F> auto visit(F &&f) const;
+    void count(qint64 bytes, bool incoming);
+    void reportNewViolations();
+    QString save(const QString &target, const QByteArray &image);
+
+    firstUnit *m_first = nullptr;
+    secondUnit *m_second = nullptr;
+    QString m_saveDir;
+    QHash<QString, int> m_saved;
+    traffic m_traffic;
+    int m_violationsShown = 0;
+    int m_jobs = 0;
+};
+
+#endif // UNITSERVER_H
