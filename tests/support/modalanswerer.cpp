@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -90,6 +91,10 @@ bool modalAnswerer::answerFileDialog(QWidget *modal)
         return true;
     }
     dialog->selectFile(m_filePath);
+    // selectFile leaves the name field alone while it has the focus; type
+    // the path there as a user would, or the dialog may open a directory.
+    if (auto *nameField = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+        nameField->setText(m_filePath);
     static_cast<QDialog *>(dialog)->accept(); // validates like the Open button
     return true;
 }
