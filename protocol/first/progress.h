@@ -99,6 +99,7 @@ private slots:
 
 private:
     friend struct progressTestAccess;
+    friend class hostileInput; // puts the engine in a step without a line
 
     void sendFrame(int timeoutMs, bool preambleMode, int retry);
     void buildCommand(int step, quint8 code, const quint8 *payload, int payloadLength);

@@ -79,6 +79,8 @@ private slots:
     void onTimer();
 
 private:
+    friend class hostileInput; // puts the engine in a state without a line
+
     void handleResponse();
     void stopUpdate();
     void beginUpdating();

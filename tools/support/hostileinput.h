@@ -1,0 +1,47 @@
+#ifndef HOSTILEINPUT_H
+#define HOSTILEINPUT_H
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+// Feeds arbitrary bytes through the code that meets outside input: object
+// files, the replies of both boards and firmware packages. The fuzz targets
+// and the regression test share it, so a finding replays exactly as found.
+// Each feed returns an empty string when every invariant held, otherwise a
+// description of the broken one. Needs a QCoreApplication.
+class hostileInput
+{
+public:
+    // One arrival per length byte: N (< 0xFE) takes the next N bytes,
+    // 0xFF takes the rest, 0xFE lets the step timer run out instead.
+    static constexpr quint8 kRestOfInput = 0xFF;
+    static constexpr quint8 kTimerExpires = 0xFE;
+    struct Arrival
+    {
+        bool timeout = false;
+        QByteArray bytes;
+    };
+    static QList<Arrival> splitArrivals(const QByteArray &bytes, int from);
+    static QByteArray joinArrivals(const QList<QByteArray> &arrivals);
+
+    // The bytes as a ".out" file, translated into a flat image.
+    static QString translateObjectFile(const QByteArray &bytes);
+    // bytes[0]: step (low nibble), preamble mode (0x80), timer running (0x40);
+    // bytes[1]: image index and size; then arrivals.
+    static QString feedFirstBoard(const QByteArray &bytes);
+    // bytes[0]: state (low nibble), running (0x80), timer running (0x40),
+    // last block sent (0x20); bytes[1]: image index, block mode; then arrivals.
+    static QString feedSecondBoard(const QByteArray &bytes);
+    // The bytes as a ".zip" package, unpacked and checked.
+    static QString unpackPackage(const QByteArray &bytes);
+
+    // Silences the engines' byte dumps for long runs.
+    static void silenceDebugOutput();
+
+private:
+    static QString scratchDir();
+    static QString imageFile(int sizeIndex);
+};
+
+#endif // HOSTILEINPUT_H
