@@ -704,7 +704,12 @@ void TestDialog::screenshots()
     const QString out = qEnvironmentVariable("UPS_SCREENSHOT_DIR");
     if (out.isEmpty())
         QSKIP("UPS_SCREENSHOT_DIR not set");
-    const QString zipPath = makePackage(QStringLiteral("ups_5-10k.zip"), {"arm.bin", "dsp.out"});
+    // A stable, readable path for the pictures instead of a random one.
+    QDir stage(QDir::tempPath() + QStringLiteral("/ups-screenshot"));
+    stage.removeRecursively();
+    QVERIFY(QDir().mkpath(stage.filePath(QStringLiteral("firmware"))));
+    const QString zipPath = stage.filePath(QStringLiteral("firmware/ups_5-10k.zip"));
+    QVERIFY(QFile::rename(makePackage(QStringLiteral("ups_5-10k.zip"), {"arm.bin", "dsp.out"}), zipPath));
     const struct {
         const char *file;
         int language;
@@ -714,8 +719,6 @@ void TestDialog::screenshots()
         QFile::remove(kSettingsFile);
         Dialog dialog;
         DialogTestAccess access(dialog);
-        access.ports()->clear();
-        access.ports()->addItems({QStringLiteral("ttyUSB0"), QStringLiteral("ttyS0")});
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         if (shot.filled) {
@@ -727,10 +730,13 @@ void TestDialog::screenshots()
             access.showInfo(QCoreApplication::translate("filesUpdate", "prepare for updating file:") + image);
             access.setProgressBar(0, 37, 100);
         }
+        access.ports()->clear(); // the same port list on every machine
+        access.ports()->addItems({QStringLiteral("COM3"), QStringLiteral("COM4")});
         QTest::qWait(200);
         QVERIFY(dialog.grab().save(QDir(out).filePath(QString::fromLatin1(shot.file))));
         access.languages()->setCurrentIndex(0);
     }
+    stage.removeRecursively();
 }
 
 QTEST_MAIN(TestDialog)
