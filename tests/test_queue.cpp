@@ -91,8 +91,6 @@ void TestQueue::jobOrder_data()
 
     QTest::newRow("model 0, main image first in table")
             << 0 << QStringList{"0:dsp.out", "1:arm.bin"} << QStringList{"0:1:arm.bin", "1:0:dsp.bin"};
-    QTest::newRow("model 0, table order already right")
-            << 0 << QStringList{"0:arm.bin", "1:dsp.out"} << QStringList{"0:0:arm.bin", "1:1:dsp.bin"};
     QTest::newRow("model 1, reversed table")
             << 1 << QStringList{"0:Rec_power33.out", "1:Inv_power33.out", "2:2U_20K_MONITOR.bin"}
             << QStringList{"0:2:2U_20K_MONITOR.bin", "1:1:Inv_power33.bin", "2:0:Rec_power33.bin"};
@@ -159,19 +157,12 @@ void TestQueue::logLines_data()
                            "%d/2U_20K_MONITOR.binupdating success!",
                            "update finished!"}
             << 1 << "t";
-    QTest::newRow("translation before the send, in start")
-            << 1 << QStringList{"0:Inv_power33.out"} << ""
-            << QStringList{"prepare for updating file:%d/Inv_power33.out",
-                           "translating success!\n"}
-            << 1 << "";
     QTest::newRow("nothing selected")
             << 0 << QStringList{} << "" << QStringList{"no file updating!"} << 0 << "f";
     QTest::newRow("no name of the model matches")
             << 0 << QStringList{"0:readme.txt"} << "" << QStringList{"no file updating!"} << 0 << "f";
     QTest::newRow("unknown model 2")
             << 2 << QStringList{"0:arm.bin"} << "" << QStringList{"no file updating!"} << 0 << "f";
-    QTest::newRow("unknown model -1")
-            << -1 << QStringList{"0:arm.bin"} << "" << QStringList{"no file updating!"} << 0 << "f";
     QTest::newRow("false result repeats the image")
             << 0 << QStringList{"0:arm.bin"} << "f"
             << QStringList{"begin to start updating monitor progress...",
