@@ -1,0 +1,366 @@
+// The three programs run as processes, as a script or a production line
+// would run them: flashing through the real serial code into simulated
+// units, exit statuses, the dry run and the package builder.
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+#include "package/zip.h"
+#include "tools/support/packagewriter.h"
+#include "tools/unitsim/ptyline.h"
+
+namespace {
+
+const char kScale[] = "0.01";
+constexpr int kRunTimeoutMs = 60000;
+
+QString program(const char *name)
+{
+    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(name);
+}
+
+struct runResult
+{
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+runResult run(const char *name, const QStringList &args)
+{
+    QProcess p;
+    p.start(program(name), args);
+    runResult r;
+    if (!p.waitForFinished(kRunTimeoutMs)) {
+        p.kill();
+        p.waitForFinished();
+        r.err = QStringLiteral("timed out");
+        return r;
+    }
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    return r;
+}
+
+// A flashed image is exact when it is the expected image followed by
+// nothing but the 0xFF fill of the last block or frame.
+bool sameImage(const QByteArray &flashed, const QByteArray &expected)
+{
+    if (expected.isEmpty() || flashed.size() < expected.size() || !flashed.startsWith(expected))
+        return false;
+    for (int i = expected.size(); i < flashed.size(); ++i) {
+        if (quint8(flashed.at(i)) != 0xFF)
+            return false;
+    }
+    return true;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// A simulated unit program serving in the background for one test.
+class simProcess
+{
+public:
+    bool start(int model, const QString &dir, const QStringList &faults)
+    {
+        link = dir + QStringLiteral("/tty%1").arg(model);
+        QStringList args{QStringLiteral("--model"), QString::number(model), QStringLiteral("--link"), link,
+                         QStringLiteral("--save-dir"), dir + QStringLiteral("/flashed"),
+                         QStringLiteral("--time-scale"), QLatin1String(kScale)};
+        for (const QString &f : faults)
+            args << QStringLiteral("--fault") << f;
+        process.start(program("ups-unit-sim"), args);
+        return process.waitForReadyRead(10000) && process.canReadLine()
+               && process.readLine().startsWith("/dev/");
+    }
+    ~simProcess()
+    {
+        process.terminate();
+        if (!process.waitForFinished(5000))
+            process.kill();
+        process.waitForFinished();
+    }
+    QString link;
+    QProcess process;
+};
+
+} // namespace
+
+class test_programs : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir samples;
+
+    QString samplePackage(int model) const
+    {
+        return samples.filePath(model == 0 ? QStringLiteral("ups_5-10k.zip") : QStringLiteral("ups_15-20k.zip"));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(samples.isValid());
+        const runResult r = run("ups-pack", {QStringLiteral("--make-sample"), samples.path()});
+        QCOMPARE(r.status, 0);
+    }
+
+    void flashSamplePackage_data()
+    {
+        QTest::addColumn<int>("model");
+        QTest::addColumn<QStringList>("saved");    // what the unit saved, in job order
+        QTest::addColumn<QStringList>("expected"); // the flat images they must equal
+        QTest::addColumn<QStringList>("faults");
+        QTest::newRow("model 0: monitor image and translated main object file")
+                << 0 << QStringList{"arm.bin", "dsp.bin"} << QStringList{"arm.bin", "dsp.bin"} << QStringList();
+        QTest::newRow("model 1: monitor, inverter and rectifier, two translated")
+                << 1 << QStringList{"monitor.bin", "inv.bin", "rec.bin"}
+                << QStringList{"2U_20K_MONITOR.bin", "Inv_power33.bin", "Rec_power33.bin"} << QStringList();
+        QTest::newRow("model 0: replies byte by byte and a lost block reply")
+                << 0 << QStringList{"arm.bin", "dsp.bin"} << QStringList{"arm.bin", "dsp.bin"}
+                << QStringList{"drip", "silence:write@3"};
+        QTest::newRow("model 1: replies split and noise before a data reply")
+                << 1 << QStringList{"monitor.bin", "inv.bin", "rec.bin"}
+                << QStringList{"2U_20K_MONITOR.bin", "Inv_power33.bin", "Rec_power33.bin"}
+                << QStringList{"split", "garbage:data@7"};
+    }
+
+    void flashSamplePackage()
+    {
+        QFETCH(int, model);
+        QFETCH(QStringList, saved);
+        QFETCH(QStringList, expected);
+        QFETCH(QStringList, faults);
+        QTemporaryDir work;
+        QVERIFY(QFile::copy(samplePackage(model), work.filePath(QFileInfo(samplePackage(model)).fileName())));
+        simProcess sim;
+        QVERIFY(sim.start(model, work.path(), faults));
+
+        const runResult r = run("ups-flash", {QStringLiteral("--port"), sim.link, QStringLiteral("--time-scale"),
+                                              QLatin1String(kScale),
+                                              work.filePath(QFileInfo(samplePackage(model)).fileName())});
+        QVERIFY2(r.status == 0, qPrintable(r.out + r.err));
+        QVERIFY(r.out.trimmed().endsWith(QStringLiteral("update finished!")));
+        QVERIFY2(r.err.contains(QStringLiteral("100% (")), qPrintable(r.err)); // plain progress lines
+        for (int i = 0; i < saved.size(); ++i) {
+            const QByteArray flashed = readAll(work.filePath(QStringLiteral("flashed/") + saved.at(i)));
+            const QByteArray want = readAll(samples.filePath(QStringLiteral("expected/") + expected.at(i)));
+            QVERIFY2(sameImage(flashed, want), qPrintable(saved.at(i)));
+        }
+    }
+
+    void exitStatus_data()
+    {
+        QTest::addColumn<int>("unitModel"); // -1: no unit
+        QTest::addColumn<QStringList>("faults");
+        QTest::addColumn<QString>("package"); // sample, none, empty, garbage, badtrailer
+        QTest::addColumn<QStringList>("extra");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("job failure: silent unit at shake hand")
+                << 0 << QStringList{"silence:shakehand"} << "sample" << QStringList() << 1 << "shake hand failed!";
+        QTest::newRow("job failure: unit stops answering data frames")
+                << 1 << QStringList{"silence:data"} << "sample" << QStringList() << 1 << "updating failed!";
+        QTest::newRow("job failure: port does not exist")
+                << -1 << QStringList() << "sample" << QStringList{"--port", "/nonexistent/ttyUPS"} << 1
+                << "warn: opening failed!";
+        QTest::newRow("no image: package without images")
+                << -1 << QStringList() << "empty" << QStringList{"--port", "/dev/null"} << 2 << "no image to send";
+        QTest::newRow("no image: --only matches nothing")
+                << -1 << QStringList() << "sample" << QStringList{"--port", "/dev/null", "--only", "nothing"} << 2
+                << "matches nothing";
+        QTest::newRow("unreadable package: not a zip")
+                << -1 << QStringList() << "garbage" << QStringList{"--port", "/dev/null"} << 2
+                << "cannot read the package";
+        QTest::newRow("unreadable package: image fails its digest check")
+                << -1 << QStringList() << "badtrailer" << QStringList{"--port", "/dev/null"} << 2
+                << "failed its digest check";
+        QTest::newRow("usage: no port") << -1 << QStringList() << "sample" << QStringList() << 2 << "--port";
+        QTest::newRow("usage: no package") << -1 << QStringList() << "none" << QStringList{"--port", "/dev/null"}
+                                           << 2 << "exactly one package";
+        QTest::newRow("usage: bad time scale")
+                << -1 << QStringList() << "sample" << QStringList{"--port", "/dev/null", "--time-scale", "0"} << 2
+                << "--time-scale";
+    }
+
+    void exitStatus()
+    {
+        QFETCH(int, unitModel);
+        QFETCH(QStringList, faults);
+        QFETCH(QString, package);
+        QFETCH(QStringList, extra);
+        QFETCH(int, status);
+        QFETCH(QString, said);
+        QTemporaryDir work;
+        const int model = unitModel < 0 ? 0 : unitModel;
+        const QString path = work.filePath(model == 0 ? "pkg_5-10k.zip" : "pkg_15-20k.zip");
+        if (package == QLatin1String("sample")) {
+            QVERIFY(QFile::copy(samplePackage(model), path));
+        } else if (package == QLatin1String("empty")) {
+            packageWriter w(path);
+            QVERIFY(w.open() && w.addImage("readme.txt", "no firmware here") && w.close());
+        } else if (package == QLatin1String("garbage")) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write("PK this is not an archive") > 0);
+        } else if (package == QLatin1String("badtrailer")) {
+            packageWriter w(path);
+            QVERIFY(w.open() && w.addImage("arm.bin", QByteArray(0xB100, 'a'), true) && w.close());
+        }
+        simProcess sim;
+        if (unitModel >= 0) {
+            QVERIFY(sim.start(unitModel, work.path(), faults));
+            extra << QStringLiteral("--port") << sim.link;
+        }
+        QStringList args = extra;
+        if (!args.contains(QStringLiteral("--time-scale")))
+            args << QStringLiteral("--time-scale") << QLatin1String(kScale);
+        if (package != QLatin1String("none"))
+            args << path;
+        QElapsedTimer clock;
+        clock.start();
+        const runResult r = run("ups-flash", args);
+        QVERIFY2(r.status == status, qPrintable(QString::number(r.status) + r.out + r.err));
+        QVERIFY2((r.out + r.err).contains(said), qPrintable(r.out + r.err));
+        QVERIFY(clock.elapsed() < 30000); // ends at the failing step, not after a long wait
+    }
+
+    // A unit that never answers the start command keeps the second engine
+    // waiting for good; Ctrl-C must end the run cleanly and say so.
+    void interruptEndsCleanly_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("Ctrl-C") << int(SIGINT);
+        QTest::newRow("terminate") << int(SIGTERM);
+    }
+
+    void interruptEndsCleanly()
+    {
+        QFETCH(int, signalNumber);
+        QTemporaryDir work;
+        const QString path = work.filePath(QStringLiteral("pkg_15-20k.zip"));
+        QVERIFY(QFile::copy(samplePackage(1), path));
+        simProcess sim;
+        QVERIFY(sim.start(1, work.path(), {QStringLiteral("silence:start")}));
+        QProcess flash;
+        flash.start(program("ups-flash"), {"--port", sim.link, "--time-scale", kScale, path});
+        QVERIFY(flash.waitForReadyRead(10000));
+        QTest::qWait(200);
+        QVERIFY(::kill(pid_t(flash.processId()), signalNumber) == 0);
+        QVERIFY(flash.waitForFinished(10000));
+        QCOMPARE(flash.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(flash.exitCode(), 130);
+        QVERIFY(QString::fromUtf8(flash.readAllStandardError()).contains(QStringLiteral("boot loader")));
+    }
+
+    void dryRunOpensNoPort_data()
+    {
+        QTest::addColumn<int>("model");
+        QTest::addColumn<int>("images");
+        QTest::newRow("model 0 package") << 0 << 2;
+        QTest::newRow("model 1 package") << 1 << 3;
+    }
+
+    void dryRunOpensNoPort()
+    {
+        QFETCH(int, model);
+        QFETCH(int, images);
+        ptyLine line;
+        QVERIFY(line.open());
+        const int baudBefore = line.baud();
+        QByteArray seen;
+        connect(&line, &ptyLine::received, this, [&](const QByteArray &b) { seen += b; });
+        QTemporaryDir work;
+        const QString path = work.filePath(QFileInfo(samplePackage(model)).fileName());
+        QVERIFY(QFile::copy(samplePackage(model), path));
+
+        const runResult r = run("ups-flash", {"--dry-run", "--port", line.slavePath(), path});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(r.out.count(QStringLiteral("would send ")), images);
+        QVERIFY(!r.out.contains(QStringLiteral("updating success!")));
+        QVERIFY(!r.err.contains(QStringLiteral("warn:")));
+        QTest::qWait(100);
+        QVERIFY(seen.isEmpty());
+        QCOMPARE(line.baud(), baudBefore);
+    }
+
+    void packRoundTrip_data()
+    {
+        QTest::addColumn<QString>("packageName");
+        QTest::addColumn<QStringList>("members");
+        QTest::addColumn<QString>("damage"); // none, trailer, crc
+        QTest::addColumn<int>("verifyStatus");
+        QTest::addColumn<QString>("warning");
+        QTest::newRow("good: model 0 names") << "fw_5-10k.zip" << QStringList{"arm.bin", "dsp.out"} << "none" << 0
+                                             << QString();
+        QTest::newRow("good: model 1 names") << "fw_15-20k.zip"
+                                             << QStringList{"2U_20K_MONITOR.bin", "Rec_power33.out"} << "none" << 0
+                                             << QString();
+        QTest::newRow("warning: path names no model") << "firmware.zip" << QStringList{"arm.bin"} << "none" << 0
+                                                      << "names neither model";
+        QTest::newRow("warning: foreign image name") << "fw_5-10k.zip" << QStringList{"Inv_power33.out"} << "none"
+                                                     << 0 << "not an image name";
+        QTest::newRow("bad: trailer altered") << "fw_5-10k.zip" << QStringList{"arm.bin", "dsp.out"} << "trailer"
+                                              << 1 << QString();
+        QTest::newRow("bad: member damaged") << "fw_5-10k.zip" << QStringList{"arm.bin", "dsp.out"} << "crc" << 1
+                                             << QString();
+    }
+
+    void packRoundTrip()
+    {
+        QFETCH(QString, packageName);
+        QFETCH(QStringList, members);
+        QFETCH(QString, damage);
+        QFETCH(int, verifyStatus);
+        QFETCH(QString, warning);
+        QTemporaryDir work;
+        QStringList paths;
+        QHash<QString, QByteArray> payloads;
+        for (int i = 0; i < members.size(); ++i) {
+            const QByteArray content = QByteArray::number(i) + QByteArray(5000 + 77 * i, char('a' + i));
+            payloads.insert(members.at(i), content);
+            paths << work.filePath(QStringLiteral("in/") + members.at(i));
+            QVERIFY(QDir().mkpath(work.filePath("in")));
+            QFile f(paths.last());
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(content) == content.size());
+        }
+        const QString out = work.filePath(packageName);
+        const runResult built = run("ups-pack", QStringList{out} + paths);
+        QCOMPARE(built.status, 0);
+        QCOMPARE(built.err.contains(QStringLiteral("warning:")), !warning.isEmpty());
+        if (!warning.isEmpty())
+            QVERIFY(built.err.contains(warning));
+        if (damage == QLatin1String("crc"))
+            QVERIFY(packageWriter::damageCrc(out, members.first()));
+        if (damage == QLatin1String("trailer")) {
+            packageWriter w(out);
+            QVERIFY(w.open() && w.addImage(members.first(), payloads.value(members.first()), true)
+                    && w.addImage(members.last(), payloads.value(members.last())) && w.close());
+        }
+        const runResult verified = run("ups-pack", {"--verify", out});
+        QCOMPARE(verified.status, verifyStatus);
+        QCOMPARE(verified.out.count(QStringLiteral(": good")), members.size() - (verifyStatus ? 1 : 0));
+        if (verifyStatus != 0 || !warning.isEmpty())
+            return;
+        // The window's package reader gets back exactly what went in.
+        zip reader;
+        const QString dir = out.left(out.indexOf(QLatin1String(".zip")));
+        reader.extract(out, dir);
+        for (const QString &name : members)
+            QCOMPARE(readAll(dir + QLatin1Char('/') + name), payloads.value(name));
+    }
+};
+
+QTEST_GUILESS_MAIN(test_programs)
+#include "test_programs.moc"
