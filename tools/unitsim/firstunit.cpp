@@ -407,12 +407,15 @@ bool firstUnit::respond(const QString &step, const QByteArray &reply, quint8 cod
         return false;
     }
     const int arrival = wireMs(requestBytes);
-    if (hasFault(FaultKind::Garbage, step, occurrence))
+    const bool garbage = hasFault(FaultKind::Garbage, step, occurrence);
+    if (garbage)
         enqueue(kGarbage, arrival);
     const bool silent = hasFault(FaultKind::Silence, step, occurrence);
     const bool nak = hasFault(FaultKind::Nak, step, occurrence);
+    // The gap only separates noise from the reply; a plain reply follows the
+    // request as soon as it has crossed the line.
     if (!silent && !reply.isEmpty())
-        queueReply(nak ? buildReply(code, kNak) : reply, arrival + kGapMs);
+        queueReply(nak ? buildReply(code, kNak) : reply, garbage ? kGapMs : arrival);
     if (hasFault(FaultKind::Unknown, step, occurrence))
         enqueue(buildReply(kUnknownCode, kAck), kGapMs);
     if (hasFault(FaultKind::BadStatus, step, occurrence))
