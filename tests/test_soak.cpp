@@ -136,11 +136,11 @@ Model firstModel()
 {
     Model m;
     m.name = QStringLiteral("first");
-    m.failLines = {"reading failed!", "port opening failed!", "port open failed!",
+    m.failLines = QStringList{"reading failed!", "port opening failed!", "port open failed!",
                    "shake hand failed!", "verify failed!", "jump failed!"};
-    m.singleFaults = {"drip", "split"};
-    m.steppedKinds = {"silence", "nak", "garbage", "unknown", "badstatus", "close"};
-    m.steps = {"preamble", "confirm", "target", "shakehand", "verify", "erase", "write", "jump"};
+    m.singleFaults = QStringList{"drip", "split"};
+    m.steppedKinds = QStringList{"silence", "nak", "garbage", "unknown", "badstatus", "close"};
+    m.steps = QStringList{"preamble", "confirm", "target", "shakehand", "verify", "erase", "write", "jump"};
     m.dataStep = QStringLiteral("write");
     m.makeImage = [](QRandomGenerator &random, int *index) {
         *index = 0; // the verify code sits at 0xB000
@@ -153,12 +153,12 @@ Model secondModel()
 {
     Model m;
     m.name = QStringLiteral("second");
-    m.failLines = {"port opening failed!", "verify failed!", "file opening failed!", "timeout!",
+    m.failLines = QStringList{"port opening failed!", "verify failed!", "file opening failed!", "timeout!",
                    "updating failed!"};
-    m.singleFaults = {"drip", "split"};
-    m.steppedKinds = {"silence", "nak", "long12", "long13", "garbage", "double", "drip", "split",
+    m.singleFaults = QStringList{"drip", "split"};
+    m.steppedKinds = QStringList{"silence", "nak", "long12", "long13", "garbage", "double", "drip", "split",
                       "close"};
-    m.steps = {"start", "filesize", "changeport", "erase", "data"};
+    m.steps = QStringList{"start", "filesize", "changeport", "erase", "data"};
     m.dataStep = QStringLiteral("data");
     m.makeImage = [](QRandomGenerator &random, int *index) {
         *index = 0; // long frames, signature at 0x4000
