@@ -404,7 +404,9 @@ void progress1::afterFrameSent()
         armTimer(kFrameTimeoutMs);
         return;
     }
-    m_timer->stop();
+    // The last frame's reply can be lost like any other: without its timer
+    // the job would wait for it for ever, neither done nor failed.
+    armTimer(kFrameTimeoutMs);
     m_lastBlockSent = true;
     emit sendprogressBar(m_row, m_bytesTotal, m_bytesTotal);
     log(QT_TR_NOOP("updating finished!"));
