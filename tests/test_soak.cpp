@@ -294,8 +294,11 @@ class soakTest : public QObject
             return JobReport{QStringLiteral("no pty"), report.faults, QString()};
         int restartAfter = -1;
         int cutAt = -1;
+        QString port = unit.port();
         for (const QString &fault : qAsConst(report.faults)) {
-            if (fault.startsWith(QLatin1String("cut@")))
+            if (fault == QLatin1String("noport"))
+                port = m_dir.filePath(QStringLiteral("no-such-tty"));
+            else if (fault.startsWith(QLatin1String("cut@")))
                 cutAt = fault.mid(4).toInt();
             else if (fault.startsWith(QLatin1String("restart@")))
                 restartAfter = fault.mid(8).toInt();
@@ -322,7 +325,7 @@ class soakTest : public QObject
         });
 
         rig.clear();
-        rig.start(index, path, unit.port());
+        rig.start(index, path, port);
         const QString end = waitForEnd(rig);
         report.outcome = judge(rig, m, unit, source, end, &report.detail);
         if (report.faults.isEmpty() && !unit.violations().isEmpty() && report.outcome == "success")
@@ -426,23 +429,27 @@ private slots:
     {
         QTest::addColumn<int>("modelId");
         QTest::addColumn<QStringList>("faults");
-        QTest::newRow("first: last block unanswered") << 0 << QStringList{"silence:write@LAST"};
-        QTest::newRow("first: last block refused") << 0 << QStringList{"nak:write@LAST"};
-        QTest::newRow("first: line closed at last block") << 0 << QStringList{"close:write@LAST"};
-        QTest::newRow("first: jump unanswered") << 0 << QStringList{"silence:jump"};
-        QTest::newRow("first: jump with unknown status") << 0 << QStringList{"badstatus:jump@1"};
-        QTest::newRow("first: line cut at first byte") << 0 << QStringList{"cut@1"};
-        QTest::newRow("second: last frame unanswered") << 1 << QStringList{"silence:data@LAST"};
-        QTest::newRow("second: last frame refused") << 1 << QStringList{"nak:data@LAST"};
-        QTest::newRow("second: line closed at last frame") << 1 << QStringList{"close:data@LAST"};
-        QTest::newRow("second: erase refused") << 1 << QStringList{"nak:erase"};
-        QTest::newRow("second: line cut at first byte") << 1 << QStringList{"cut@1"};
+        QTest::addColumn<bool>("mustFail");
+        QTest::newRow("first: last block unanswered") << 0 << QStringList{"silence:write@LAST"} << false;
+        QTest::newRow("first: last block refused") << 0 << QStringList{"nak:write@LAST"} << false;
+        QTest::newRow("first: line closed at last block") << 0 << QStringList{"close:write@LAST"} << true;
+        QTest::newRow("first: jump unanswered") << 0 << QStringList{"silence:jump"} << true;
+        QTest::newRow("first: jump with unknown status") << 0 << QStringList{"badstatus:jump@1"} << false;
+        QTest::newRow("first: line cut at first byte") << 0 << QStringList{"cut@1"} << true;
+        QTest::newRow("second: last frame unanswered") << 1 << QStringList{"silence:data@LAST"} << false;
+        QTest::newRow("second: last frame refused") << 1 << QStringList{"nak:data@LAST"} << false;
+        QTest::newRow("second: line closed at last frame") << 1 << QStringList{"close:data@LAST"} << true;
+        QTest::newRow("second: erase refused") << 1 << QStringList{"nak:erase"} << true;
+        QTest::newRow("second: line cut at first byte") << 1 << QStringList{"cut@1"} << false;
+        QTest::newRow("first: no such port") << 0 << QStringList{"noport"} << true;
+        QTest::newRow("second: no such port") << 1 << QStringList{"noport"} << true;
     }
 
     void edges()
     {
         QFETCH(int, modelId);
         QFETCH(QStringList, faults);
+        QFETCH(bool, mustFail);
         Rig rig;
         rig.modelId = modelId;
         const JobReport report = runJob(rig, modelId == 0 ? firstModel() : secondModel(), 7, faults);
@@ -450,6 +457,8 @@ private slots:
               qPrintable(report.detail));
         QVERIFY2(QStringList({"success", "failed", "waits on"}).contains(report.outcome),
                  qPrintable(report.outcome + ": " + report.detail));
+        if (mustFail)
+            QCOMPARE(report.outcome, QStringLiteral("failed"));
     }
 };
 
