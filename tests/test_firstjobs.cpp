@@ -7,6 +7,7 @@
 #include "tools/unitsim/firstunit.h"
 #include "update/filesupdate.h"
 #include "util/common.h"
+#include "support/testtime.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -16,7 +17,7 @@
 #include <QtTest>
 
 namespace {
-constexpr double kTimeScale = 0.05;
+constexpr double kTimeScale = testTimeScale(0.05);
 constexpr int kJobTimeoutMs = 5000;
 // After a job ends, this long must pass without any further log or finish.
 constexpr int kQuietMs = 300;

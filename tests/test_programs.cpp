@@ -14,10 +14,11 @@
 #include "package/zip.h"
 #include "tools/support/packagewriter.h"
 #include "tools/unitsim/ptyline.h"
+#include "support/testtime.h"
 
 namespace {
 
-const char kScale[] = "0.01";
+const QString kScale = QString::number(testTimeScale(0.01));
 constexpr int kRunTimeoutMs = 60000;
 
 QString program(const char *name)
@@ -77,7 +78,7 @@ public:
         link = dir + QStringLiteral("/tty%1").arg(model);
         QStringList args{QStringLiteral("--model"), QString::number(model), QStringLiteral("--link"), link,
                          QStringLiteral("--save-dir"), dir + QStringLiteral("/flashed"),
-                         QStringLiteral("--time-scale"), QLatin1String(kScale)};
+                         QStringLiteral("--time-scale"), kScale};
         for (const QString &f : faults)
             args << QStringLiteral("--fault") << f;
         process.start(program("ups-unit-sim"), args);
@@ -149,7 +150,7 @@ private slots:
         QVERIFY(sim.start(model, work.path(), faults));
 
         const runResult r = run("ups-flash", {QStringLiteral("--port"), sim.link, QStringLiteral("--time-scale"),
-                                              QLatin1String(kScale),
+                                              kScale,
                                               work.filePath(QFileInfo(samplePackage(model)).fileName())});
         QVERIFY2(r.status == 0, qPrintable(r.out + r.err));
         QVERIFY(r.out.trimmed().endsWith(QStringLiteral("update finished!")));
@@ -225,7 +226,7 @@ private slots:
         }
         QStringList args = extra;
         if (!args.contains(QStringLiteral("--time-scale")))
-            args << QStringLiteral("--time-scale") << QLatin1String(kScale);
+            args << QStringLiteral("--time-scale") << kScale;
         if (package != QLatin1String("none"))
             args << path;
         QElapsedTimer clock;

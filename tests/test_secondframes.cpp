@@ -5,6 +5,7 @@
 #include "tools/unitsim/ptyline.h"
 #include "tools/unitsim/secondunit.h"
 #include "util/common.h"
+#include "support/testtime.h"
 
 #include <QFile>
 #include <QSignalSpy>
@@ -282,7 +283,7 @@ private slots:
         QFETCH(int, index);
         QFETCH(int, size);
         QFETCH(QString, fault);
-        common::setTimeScale(0.01);
+        common::setTimeScale(testTimeScale(0.02));
         const QByteArray image = imageBytes(index, size);
         const QString path = writeFile(m_dir, QStringLiteral("data%1").arg(index), image);
         secondUnit unit;

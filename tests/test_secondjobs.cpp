@@ -7,6 +7,7 @@
 #include "tools/unitsim/secondunit.h"
 #include "update/filesupdate.h"
 #include "util/common.h"
+#include "support/testtime.h"
 
 #include <QDir>
 #include <functional>
@@ -16,7 +17,7 @@
 #include <QtTest>
 
 namespace {
-constexpr double kScale = 0.01;
+constexpr double kScale = testTimeScale(0.02);
 constexpr int kRow = 3;
 const QByteArray kSignatures[] = {"QJX-MONI", "NI0V", "ER0C", "CE0U"};
 const qint64 kSignatureOffsets[] = {0x4000, 0x27FEC, 0x17FEC, 0x17FEC};
@@ -251,7 +252,7 @@ private slots:
         QFETCH(QStringList, mustLog);
         QFETCH(QStringList, mustNotLog);
         if (faults.first() == QLatin1String("drip") || faults.first() == QLatin1String("split"))
-            common::setTimeScale(0.05);
+            common::setTimeScale(testTimeScale(0.05));
         Rig rig;
         for (const QString &f : faults)
             QVERIFY2(rig.unit.addFault(f), qPrintable(f));

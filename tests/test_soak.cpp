@@ -11,6 +11,7 @@
 #include "tools/unitsim/ptyline.h"
 #include "tools/unitsim/secondunit.h"
 #include "util/common.h"
+#include "support/testtime.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -26,7 +27,7 @@
 #include <unistd.h>
 
 namespace {
-constexpr double kTimeScale = 0.01;
+constexpr double kTimeScale = testTimeScale(0.01);
 constexpr int kJobsPerModel = 50;
 constexpr int kJobDeadlineMs = 6000;   // real time; far beyond any retry chain
 constexpr int kStuckGraceMs = 150;     // real time without a timer and without an end
