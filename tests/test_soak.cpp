@@ -210,7 +210,7 @@ struct Unit
     }
     QString port() const { return first ? first->portName() : second->portName(); }
     ptyLine *line() { return first ? first->line() : second->line(); }
-    bool addFault(const QString &spec) { return first ? first->addFault(spec) : second->addFault(spec); }
+    bool addFault(const QString &faultText) { return first ? first->addFault(faultText) : second->addFault(faultText); }
     QByteArray flashed() const { return first ? first->flashedImage() : second->flashedImage(); }
     int completed() const { return first ? first->jobsCompleted() : second->jobsCompleted(); }
     QStringList violations() const { return first ? first->violations() : second->violations(); }
@@ -317,7 +317,7 @@ class soakTest : public QObject
             else if (fault.startsWith(QLatin1String("restart@")))
                 restartAfter = fault.mid(8).toInt();
             else if (!unit.addFault(fault))
-                return JobReport{QStringLiteral("bad fault spec"), report.faults, fault};
+                return JobReport{QStringLiteral("bad fault"), report.faults, fault};
         }
         int bytesIn = 0;
         int framesIn = 0;

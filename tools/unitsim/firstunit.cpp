@@ -96,14 +96,14 @@ QString firstUnit::faultHelp()
         "split               every reply in two pieces, cut right after a DLE\n");
 }
 
-bool firstUnit::addFault(const QString &spec, QString *error)
+bool firstUnit::addFault(const QString &faultText, QString *error)
 {
     auto fail = [error](const QString &text) {
         if (error)
             *error = text;
         return false;
     };
-    const QString text = spec.trimmed().toLower();
+    const QString text = faultText.trimmed().toLower();
     if (text == QLatin1String("drip")) {
         m_drip = true;
         return true;
@@ -115,7 +115,7 @@ bool firstUnit::addFault(const QString &spec, QString *error)
     static const QRegularExpression pattern(QStringLiteral("^([a-z]+):([a-z]+)(?:@(\\d+))?$"));
     const QRegularExpressionMatch match = pattern.match(text);
     if (!match.hasMatch())
-        return fail(QStringLiteral("bad fault spec: %1").arg(spec));
+        return fail(QStringLiteral("bad fault: %1").arg(faultText));
     static const QHash<QString, FaultKind> kinds = {
         {"silence", FaultKind::Silence}, {"nak", FaultKind::Nak},
         {"garbage", FaultKind::Garbage}, {"unknown", FaultKind::Unknown},
@@ -135,7 +135,7 @@ bool firstUnit::addFault(const QString &spec, QString *error)
     bool ok = true;
     const int occurrence = match.captured(3).isEmpty() ? 0 : match.captured(3).toInt(&ok);
     if (!ok || (!match.captured(3).isEmpty() && occurrence < 1))
-        return fail(QStringLiteral("bad occurrence in %1").arg(spec));
+        return fail(QStringLiteral("bad occurrence in %1").arg(faultText));
     m_faults.append({kind, step, occurrence});
     return true;
 }

@@ -45,8 +45,8 @@ void describe(QCommandLineParser &parser)
                       QStringLiteral("DIR")});
     parser.addOption({QStringLiteral("line-rate"),
                       text("Pace both directions at the line speed in effect (10 bits a byte).")});
-    parser.addOption({QStringLiteral("fault"), text("Misbehave as SPEC says (see below)."),
-                      QStringLiteral("SPEC")});
+    parser.addOption({QStringLiteral("fault"), text("Misbehave as FAULT says (see below)."),
+                      QStringLiteral("FAULT")});
     parser.addOption({QStringLiteral("time-scale"), text("Scale the unit's own pauses by F."),
                       QStringLiteral("F"), QStringLiteral("1.0")});
 }
@@ -80,10 +80,10 @@ int setUp(QCommandLineParser &parser, unitServer *&server, QObject *owner)
     server = new unitServer(model, owner);
     server->setSaveDir(saveDir);
     server->setLineRate(parser.isSet(QStringLiteral("line-rate")));
-    for (const QString &spec : parser.values(QStringLiteral("fault"))) {
+    for (const QString &faultText : parser.values(QStringLiteral("fault"))) {
         QString error;
-        if (!server->addFault(spec, &error)) {
-            say(stderr, text("bad fault %1: %2").arg(spec, error));
+        if (!server->addFault(faultText, &error)) {
+            say(stderr, text("bad fault %1: %2").arg(faultText, error));
             return UsageError;
         }
     }

@@ -120,10 +120,10 @@ QString secondUnit::faultHelp()
         "close[:STEP[@N]]     close the line instead of replying\n");
 }
 
-bool secondUnit::addFault(const QString &spec, QString *error)
+bool secondUnit::addFault(const QString &faultText, QString *error)
 {
-    const QString kindName = spec.section(QLatin1Char(':'), 0, 0).trimmed();
-    const QString where = spec.section(QLatin1Char(':'), 1).trimmed();
+    const QString kindName = faultText.section(QLatin1Char(':'), 0, 0).trimmed();
+    const QString where = faultText.section(QLatin1Char(':'), 1).trimmed();
     Fault fault{Silence, -1, 0};
     int kind = 0;
     const int kindCount = int(sizeof kKindNames / sizeof kKindNames[0]);

@@ -34,7 +34,7 @@ public:
     QString portName() const;
     ptyLine *line();
 
-    bool addFault(const QString &spec, QString *error = nullptr);
+    bool addFault(const QString &faultText, QString *error = nullptr);
     void clearFaults();
     static QString faultHelp();
 

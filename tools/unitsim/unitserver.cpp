@@ -50,9 +50,9 @@ QString unitServer::portName() const
     return visit([](auto *unit) { return unit->portName(); });
 }
 
-bool unitServer::addFault(const QString &spec, QString *error)
+bool unitServer::addFault(const QString &faultText, QString *error)
 {
-    return visit([&](auto *unit) { return unit->addFault(spec, error); });
+    return visit([&](auto *unit) { return unit->addFault(faultText, error); });
 }
 
 void unitServer::setLineRate(bool on)

@@ -21,7 +21,7 @@ public:
 
     bool open();
     QString portName() const;
-    bool addFault(const QString &spec, QString *error);
+    bool addFault(const QString &faultText, QString *error);
     void setLineRate(bool on);
     void setSaveDir(const QString &dir) { m_saveDir = dir; }
     static QString faultHelp(int model);
