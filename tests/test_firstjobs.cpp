@@ -18,7 +18,7 @@
 
 namespace {
 constexpr double kTimeScale = testTimeScale(0.05);
-constexpr int kJobTimeoutMs = 5000;
+constexpr int kJobTimeoutMs = testWaitMs(5000);
 // After a job ends, this long must pass without any further log or finish.
 constexpr int kQuietMs = 300;
 

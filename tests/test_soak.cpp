@@ -29,7 +29,7 @@
 namespace {
 constexpr double kTimeScale = testTimeScale(0.01);
 constexpr int kJobsPerModel = 50;
-constexpr int kJobDeadlineMs = 6000;   // real time; far beyond any retry chain
+constexpr int kJobDeadlineMs = testWaitMs(6000);  // real time; far beyond any retry chain
 constexpr int kStuckGraceMs = 150;     // real time without a timer and without an end
 constexpr int kQuietMs = 40;           // after the end, nothing more may happen
 constexpr int kMaxLogLines = 400;

@@ -22,4 +22,10 @@ constexpr double testTimeScale(double base)
 #endif
 }
 
+// A real-time wait for a scaled job grows with the scale.
+constexpr int testWaitMs(int ms)
+{
+    return int(testTimeScale(1.0) * ms);
+}
+
 #endif // TESTTIME_H
