@@ -10,6 +10,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSerialPortInfo>
@@ -34,6 +35,7 @@ namespace {
 const char kSettingsFile[] = "ups.ini";
 const char kLanguageKey[] = "language";
 const char kPathKey[] = "filePath";
+const char kPortKey[] = "port";
 const char kEnglish[] = "English";
 const char kChinese[] = "Chinese";
 const char kTranslationFile[] = "/ups_zh.qm";
@@ -72,7 +74,7 @@ Dialog::Dialog(QWidget *parent)
       tableModel(new QStandardItemModel), logBrowser(new QTextBrowser(this)),
       fileLabel(new QLabel(this)), pathEdit(new QLineEdit(this)), selectButton(new QPushButton(this)),
       fileRow(new QHBoxLayout), languageBox(new QComboBox(this)), portRow(new QHBoxLayout),
-      portLabel(new QLabel(this)), portBox(new QComboBox(this)), updateButton(new QPushButton(this)),
+      portLabel(new QLabel(this)), portBox(new portComboBox(this)), updateButton(new QPushButton(this)),
       bottomRow(new QHBoxLayout), mainLayout(new QVBoxLayout(this)), package(this), updater(this),
       serial(this), engine(&serial, this), engine1(&serial, this), translator(new QTranslator(this)),
       util(this)
@@ -87,6 +89,9 @@ Dialog::Dialog(QWidget *parent)
     tableView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tableView->setModel(tableModel);
     pathEdit->setReadOnly(true);
+    // A port the system does not enumerate (a virtual line) can be typed.
+    portBox->setEditable(true);
+    portBox->setInsertPolicy(QComboBox::NoInsert);
 
     fileRow->addWidget(fileLabel);
     fileRow->addWidget(pathEdit);
@@ -152,16 +157,23 @@ void Dialog::retranslate()
     refreshPorts();
 }
 
+// The selected or typed port stays chosen while it exists; a port that
+// went away gives way to the first one found.
 void Dialog::refreshPorts()
 {
+    const QString current = portBox->currentText();
+    const bool typed = portBox->findText(current) < 0;
     QStringList names;
     const auto ports = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : ports)
         names << info.portName();
-    if (names.isEmpty())
-        return;
     portBox->clear();
     portBox->addItems(names);
+    const int found = portBox->findText(current);
+    if (found >= 0)
+        portBox->setCurrentIndex(found);
+    else if (typed)
+        portBox->setEditText(current);
 }
 
 void Dialog::connectSignals()
@@ -172,14 +184,22 @@ void Dialog::connectSignals()
     connect(&updater, &filesUpdate::sendMessage, this, &Dialog::showInfo);
     connect(&engine, &progress::sendMessage, this, &Dialog::showInfo);
     connect(&engine, &progress::sendprogressBar, this, &Dialog::setProgressBar);
+    // One engine on the line at a time: a job for one stops the other's.
+    connect(&updater, &filesUpdate::sendParm, &engine1, &progress1::stop);
     connect(&updater, &filesUpdate::sendParm, &engine, &progress::initParm);
     connect(&engine, &progress::finish, &updater, &filesUpdate::updateFinish);
     connect(&serial, &serialport::receive, &engine, &progress::receiveData);
     connect(&engine1, &progress1::sendMessage, this, &Dialog::showInfo);
     connect(&engine1, &progress1::sendprogressBar, this, &Dialog::setProgressBar);
+    connect(&updater, &filesUpdate::sendParm1, &engine, &progress::stop);
     connect(&updater, &filesUpdate::sendParm1, &engine1, &progress1::initParm);
     connect(&engine1, &progress1::finish, &updater, &filesUpdate::updateFinish);
     connect(&serial, &serialport::receive1, &engine1, &progress1::receiveData);
+    connect(&package, &zip::sendMessage, this, &Dialog::showInfo);
+    connect(&engine, &progress::jobFailed, &updater, &filesUpdate::jobFailed);
+    connect(&engine1, &progress1::jobFailed, &updater, &filesUpdate::jobFailed);
+    connect(&updater, &filesUpdate::runEnded, this, &Dialog::runEnded);
+    connect(portBox, &portComboBox::aboutToShowPopup, this, &Dialog::refreshPorts);
 }
 
 QString Dialog::startDirectory() const
@@ -210,8 +230,7 @@ void Dialog::fillTable()
     const QString zipPath = pathEdit->text();
     if (zipPath.isEmpty())
         return;
-    const int zipAt = zipPath.indexOf(QLatin1String(".zip"));
-    package.extract(zipPath, zipAt < 0 ? zipPath : zipPath.left(zipAt));
+    package.extract(zipPath, zip::extractionDir(zipPath));
 
     tableModel->clear();
     setHeaders();
@@ -262,10 +281,81 @@ void Dialog::checkButtonSlot(int state)
 
 void Dialog::updating()
 {
+    if (running) {
+        if (askYesNo(tr("An update is running. Stop it now? The unit stays in its boot loader "
+                        "until it is updated again.")) && running)
+            stopUpdate();
+        return;
+    }
+    // Half a set would leave the unit's processors on different releases.
+    const QStringList problems = package.checkedProblems();
+    if (!problems.isEmpty()) {
+        for (const QString &line : problems)
+            showInfo(line);
+        showInfo(tr("nothing was sent!"));
+        return;
+    }
     const QString portName = portBox->currentText();
     const QList<checkedFile> files = package.checkedFiles();
     const int modelId = package.modelId();
+    util.writeSetting(QString::fromLatin1(kSettingsFile), QString::fromLatin1(kPortKey), portName);
+    setRunning(true);
     updater.start(modelId, files, portName);
+}
+
+void Dialog::runEnded(bool success)
+{
+    Q_UNUSED(success)
+    setRunning(false);
+}
+
+// While an update runs, nothing that would change what is being sent, or
+// where, can be touched; the update button stays, to stop it.
+void Dialog::setRunning(bool on)
+{
+    running = on;
+    selectButton->setEnabled(!on);
+    languageBox->setEnabled(!on);
+    portBox->setEnabled(!on);
+    for (int row = 0; row < tableModel->rowCount(); ++row) {
+        if (QWidget *box = tableView->indexWidget(tableModel->index(row, kCheckColumn)))
+            box->setEnabled(!on);
+    }
+}
+
+void Dialog::stopUpdate()
+{
+    engine.stop();
+    engine1.stop();
+    updater.stop();
+    serial.closeSerialPort();
+    showInfo(tr("update stopped!"));
+    setRunning(false);
+}
+
+// No is the default: the unit stays in its boot loader when an update is
+// cut short.
+bool Dialog::askYesNo(const QString &text)
+{
+    QMessageBox box(QMessageBox::Question, tr("updating"), text, QMessageBox::NoButton, this);
+    QPushButton *yes = box.addButton(tr("yes"), QMessageBox::YesRole);
+    QPushButton *no = box.addButton(tr("no"), QMessageBox::NoRole);
+    box.setDefaultButton(no);
+    box.setEscapeButton(no);
+    box.exec();
+    return box.clickedButton() == yes;
+}
+
+void Dialog::reject()
+{
+    if (running) {
+        if (!askYesNo(tr("An update is running. Close the program now? The unit stays in its boot "
+                         "loader until it is updated again.")))
+            return;
+        if (running)
+            stopUpdate();
+    }
+    QDialog::reject();
 }
 
 QString Dialog::translationPath()
@@ -293,6 +383,9 @@ void Dialog::loadSettings()
     QVariant path;
     if (util.readSetting(file, QString::fromLatin1(kPathKey), path))
         pathEdit->setText(path.toString());
+    QVariant port;
+    if (util.readSetting(file, QString::fromLatin1(kPortKey), port))
+        portBox->setEditText(port.toString());
 }
 
 void Dialog::loadChinese()

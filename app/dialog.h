@@ -3,6 +3,7 @@
 
 #include <QDialog>
 
+#include "app/portcombobox.h"
 #include "package/zip.h"
 #include "protocol/first/progress.h"
 #include "protocol/second/progress1.h"
@@ -31,6 +32,10 @@ public:
     explicit Dialog(QWidget *parent = nullptr);
     ~Dialog() override;
 
+public slots:
+    // Escape and the close button: during an update, only after a question.
+    void reject() override;
+
 private slots:
     void selectFiles();
     void checkButtonSlot(int state);
@@ -38,6 +43,8 @@ private slots:
     void showInfo(QString message);
     void updating();
     void language(int index);
+    void refreshPorts();
+    void runEnded(bool success);
 
 private:
     friend class DialogTestAccess;
@@ -49,7 +56,9 @@ private:
     void connectSignals();
 
     void setHeaders();
-    void refreshPorts();
+    void setRunning(bool on);
+    void stopUpdate();
+    bool askYesNo(const QString &text);
     void addImageRow(int row, const QString &name, qint64 bytes);
     QString startDirectory() const;
     static QString sizeText(qint64 bytes);
@@ -65,7 +74,7 @@ private:
     QComboBox *languageBox;
     QHBoxLayout *portRow;
     QLabel *portLabel;
-    QComboBox *portBox;
+    portComboBox *portBox;
     QPushButton *updateButton;
     QHBoxLayout *bottomRow;
     QVBoxLayout *mainLayout;
@@ -76,6 +85,7 @@ private:
     progress1 engine1;
     QTranslator *translator;
     common util;
+    bool running = false;
 };
 
 #endif // DIALOG_H

@@ -4,16 +4,62 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QSet>
 #include <QTemporaryFile>
 
 #include <quazip/quazip.h>
 #include <quazip/quazipfile.h>
 #include <quazip/quazipfileinfo.h>
 
+#include <algorithm>
+#include <limits>
+
 namespace {
 
-constexpr int kTrailerLength = 32;
 constexpr qint64 kCopyChunk = 64 * 1024;
+const char kZipSuffix[] = ".zip";
+
+enum class CopyResult { Ok, Damaged, TooLarge, WriteFailed };
+
+const QStringList &modelImageNames(int modelId)
+{
+    static const QStringList names[2] = {
+        {QStringLiteral("arm.bin"), QStringLiteral("dsp.out")},
+        {QStringLiteral("2U_20K_MONITOR"), QStringLiteral("Inv_power33"), QStringLiteral("Rec_power33")}};
+    return names[modelId == 1 ? 1 : 0];
+}
+
+// How many of the model's image names a file name holds; the first one's
+// index goes to `first`. Only the two formats an engine takes are images.
+int imageMatches(int modelId, const QString &fileName, int *first)
+{
+    if (!fileName.endsWith(QLatin1String(".bin")) && !fileName.endsWith(QLatin1String(".out")))
+        return 0;
+    const QStringList &names = modelImageNames(modelId);
+    int count = 0;
+    for (int i = 0; i < names.size(); ++i) {
+        if (!fileName.contains(names.at(i)))
+            continue;
+        if (count++ == 0 && first)
+            *first = i;
+    }
+    return count;
+}
+
+int modelNamedBy(const QString &text)
+{
+    if (text.contains(QLatin1String("5-10k")))
+        return 0;
+    if (text.contains(QLatin1String("15-20k")))
+        return 1;
+    return -1;
+}
+
+QString ownName(const QString &path)
+{
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
 
 // An entry name is written only when it stays inside the extraction
 // directory on every platform: relative, no "..", no backslash, no drive
@@ -26,16 +72,26 @@ bool isSafeEntryName(const QString &name)
         if (c == QLatin1Char('\\') || c == QLatin1Char(':') || c.unicode() < 0x20)
             return false;
     }
-    const QStringList parts = name.split(QLatin1Char('/'));
-    return !parts.contains(QStringLiteral(".."));
+    return !name.split(QLatin1Char('/')).contains(QStringLiteral(".."));
 }
 
-// The path components of a safe name, without empty and "." parts.
+// The path components of a name, without empty and "." parts.
 QStringList nameParts(const QString &name)
 {
     QStringList parts = name.split(QLatin1Char('/'), Qt::SkipEmptyParts);
     parts.removeAll(QStringLiteral("."));
     return parts;
+}
+
+bool isDirectoryEntry(const QString &name)
+{
+    return name.endsWith(QLatin1Char('/'));
+}
+
+qint64 declaredSize(const QuaZipFileInfo64 &info)
+{
+    const quint64 most = quint64(std::numeric_limits<qint64>::max());
+    return qint64(std::min(info.uncompressedSize, most));
 }
 
 // Creates dir/parts[0]/... as real directories. A component that exists as
@@ -59,46 +115,13 @@ bool makeSubdirectories(const QString &dir, const QStringList &parts)
     return true;
 }
 
-// Copies the current entry of the opened archive into an open file and
-// tells whether the whole entry arrived intact (CRC checked on close).
-bool copyCurrentEntry(QuaZip &archive, qint64 expectedSize, QFile &out)
+// The extraction folder must be a real folder: one that is a link would
+// carry every member somewhere else.
+bool prepareFolder(const QString &dir)
 {
-    QuaZipFile entry(&archive);
-    if (!entry.open(QIODevice::ReadOnly))
+    if (QFileInfo(dir).isSymLink())
         return false;
-    qint64 total = 0;
-    bool ok = true;
-    QByteArray chunk;
-    while (ok) {
-        chunk = entry.read(kCopyChunk);
-        if (chunk.isEmpty())
-            break;
-        total += chunk.size();
-        ok = out.write(chunk) == chunk.size();
-    }
-    entry.close();
-    return ok && total == expectedSize && entry.getZipError() == UNZ_OK;
-}
-
-// Writes the current entry to target through a temporary file in the same
-// directory, renamed into place only when complete. An existing symlink at
-// target is removed, never followed.
-void writeEntryFile(QuaZip &archive, const QuaZipFileInfo64 &info, const QString &target)
-{
-    QTemporaryFile temp(QFileInfo(target).absolutePath() + QStringLiteral("/.unpack-XXXXXX"));
-    if (!temp.open())
-        return;
-    if (!copyCurrentEntry(archive, qint64(info.uncompressedSize), temp) || !temp.flush())
-        return; // the temporary file removes itself
-    temp.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup
-                        | QFile::ReadOther);
-    const QFileInfo existing(target);
-    if (existing.isSymLink() || existing.exists())
-        QFile::remove(target);
-    // After the rename the temporary object would remove the file under
-    // its new name, unless told otherwise.
-    if (temp.rename(target))
-        temp.setAutoRemove(false);
+    return QDir().mkpath(dir) && QFileInfo(dir).isDir();
 }
 
 // The target with its directory resolved but its own name kept: a symlink
@@ -109,70 +132,286 @@ QString resolvedParent(const QString &target)
     return QFileInfo(info.absolutePath()).canonicalFilePath() + QLatin1Char('/') + info.fileName();
 }
 
-bool isDirectoryEntry(const QString &name)
+// Streams the file: the last 32 bytes must be the SHA-256 of the (at least
+// one) bytes before them. On success the file is cut to its payload.
+bool stripTrailer(QFile &file)
 {
-    return name.endsWith(QLatin1Char('/'));
+    const qint64 size = file.size();
+    if (size <= zip::kTrailerLength || !file.seek(0))
+        return false;
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    for (qint64 left = size - zip::kTrailerLength; left > 0;) {
+        const QByteArray chunk = file.read(std::min(left, kCopyChunk));
+        if (chunk.isEmpty())
+            return false;
+        hash.addData(chunk);
+        left -= chunk.size();
+    }
+    return file.read(zip::kTrailerLength) == hash.result() && file.resize(size - zip::kTrailerLength);
 }
 
-void extractEntry(QuaZip &archive, const QString &dir, const QString &packagePath)
+// Renames a whole temporary file into place. A symlink at the target is
+// removed, never followed.
+bool placeFile(QTemporaryFile &temp, const QString &target)
 {
-    QuaZipFileInfo64 info;
-    if (!archive.getCurrentFileInfo(&info) || info.isSymbolicLink())
-        return;
-    if (!isSafeEntryName(info.name))
-        return;
-    QStringList parts = nameParts(info.name);
-    if (parts.isEmpty())
-        return;
-    if (isDirectoryEntry(info.name)) {
-        makeSubdirectories(dir, parts);
-        return;
-    }
-    const QString fileName = parts.takeLast();
-    if (!makeSubdirectories(dir, parts))
-        return;
-    const QString target = dir + QLatin1Char('/')
-            + (parts.isEmpty() ? fileName : parts.join(QLatin1Char('/')) + QLatin1Char('/') + fileName);
-    if (resolvedParent(target) == packagePath)
-        return; // never replace the package we are reading
-    writeEntryFile(archive, info, target);
+    if (!temp.flush())
+        return false;
+    temp.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+    const QFileInfo existing(target);
+    if (existing.isSymLink() || existing.isFile())
+        QFile::remove(target);
+    if (!temp.rename(target))
+        return false;
+    // After the rename the temporary object would remove the file under its
+    // new name, unless told otherwise.
+    temp.setAutoRemove(false);
+    return true;
 }
 
-// Unpacks every safe entry of zipPath under dir; failures are silent.
-void unpackSafely(const QString &zipPath, const QString &dir)
+QString temporaryBeside(const QString &target)
 {
-    if (dir.isEmpty())
-        return; // an empty name would mean the working directory
-    QuaZip archive(zipPath);
-    if (!archive.open(QuaZip::mdUnzip))
-        return;
-    if (!QDir().mkpath(dir)) {
-        archive.close();
-        return;
+    return QFileInfo(target).absolutePath() + QStringLiteral("/.unpack-XXXXXX");
+}
+
+zip::ImageProblem problemOf(CopyResult result)
+{
+    switch (result) {
+    case CopyResult::Damaged: return zip::Damaged;
+    case CopyResult::TooLarge: return zip::TooLarge;
+    case CopyResult::WriteFailed: return zip::NotWritten;
+    case CopyResult::Ok: break;
     }
-    const QString packagePath = QFileInfo(zipPath).canonicalFilePath();
-    const QString root = QDir(dir).absolutePath();
-    for (bool more = archive.goToFirstFile(); more; more = archive.goToNextFile())
-        extractEntry(archive, root, packagePath);
-    archive.close();
+    return zip::NoProblem;
 }
 
 } // namespace
 
+struct zip::unpacking
+{
+    explicit unpacking(const QString &zipPath) : archive(zipPath) {}
+
+    QuaZip archive;
+    QuaZipFileInfo64 info;      // the member in hand
+    QString root;               // absolute extraction folder
+    QString packagePath;        // canonical path of the package itself
+    qint64 budget = kMaxPackageSize; // bytes the package may still unpack
+    QSet<int> ambiguous;        // image indexes matched by several members
+
+    bool fitsBounds(qint64 size) const { return size <= kMaxMemberSize && size <= budget; }
+
+    // Copies the member in hand into an open file; the CRC is checked on close.
+    CopyResult copyTo(QFile &out)
+    {
+        QuaZipFile member(&archive);
+        if (!member.open(QIODevice::ReadOnly))
+            return CopyResult::Damaged;
+        const qint64 limit = std::min(kMaxMemberSize, budget);
+        qint64 total = 0;
+        CopyResult result = CopyResult::Ok;
+        while (result == CopyResult::Ok) {
+            const QByteArray chunk = member.read(kCopyChunk);
+            if (chunk.isEmpty())
+                break;
+            total += chunk.size();
+            if (total > limit)
+                result = CopyResult::TooLarge;
+            else if (out.write(chunk) != chunk.size())
+                result = CopyResult::WriteFailed;
+        }
+        member.close();
+        budget -= std::min(total, budget);
+        if (result == CopyResult::Ok && (total != declaredSize(info) || member.getZipError() != UNZ_OK))
+            result = CopyResult::Damaged;
+        if (result == CopyResult::Ok && !out.flush())
+            result = CopyResult::WriteFailed;
+        return result;
+    }
+};
+
 zip::zip(QObject *parent)
     : QObject(parent)
-    , imageNameCount{2, 3}
     , modelIndex(0)
 {
-    imageNames[0] << QStringLiteral("arm.bin") << QStringLiteral("dsp.out");
-    imageNames[1] << QStringLiteral("2U_20K_MONITOR.bin") << QStringLiteral("Inv_power33.out")
-                  << QStringLiteral("Rec_power33.out");
+}
+
+QString zip::extractionDir(const QString &zipPath)
+{
+    const QFileInfo info(zipPath);
+    const QString name = info.fileName();
+    const int suffixLength = int(sizeof kZipSuffix) - 1;
+    if (!name.endsWith(QLatin1String(kZipSuffix), Qt::CaseInsensitive) || name.size() == suffixLength)
+        return QString();
+    return info.path() + QLatin1Char('/') + name.left(name.size() - suffixLength);
+}
+
+int zip::imageIndexOf(int modelId, const QString &fileName)
+{
+    int first = -1;
+    return imageMatches(modelId, fileName, &first) > 0 ? first : -1;
+}
+
+QString zip::problemText(ImageProblem problem)
+{
+    switch (problem) {
+    case DigestMismatch: return tr("its digest check failed");
+    case Damaged: return tr("it could not be unpacked whole");
+    case NotAFile: return tr("it is a folder or a link in the package");
+    case TooLarge: return tr("it is larger than any image can be");
+    case NotWritten: return tr("it could not be written to the disk");
+    case Ambiguous: return tr("more than one file of the package matches its image name");
+    case SeveralNames: return tr("its name matches more than one image name");
+    case NoProblem: break;
+    }
+    return QString();
+}
+
+QString zip::problemLine(const QString &name, ImageProblem problem)
+{
+    return tr("%1 cannot be sent: %2").arg(name, problemText(problem));
 }
 
 void zip::extract(const QString &zipPath, const QString &dir)
 {
-    unpackSafely(zipPath, dir);
-    scanDir(dir);
+    entries.clear();
+    if (dir.isEmpty()) {
+        emit sendMessage(tr("package refused: its file name leaves no folder to unpack into: %1").arg(zipPath));
+        return;
+    }
+    const QFileInfo package(zipPath);
+    if (package.isDir())
+        return; // a remembered folder, not a package: nothing to list
+    unpacking state(zipPath);
+    if (!package.isFile() || !state.archive.open(QuaZip::mdUnzip)) {
+        emit sendMessage(tr("cannot read the package %1").arg(zipPath));
+        return;
+    }
+    chooseModel(zipPath, dir);
+    if (!prepareFolder(dir)) {
+        emit sendMessage(tr("cannot unpack into %1").arg(dir));
+        return;
+    }
+    state.root = QDir(dir).absolutePath();
+    state.packagePath = package.canonicalFilePath();
+    findAmbiguous(state);
+    for (bool more = state.archive.goToFirstFile(); more; more = state.archive.goToNextFile())
+        unpackMember(state);
+    state.archive.close();
+    std::stable_sort(entries.begin(), entries.end(), [](const entry &a, const entry &b) {
+        return a.name.compare(b.name, Qt::CaseInsensitive) < 0;
+    });
+    reportProblems();
+}
+
+// The model comes from the package's own name first: folders above it may
+// name anything.
+void zip::chooseModel(const QString &zipPath, const QString &dir)
+{
+    int model = modelNamedBy(QFileInfo(zipPath).fileName());
+    if (model < 0)
+        model = modelNamedBy(dir);
+    if (model >= 0)
+        modelIndex = model;
+}
+
+// An image name that several top-level members match is ambiguous: which
+// of them the maker meant cannot be known, so none of them is sent.
+void zip::findAmbiguous(unpacking &state) const
+{
+    QHash<int, int> members;
+    for (bool more = state.archive.goToFirstFile(); more; more = state.archive.goToNextFile()) {
+        const QStringList parts = nameParts(state.archive.getCurrentFileName());
+        int first = -1;
+        if (parts.size() == 1 && imageMatches(modelIndex, parts.first(), &first) == 1)
+            ++members[first];
+    }
+    for (auto it = members.cbegin(); it != members.cend(); ++it) {
+        if (it.value() > 1)
+            state.ambiguous.insert(it.key());
+    }
+}
+
+void zip::unpackMember(unpacking &state)
+{
+    if (!state.archive.getCurrentFileInfo(&state.info))
+        return;
+    const QStringList parts = nameParts(state.info.name);
+    int first = -1;
+    const int matches = parts.size() == 1 ? imageMatches(modelIndex, parts.first(), &first) : 0;
+    if (matches == 0) {
+        unpackOther(state);
+        return;
+    }
+    entry item{parts.first(), state.root + QLatin1Char('/') + parts.first(), declaredSize(state.info), NoProblem};
+    if (matches > 1)
+        item.problem = SeveralNames;
+    else if (state.ambiguous.contains(first))
+        item.problem = Ambiguous;
+    else if (state.info.isSymbolicLink() || isDirectoryEntry(state.info.name))
+        item.problem = NotAFile;
+    else if (!isSafeEntryName(state.info.name) || resolvedParent(item.path) == state.packagePath)
+        item.problem = NotWritten;
+    else
+        unpackImage(state, item);
+    entries.append(item);
+}
+
+// An image reaches its place only whole and with a matching digest, and
+// then without its trailer; otherwise whatever was there stays untouched.
+void zip::unpackImage(unpacking &state, entry &item)
+{
+    if (!state.fitsBounds(item.size)) {
+        item.problem = TooLarge;
+        return;
+    }
+    QTemporaryFile temp(temporaryBeside(item.path));
+    if (!temp.open()) {
+        item.problem = NotWritten;
+        return;
+    }
+    item.problem = problemOf(state.copyTo(temp));
+    if (item.problem != NoProblem)
+        return;
+    if (!stripTrailer(temp)) {
+        item.problem = DigestMismatch;
+        return;
+    }
+    item.size = temp.size();
+    if (!placeFile(temp, item.path))
+        item.problem = NotWritten;
+}
+
+// Members that are no image of the model are unpacked as they are, where
+// their name is safe; top-level files are listed.
+void zip::unpackOther(unpacking &state)
+{
+    const QuaZipFileInfo64 &info = state.info;
+    QStringList parts = nameParts(info.name);
+    if (info.isSymbolicLink() || !isSafeEntryName(info.name) || parts.isEmpty())
+        return;
+    if (isDirectoryEntry(info.name)) {
+        makeSubdirectories(state.root, parts);
+        return;
+    }
+    const QString fileName = parts.takeLast();
+    if (!makeSubdirectories(state.root, parts))
+        return;
+    parts << fileName;
+    const QString target = state.root + QLatin1Char('/') + parts.join(QLatin1Char('/'));
+    if (resolvedParent(target) == state.packagePath || !state.fitsBounds(declaredSize(info)))
+        return; // never replace the package we are reading
+    QTemporaryFile temp(temporaryBeside(target));
+    if (!temp.open() || state.copyTo(temp) != CopyResult::Ok || !placeFile(temp, target))
+        return;
+    if (parts.size() == 1)
+        entries.append(entry{fileName, target, QFileInfo(target).size(), NoProblem});
+}
+
+void zip::reportProblems()
+{
+    for (const entry &item : qAsConst(entries)) {
+        if (item.problem != NoProblem)
+            emit sendMessage(problemLine(item.name, item.problem));
+    }
 }
 
 int zip::entryCount() const
@@ -182,40 +421,65 @@ int zip::entryCount() const
 
 QString zip::entryName(int i) const
 {
-    return entries.value(i).fileName();
+    return entries.value(i).name;
 }
 
 qint64 zip::entrySize(int i) const
 {
-    return entries.value(i).size();
+    return entries.value(i).size;
+}
+
+QString zip::entryPath(int i) const
+{
+    return entries.value(i).path;
+}
+
+zip::ImageProblem zip::entryProblem(int i) const
+{
+    return entries.value(i).problem;
 }
 
 bool zip::isImage(const QString &name) const
 {
-    for (int i = 0; i < imageNameCount[modelIndex]; ++i) {
-        if (name.indexOf(imageNames[modelIndex].at(i)) != -1)
-            return true;
-    }
-    return false;
+    return imageMatches(modelIndex, ownName(name), nullptr) > 0;
 }
 
+const zip::entry *zip::entryAt(const QString &path) const
+{
+    for (const entry &item : entries) {
+        if (item.path == path)
+            return &item;
+    }
+    return nullptr;
+}
+
+// Exact names only: a longer name that holds this one is another file.
 bool zip::addChecked(int row, const QString &name)
 {
+    const entry *found = nullptr;
+    for (const entry &item : qAsConst(entries)) {
+        if (item.name == name) {
+            found = &item;
+            break;
+        }
+    }
     for (const checkedFile &file : qAsConst(checkedList)) {
-        if (file.path.indexOf(name) != -1)
+        if (file.row == row)
+            return false;
+        // Same-named duplicates share one path; each ticked row keeps its
+        // record so that the refusal to send them follows every tick.
+        if (found && file.path == found->path && found->problem != Ambiguous)
             return false;
     }
-    for (const QFileInfo &entry : qAsConst(entries)) {
-        if (entry.fileName().indexOf(name) != -1)
-            checkedList.append(checkedFile{row, entry.filePath()});
-    }
+    if (found)
+        checkedList.append(checkedFile{row, found->path});
     return true;
 }
 
 bool zip::removeChecked(const QString &name)
 {
     for (int i = 0; i < checkedList.size(); ++i) {
-        if (checkedList.at(i).path.indexOf(name) != -1) {
+        if (ownName(checkedList.at(i).path) == name) {
             checkedList.removeAt(i);
             return true;
         }
@@ -233,55 +497,18 @@ QList<checkedFile> zip::checkedFiles() const
     return checkedList;
 }
 
+QStringList zip::checkedProblems() const
+{
+    QStringList lines;
+    for (const checkedFile &file : checkedList) {
+        const entry *item = entryAt(file.path);
+        if (item && item->problem != NoProblem)
+            lines << problemLine(item->name, item->problem);
+    }
+    return lines;
+}
+
 int zip::modelId() const
 {
     return modelIndex;
-}
-
-// The model comes from the new path before the checks, so that every
-// package is checked against its own model's image names.
-void zip::scanDir(const QString &dir)
-{
-    entries = QDir(dir).entryInfoList(QDir::Files);
-    chooseModel(dir);
-    for (const QFileInfo &entry : qAsConst(entries)) {
-        if (isImage(entry.filePath()))
-            checkImage(entry.filePath());
-    }
-}
-
-void zip::chooseModel(const QString &dir)
-{
-    if (dir.indexOf(QStringLiteral("5-10k")) != -1)
-        modelIndex = 0;
-    else if (dir.indexOf(QStringLiteral("15-20k")) != -1)
-        modelIndex = 1;
-}
-
-// Strips the SHA-256 trailer of an image that passes; an image that fails
-// is removed, so that it can never be flashed.
-void zip::checkImage(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadWrite))
-        return;
-    const QByteArray content = file.readAll();
-    file.close();
-    if (!QFile::remove(path))
-        return; // rewriting in place would keep the trailer: leave it as it is
-
-    const int payloadLength = qMax(0, content.size() - kTrailerLength);
-    const QByteArray payload = content.left(payloadLength);
-    const QByteArray trailer = content.mid(payloadLength);
-    const QByteArray digest = QCryptographicHash::hash(payload, QCryptographicHash::Sha256);
-    if (digest.indexOf(trailer) == -1)
-        return;
-
-    QFile stripped(path);
-    if (!stripped.open(QIODevice::ReadWrite))
-        return;
-    const bool written = stripped.write(payload) == payload.size();
-    stripped.close();
-    if (!written)
-        QFile::remove(path); // a cut image must not reach the unit
 }

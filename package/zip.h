@@ -2,7 +2,6 @@
 #define ZIP_H
 
 #include <QObject>
-#include <QFileInfoList>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -14,36 +13,86 @@ struct checkedFile
     QString path;
 };
 
-// A firmware package: unpacks it, scans and checks its images, chooses the
-// model from the path and keeps the list of ticked images.
+// A firmware package: unpacks it, checks its images, chooses the model and
+// keeps the list of ticked images. Only the files that this unpacking wrote
+// are ever checked, cut, listed or offered; a file that was in the folder
+// before is never touched.
 class zip : public QObject
 {
     Q_OBJECT
 
 public:
+    // Why an image of the package cannot be sent.
+    enum ImageProblem {
+        NoProblem = 0,
+        DigestMismatch, // the last 32 bytes are not the SHA-256 of at least one byte before them
+        Damaged,        // the member could not be read whole (CRC, truncation)
+        NotAFile,       // a folder or a link entry of that name
+        TooLarge,       // declared or actual unpacked size over the bound
+        NotWritten,     // the file could not be written (no space, a folder in the way)
+        Ambiguous,      // several members match the same image name
+        SeveralNames,   // the name matches more than one image name
+    };
+
+    // Far above any real image (the largest flat image is 256 KiB).
+    static constexpr qint64 kMaxMemberSize = 16LL * 1024 * 1024;
+    static constexpr qint64 kMaxPackageSize = 256LL * 1024 * 1024;
+    static constexpr int kTrailerLength = 32;
+
     explicit zip(QObject *parent = nullptr);
 
+    // The package's own folder plus its file name without a final ".zip"
+    // (any case); empty when nothing is left of the name.
+    static QString extractionDir(const QString &zipPath);
+    // The image index of a file name (never a path: folders play no part)
+    // in the model's name order, -1 when it names no image of the model.
+    // Only names ending in ".bin" or ".out" are images.
+    static int imageIndexOf(int modelId, const QString &fileName);
+    // The translated reason text of a problem.
+    static QString problemText(ImageProblem problem);
+
+    // Unpacks zipPath into dir and lists what it wrote. A path that is not
+    // a readable package lists nothing and touches nothing.
     void extract(const QString &zipPath, const QString &dir);
 
     int entryCount() const;
     QString entryName(int i) const;
     qint64 entrySize(int i) const;
+    QString entryPath(int i) const;
+    ImageProblem entryProblem(int i) const;
     bool isImage(const QString &name) const;
 
     bool addChecked(int row, const QString &name);
     bool removeChecked(const QString &name);
     void clearChecked();
     QList<checkedFile> checkedFiles() const;
+    // One log line per ticked image that cannot be sent, naming it and why.
+    QStringList checkedProblems() const;
     int modelId() const;
 
-private:
-    void scanDir(const QString &dir);
-    void chooseModel(const QString &dir);
-    void checkImage(const QString &path);
+signals:
+    void sendMessage(QString message);
 
-    QFileInfoList entries;
-    QStringList imageNames[2];
-    int imageNameCount[2];
+private:
+    struct entry
+    {
+        QString name;
+        QString path;
+        qint64 size = 0;
+        ImageProblem problem = NoProblem;
+    };
+    struct unpacking;
+
+    void chooseModel(const QString &zipPath, const QString &dir);
+    void findAmbiguous(unpacking &state) const;
+    void unpackMember(unpacking &state);
+    void unpackImage(unpacking &state, entry &item);
+    void unpackOther(unpacking &state);
+    void reportProblems();
+    static QString problemLine(const QString &name, ImageProblem problem);
+    const entry *entryAt(const QString &path) const;
+
+    QList<entry> entries;
     int modelIndex;
     QList<checkedFile> checkedList;
 };

@@ -7,6 +7,13 @@ bool isKnownModel(int modelId)
     return modelId == 0 || modelId == 1;
 }
 
+// Folders and the package path may hold any name: only the file's own name
+// tells which image it is.
+QString ownName(const QString &path)
+{
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
 } // namespace
 
 filesUpdate::filesUpdate(QObject *parent)
@@ -26,6 +33,7 @@ void filesUpdate::start(int modelId, QList<checkedFile> files, QString portName)
         queue = files;
     parm.modelId = modelId;
     parm.portName = portName;
+    running = true;
     if (!takeNext()) {
         emit sendMessage(tr("no file updating!"));
         stopRun(false);
@@ -59,6 +67,21 @@ void filesUpdate::updateFinish(bool result)
         emit sendMessage(tr("prepare for updating file:") + parm.imagePath);
 }
 
+// An engine gave up on its job: the run ends here, visibly, with the image
+// that failed; the rest of the queue waits for the next start.
+void filesUpdate::jobFailed()
+{
+    if (!running)
+        return;
+    emit sendMessage(parm.imagePath + tr("updating failed!"));
+    stopRun(false);
+}
+
+void filesUpdate::stop()
+{
+    running = false;
+}
+
 void filesUpdate::showInfo(QString message)
 {
     emit sendMessage(message);
@@ -73,7 +96,7 @@ bool filesUpdate::takeNext()
     const QStringList &names = imageNames[parm.modelId];
     for (int i = 0; i < names.size(); ++i) {
         for (int j = 0; j < queue.size(); ++j) {
-            if (queue.at(j).path.indexOf(names.at(i)) == -1)
+            if (!ownName(queue.at(j).path).contains(names.at(i)))
                 continue;
             parm.imageIndex = i;
             parm.imagePath = queue.at(j).path;
@@ -119,5 +142,6 @@ void filesUpdate::logProcessorLine()
 
 void filesUpdate::stopRun(bool success)
 {
+    running = false;
     emit runEnded(success);
 }

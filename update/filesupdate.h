@@ -31,6 +31,10 @@ signals:
 
 public slots:
     void updateFinish(bool result);
+    // An engine ended its job on a failure, without finish().
+    void jobFailed();
+    // The run is abandoned (the user stopped it): nothing more is reported.
+    void stop();
 
 private slots:
     void showInfo(QString message);
@@ -45,6 +49,7 @@ private:
     common converter;
     QList<checkedFile> queue;
     updateParm parm;
+    bool running = false;
 };
 
 #endif // FILESUPDATE_H

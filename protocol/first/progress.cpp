@@ -232,6 +232,15 @@ void progress::initParm(updateParm data)
     sendFrame(kPreambleTimeoutMs, true, 1);
 }
 
+// Another job takes the line, or the user stopped the update. The serial
+// number also ends a pause in progress.
+void progress::stop()
+{
+    m_timer->stop();
+    ++m_jobSerial;
+    clearReceived();
+}
+
 // ---- receiving ------------------------------------------------------------
 
 void progress::receiveData(QByteArray data)

@@ -233,6 +233,12 @@ void progress1::initParm(updateParm data)
     m_running = true;
 }
 
+void progress1::stop()
+{
+    stopUpdate();
+    m_rxCount = 0;
+}
+
 bool progress1::replyStartsWith(const quint8 *prefix) const
 {
     return std::memcmp(m_rxBuffer, prefix, 3) == 0;

@@ -74,6 +74,8 @@ signals:
 public slots:
     void initParm(updateParm data);
     void receiveData(QByteArray data);
+    // Ends the job in hand without a word: nothing more is sent or reported.
+    void stop();
 
 private slots:
     void onTimer();

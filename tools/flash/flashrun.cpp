@@ -9,7 +9,6 @@
 
 namespace {
 
-const char kZipSuffix[] = ".zip";
 constexpr qint64 kMonitorVerifyOffset = 0xB000;
 constexpr qint64 kMainVerifyOffset = 0x17FE8;
 
@@ -18,6 +17,11 @@ QString withoutTrailingBreaks(QString line)
     while (line.endsWith(QLatin1Char('\n')) || line.endsWith(QLatin1Char('\r')))
         line.chop(1);
     return line;
+}
+
+bool namesModel(const QString &text)
+{
+    return text.contains(QLatin1String("5-10k")) || text.contains(QLatin1String("15-20k"));
 }
 
 bool isReadableArchive(const QString &path)
@@ -52,10 +56,11 @@ flashRun::flashRun(FILE *log, FILE *errors, progressMeter *meter, QObject *paren
     connect(&updater, &filesUpdate::runEnded, this, &flashRun::onRunEnded);
     connect(&engine, &progress::sendMessage, this, &flashRun::onLogLine);
     connect(&engine1, &progress1::sendMessage, this, &flashRun::onLogLine);
+    connect(&package, &zip::sendMessage, this, &flashRun::onLogLine);
 }
 
-// The extraction directory follows the window: the package path cut before
-// its first ".zip".
+// The package unpacks where the window unpacks it: beside itself, into the
+// folder named like it without ".zip".
 int flashRun::openPackage(const QString &packagePath, const QStringList &only)
 {
     const QFileInfo info(packagePath);
@@ -64,17 +69,15 @@ int flashRun::openPackage(const QString &packagePath, const QStringList &only)
         printError(tr("cannot read the package %1").arg(packagePath));
         return UsageError;
     }
-    const int cut = path.indexOf(QLatin1String(kZipSuffix));
-    m_extractDir = cut < 0 ? path : path.left(cut);
-    if (m_extractDir == path) {
-        printError(tr("the package name must contain \".zip\": %1").arg(packagePath));
+    m_extractDir = zip::extractionDir(path);
+    if (m_extractDir.isEmpty()) {
+        printError(tr("the package name must end in \".zip\" after a name: %1").arg(packagePath));
         return UsageError;
     }
-    if (m_extractDir.indexOf(QStringLiteral("5-10k")) == -1
-        && m_extractDir.indexOf(QStringLiteral("15-20k")) == -1)
+    if (!namesModel(info.fileName()) && !namesModel(m_extractDir))
         printError(tr("the package path names neither \"5-10k\" nor \"15-20k\"; taking model 0"));
     package.extract(path, m_extractDir);
-    if (!listImages(only) || !checkTickedImagesIntact())
+    if (!listImages(only) || !checkTickedImagesSendable())
         return UsageError;
     return Success;
 }
@@ -88,7 +91,7 @@ bool flashRun::listImages(const QStringList &only)
         const QString name = package.entryName(i);
         if (!package.isImage(name))
             continue;
-        listedImage image{row, name, m_extractDir + QLatin1Char('/') + name, only.isEmpty()};
+        listedImage image{row, name, package.entryPath(i), only.isEmpty()};
         for (const QString &wanted : only) {
             if (name.contains(wanted)) {
                 image.ticked = true;
@@ -110,32 +113,33 @@ bool flashRun::listImages(const QStringList &only)
     return unmatched.isEmpty();
 }
 
-// An image that fails its digest check is removed by the package object but
-// stays listed; sending it could only fail half way, so nothing is sent.
-bool flashRun::checkTickedImagesIntact()
+// Half a set would leave the unit's processors on different releases, so a
+// ticked image that cannot be sent stops the run before the port is opened.
+bool flashRun::checkTickedImagesSendable()
 {
-    bool intact = true;
-    for (const listedImage &image : qAsConst(m_images)) {
-        if (image.ticked && !QFileInfo(image.path).isFile()) {
-            printError(tr("%1 failed its digest check").arg(image.name));
-            intact = false;
-        }
-    }
-    return intact;
+    const QStringList problems = package.checkedProblems();
+    for (const QString &problem : problems)
+        printError(problem);
+    if (!problems.isEmpty())
+        printError(tr("nothing was sent"));
+    return problems.isEmpty();
 }
 
 void flashRun::start(const QString &portName)
 {
+    // One engine on the line at a time: a job for one stops the other's.
+    connect(&updater, &filesUpdate::sendParm, &engine1, &progress1::stop);
+    connect(&updater, &filesUpdate::sendParm1, &engine, &progress::stop);
     connect(&updater, &filesUpdate::sendParm, &engine, &progress::initParm);
     connect(&engine, &progress::finish, &updater, &filesUpdate::updateFinish);
     connect(&serial, &serialport::receive, &engine, &progress::receiveData);
     connect(&engine, &progress::sendprogressBar, m_meter, &progressMeter::onProgress);
-    connect(&engine, &progress::jobFailed, this, &flashRun::onJobFailed);
+    connect(&engine, &progress::jobFailed, &updater, &filesUpdate::jobFailed);
     connect(&updater, &filesUpdate::sendParm1, &engine1, &progress1::initParm);
     connect(&engine1, &progress1::finish, &updater, &filesUpdate::updateFinish);
     connect(&serial, &serialport::receive1, &engine1, &progress1::receiveData);
     connect(&engine1, &progress1::sendprogressBar, m_meter, &progressMeter::onProgress);
-    connect(&engine1, &progress1::jobFailed, this, &flashRun::onJobFailed);
+    connect(&engine1, &progress1::jobFailed, &updater, &filesUpdate::jobFailed);
     updater.start(package.modelId(), package.checkedFiles(), portName);
 }
 
@@ -207,11 +211,6 @@ void flashRun::onWarning(const QString &text)
 void flashRun::onRunEnded(bool success)
 {
     end(success ? Success : JobFailed);
-}
-
-void flashRun::onJobFailed()
-{
-    end(JobFailed);
 }
 
 void flashRun::onInterrupt()

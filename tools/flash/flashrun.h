@@ -57,12 +57,11 @@ private slots:
     void onLogLine(QString line);
     void onWarning(const QString &text);
     void onRunEnded(bool success);
-    void onJobFailed();
     void onDryRunJob(updateParm job);
 
 private:
     bool listImages(const QStringList &only);
-    bool checkTickedImagesIntact();
+    bool checkTickedImagesSendable();
     bool checkDryRunJob(const updateParm &job);
     void printError(const QString &text);
     void end(int exitStatus);

@@ -1,0 +1,21 @@
+#ifndef PORTCOMBOBOX_H
+#define PORTCOMBOBOX_H
+
+#include <QComboBox>
+
+// The port box: says when the user opens its list, so that the list can be
+// read again first (adapters come and go while the window is open).
+class portComboBox : public QComboBox
+{
+    Q_OBJECT
+
+public:
+    explicit portComboBox(QWidget *parent = nullptr);
+
+    void showPopup() override;
+
+signals:
+    void aboutToShowPopup();
+};
+
+#endif // PORTCOMBOBOX_H
