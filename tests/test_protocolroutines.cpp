@@ -68,6 +68,10 @@ private slots:
     void readFile();
     void scaledMs_data();
     void scaledMs();
+    void refusedFactorKeepsPrevious_data();
+    void refusedFactorKeepsPrevious();
+    void timeScaleOption_data();
+    void timeScaleOption();
     void delayProcessesEvents();
     void settings_data();
     void settings();
@@ -301,6 +305,8 @@ void ProtocolRoutinesTest::scaledMs_data()
     QTest::newRow("scaled: half rounds up") << 0.001 << 500 << 1;
     QTest::newRow("scaled: slower line") << 2.0 << 3000 << 6000;
     QTest::newRow("clamped: huge factor") << 1e12 << 25000 << INT_MAX;
+    QTest::newRow("scaled: largest factor the programs take") << 100.0 << 25000 << 2500000;
+    QTest::newRow("clamped: longest wait at the largest factor") << 100.0 << INT_MAX << INT_MAX;
     QTest::newRow("ignored: zero factor") << 0.0 << 5000 << 5000;
     QTest::newRow("ignored: negative factor") << -0.5 << 5000 << 5000;
     QTest::newRow("ignored: not a number") << std::nan("") << 5000 << 5000;
@@ -315,6 +321,55 @@ void ProtocolRoutinesTest::scaledMs()
 
     common::setTimeScale(factor);
     QCOMPARE(common::scaledMs(ms), expected);
+}
+
+void ProtocolRoutinesTest::refusedFactorKeepsPrevious_data()
+{
+    QTest::addColumn<double>("factor");
+    QTest::newRow("not a number") << std::nan("");
+    QTest::newRow("infinity") << HUGE_VAL;
+    QTest::newRow("negative infinity") << -HUGE_VAL;
+    QTest::newRow("zero") << 0.0;
+    QTest::newRow("negative zero") << -0.0;
+    QTest::newRow("negative") << -1.0;
+}
+
+void ProtocolRoutinesTest::refusedFactorKeepsPrevious()
+{
+    QFETCH(double, factor);
+    common::setTimeScale(0.25);
+    common::setTimeScale(factor);
+    QCOMPARE(common::timeScale(), 0.25);
+    QCOMPARE(common::scaledMs(4000), 1000);
+}
+
+void ProtocolRoutinesTest::timeScaleOption_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<double>("factor");
+
+    QTest::newRow("accepted: small") << "0.01" << true << 0.01;
+    QTest::newRow("accepted: upper bound") << "100" << true << 100.0;
+    QTest::newRow("accepted: exponent") << "1e2" << true << 100.0;
+    QTest::newRow("refused: above the bound") << "100.5" << false << 0.0;
+    QTest::newRow("refused: zero") << "0" << false << 0.0;
+    QTest::newRow("refused: negative") << "-1" << false << 0.0;
+    QTest::newRow("refused: not a number") << "nan" << false << 0.0;
+    QTest::newRow("refused: infinity") << "inf" << false << 0.0;
+    QTest::newRow("refused: too large for a double") << "1e400" << false << 0.0;
+    QTest::newRow("refused: words") << "fast" << false << 0.0;
+    QTest::newRow("refused: empty") << "" << false << 0.0;
+}
+
+void ProtocolRoutinesTest::timeScaleOption()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, accepted);
+    QFETCH(double, factor);
+    double parsed = -7.0;
+    QCOMPARE(common::parseTimeScale(text, &parsed), accepted);
+    QCOMPARE(parsed, accepted ? factor : -7.0);
 }
 
 void ProtocolRoutinesTest::delayProcessesEvents()

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -99,6 +100,13 @@ QStringList lines(std::initializer_list<QString> l)
 {
     return QStringList(l);
 }
+
+// Every entry of a folder, hidden ones too: a leftover temporary shows here.
+QStringList entriesOf(const QString &dir)
+{
+    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                               QDir::Name);
+}
 } // namespace
 
 class TranslationTest : public QObject
@@ -114,7 +122,8 @@ private slots:
     void outputName_data();
     void outputName();
     void sampleFlashBuild();
-    void staleImageTruncated();
+    void outputReplacedOnlyWhenComplete_data();
+    void outputReplacedOnlyWhenComplete();
     void inputNamedLikeOutputKept();
     void emptyPath();
     void missingInput();
@@ -127,6 +136,7 @@ private:
         QString result;
         QStringList messages;
         QByteArray output;
+        QStringList entries; // of the folder afterwards
     };
     Outcome translate(const QByteArray &object);
 
@@ -149,11 +159,12 @@ TranslationTest::Outcome TranslationTest::translate(const QByteArray &object)
     o.result = util.translateFile(in);
     o.messages = messagesOf(spy);
     o.output = readBytes(m_dir->filePath("dsp.bin"));
+    o.entries = entriesOf(m_dir->path());
     return o;
 }
 
 // Each row: an object file, the log lines, and the flat image left on disk
-// (the whole image on success, what was written so far on failure).
+// (the whole image on success, nothing on failure).
 void TranslationTest::image_data()
 {
     QTest::addColumn<QByteArray>("object");
@@ -207,7 +218,7 @@ void TranslationTest::image_data()
     {
         const QByteArray big = coffWriter::pattern(kA - kB + 1, 9);
         add("start: second-start section overlapping first start",
-            {coffWriter::loaded("big", kB, big), sec(kA, "3344")}, buildFail, big);
+            {coffWriter::loaded("big", kB, big), sec(kA, "3344")}, buildFail, QByteArray());
     }
     add("start: neither start address", {sec(kA + 1, "1122")}, startFail, QByteArray());
     add("start: below both", {sec(kB - 1, "1122"), sec(kA, "3344")}, startFail, QByteArray());
@@ -226,16 +237,16 @@ void TranslationTest::image_data()
         {sec(kA, "1122"), sec(0xFFFFFFFF, "3344")}, ok, hex("1122"));
 
     add("overlap: second starts inside first", {sec(kA, "11223344"), sec(kA + 1, "5566")},
-        buildFail, hex("11223344"));
+        buildFail, QByteArray());
     add("overlap: equal addresses keep file order", {sec(kA, "1122"), sec(kA, "3344")},
-        buildFail, hex("1122"));
+        buildFail, QByteArray());
     add("zero size: at the start then a section there",
         {withSize(sec(kA, ""), 0), sec(kA, "3344")}, ok, hex("3344"));
     add("zero size: counts for the gap test",
         {sec(kA, "1122"), withSize(sec(kA + 2, ""), 0), sec(kA + 2, "3344")}, ok,
         hex("1122ffff3344"));
     add("zero size: inside the previous section is an overlap",
-        {sec(kA, "11223344"), withSize(sec(kA + 1, ""), 0)}, buildFail, hex("11223344"));
+        {sec(kA, "11223344"), withSize(sec(kA + 1, ""), 0)}, buildFail, QByteArray());
 
     add("data: raw data past the end of the file",
         {withOffset(sec(kA, "1122"), 0xFFFFFFF0)}, formatError, QByteArray());
@@ -294,6 +305,7 @@ void TranslationTest::image()
     QCOMPARE(o.result, success ? m_dir->filePath("dsp.bin") : QString());
     QCOMPARE(o.output.size(), output.size());
     QCOMPARE(o.output, output);
+    QCOMPARE(o.entries, success ? lines({"dsp.bin", "dsp.out"}) : lines({"dsp.out"}));
 }
 
 // A file cut at every byte of the headers and the raw data of one section.
@@ -335,7 +347,7 @@ void TranslationTest::headerCut()
     const Outcome o = translate(w.build());
     QCOMPARE(o.messages, messages);
     QVERIFY(o.result.isEmpty());
-    QVERIFY(o.output.isEmpty());
+    QCOMPARE(o.entries, lines({"dsp.out"}));
 }
 
 void TranslationTest::outputName_data()
@@ -386,14 +398,87 @@ void TranslationTest::sampleFlashBuild()
     QVERIFY(o.output == expected);
 }
 
-void TranslationTest::staleImageTruncated()
+// What sits at the output name before a translation ("none", "older" image,
+// "link" to a file outside the folder, "dangling" link, "directory") and what
+// must be there after it. A victim file beside the folder must never change.
+void TranslationTest::outputReplacedOnlyWhenComplete_data()
 {
-    QVERIFY(writeBytes(m_dir->filePath("dsp.bin"), QByteArray(5000, 'x')));
-    QCOMPARE(translate(objectFile({sec(kA, "1122")})).output, hex("1122"));
+    QTest::addColumn<QByteArray>("object");
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<bool>("success");
 
-    QVERIFY(writeBytes(m_dir->filePath("dsp.bin"), QByteArray(5000, 'x')));
-    const Outcome failed = translate(QByteArray(10, 'z'));
-    QCOMPARE(failed.output, QByteArray()); // emptied even though the parse failed
+    const QByteArray good = objectFile({sec(kA, "1122"), sec(kA + 2, "3344")});
+    coffWriter wrongTarget;
+    wrongTarget.addSection(sec(kA, "1122"));
+    wrongTarget.setTargetId(0x0099);
+    coffWriter dataCut; // the header test passes, the copy runs short
+    dataCut.addSection(sec(kA, "11223344"));
+    dataCut.setTruncateAt(22 + 28 + 48 + 2);
+    const QByteArray overlap = objectFile({sec(kA, "11223344"), sec(kA + 1, "5566")});
+    const QByteArray notObject(10, 'z');
+
+    const auto row = [](const char *name, const QByteArray &o, const char *b, bool ok) {
+        QTest::newRow(name) << o << QString::fromLatin1(b) << ok;
+    };
+    row("link: success replaces the link, not its target", good, "link", true);
+    row("link: wrong target keeps the link", wrongTarget.build(), "link", false);
+    row("link: data cut keeps the link", dataCut.build(), "link", false);
+    row("dangling link: success creates nothing at its target", good, "dangling", true);
+    row("dangling link: overlap creates nothing at its target", overlap, "dangling", false);
+    row("nothing before: wrong target leaves no image", wrongTarget.build(), "none", false);
+    row("nothing before: data cut leaves no image", dataCut.build(), "none", false);
+    row("nothing before: overlap leaves no part image", overlap, "none", false);
+    row("older image: success replaces it", good, "older", true);
+    row("older image: not an object file keeps it", notObject, "older", false);
+    row("older image: data cut keeps it", dataCut.build(), "older", false);
+    row("older image: overlap keeps it", overlap, "older", false);
+    row("directory at output name: refused and kept", good, "directory", false);
+}
+
+void TranslationTest::outputReplacedOnlyWhenComplete()
+{
+    QFETCH(QByteArray, object);
+    QFETCH(QString, before);
+    QFETCH(bool, success);
+
+    const QString folder = m_dir->filePath("pkg");
+    const QString victim = m_dir->filePath("victim.bin");
+    const QString dangling = m_dir->filePath("missing.bin");
+    const QString linkTarget = before == "link" ? victim : dangling;
+    const QString out = folder + "/dsp.bin";
+    const QByteArray older(5000, 'x');
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(writeBytes(victim, "victim bytes"));
+    QVERIFY(writeBytes(folder + "/dsp.out", object));
+    if (before == "older")
+        QVERIFY(writeBytes(out, older));
+    else if (before == "link" || before == "dangling")
+        QVERIFY(QFile::link(linkTarget, out));
+    else if (before == "directory")
+        QVERIFY(QDir().mkpath(out));
+
+    common util;
+    QCOMPARE(util.translateFile(folder + "/dsp.out"), success ? out : QString());
+
+    QCOMPARE(readBytes(victim), QByteArray("victim bytes"));
+    QVERIFY(!QFileInfo::exists(dangling));
+    const bool outLeft = success || before != "none";
+    QCOMPARE(entriesOf(folder), outLeft ? lines({"dsp.bin", "dsp.out"}) : lines({"dsp.out"}));
+    const QFileInfo left(out);
+    if (success) {
+        QVERIFY(left.isFile() && !left.isSymLink());
+        QCOMPARE(readBytes(out), hex("1122ffff3344"));
+        const auto modeBits = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
+            | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+        QCOMPARE(int(left.permissions() & modeBits),
+                 int(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
+    } else if (before == "older") {
+        QCOMPARE(readBytes(out), older);
+    } else if (before == "link" || before == "dangling") {
+        QCOMPARE(left.symLinkTarget(), linkTarget);
+    } else if (before == "directory") {
+        QVERIFY(left.isDir());
+    }
 }
 
 void TranslationTest::inputNamedLikeOutputKept()
@@ -427,7 +512,7 @@ void TranslationTest::missingInput()
     QSignalSpy spy(&util, &common::sendMessage);
     QCOMPARE(util.translateFile(m_dir->filePath("dsp.out")), QString());
     QCOMPARE(messagesOf(spy), lines({"file reading failed!\n", kFormatError}));
-    QVERIFY(QFile::exists(m_dir->filePath("dsp.bin")));
+    QVERIFY(entriesOf(m_dir->path()).isEmpty());
     QCOMPARE(util.selectedSectionCount(), 0u);
 }
 

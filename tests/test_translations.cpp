@@ -24,7 +24,7 @@ struct Entry
 using Catalogue = QMap<QString, QMap<QString, Entry>>;
 
 const QStringList kSourceDirs{"app", "package", "update", "util", "serial", "protocol"};
-const QStringList kContexts{"Dialog", "filesUpdate", "common", "serialport", "progress", "progress1"};
+const QStringList kContexts{"Dialog", "filesUpdate", "common", "serialport", "progress", "progress1", "zip"};
 
 QString sourceRoot()
 {
@@ -188,8 +188,8 @@ void TestTranslations::builtFileTranslates_data()
     QTest::addColumn<QString>("source");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("window label") << "Dialog" << "updating file:" << "升级文件：";
-    QTest::newRow("window header with its own spelling") << "Dialog" << "opration" << "操作";
+    QTest::newRow("window label") << "Dialog" << "updating file:" << "升级包：";
+    QTest::newRow("window header with its own spelling") << "Dialog" << "opration" << "勾选";
     QTest::newRow("queue end of run") << "filesUpdate" << "update finished!" << "全部升级完成！";
     QTest::newRow("translation line keeps its line feed") << "common" << "translating success!\n"
                                                            << "转换成功！\n";
@@ -199,6 +199,8 @@ void TestTranslations::builtFileTranslates_data()
     QTest::newRow("second engine retry count") << "progress1" << "timeout, retry %1...\n"
                                                << "超时，第%1次重试...\n";
     QTest::newRow("same text, other context") << "progress1" << "updating success!" << "升级成功！";
+    QTest::newRow("last frame sent is not done") << "progress1" << "updating finished!" << "数据发送完毕！";
+    QTest::newRow("package refusal with its reason") << "zip" << "%1 cannot be sent: %2" << "%1 无法发送：%2";
 }
 
 void TestTranslations::builtFileTranslates()

@@ -21,7 +21,7 @@
     </message>
     <message>
         <source>opration</source>
-        <translation>操作</translation>
+        <translation>勾选</translation>
     </message>
     <message>
         <source>progress</source>
@@ -29,7 +29,7 @@
     </message>
     <message>
         <source>updating file:</source>
-        <translation>升级文件：</translation>
+        <translation>升级包：</translation>
     </message>
     <message>
         <source>       port:</source>
@@ -46,6 +46,30 @@
     <message>
         <source>select zip file</source>
         <translation>选择固件压缩包</translation>
+    </message>
+    <message>
+        <source>An update is running. Stop it now? The unit stays in its boot loader until it is updated again.</source>
+        <translation>正在升级。现在停止升级吗？设备将停留在引导程序中，直到再次升级。</translation>
+    </message>
+    <message>
+        <source>An update is running. Close the program now? The unit stays in its boot loader until it is updated again.</source>
+        <translation>正在升级。现在关闭程序吗？设备将停留在引导程序中，直到再次升级。</translation>
+    </message>
+    <message>
+        <source>nothing was sent!</source>
+        <translation>未发送任何数据！</translation>
+    </message>
+    <message>
+        <source>update stopped!</source>
+        <translation>升级已停止！</translation>
+    </message>
+    <message>
+        <source>yes</source>
+        <translation>是</translation>
+    </message>
+    <message>
+        <source>no</source>
+        <translation>否</translation>
     </message>
 </context>
 <context>
@@ -134,7 +158,7 @@
     </message>
     <message>
         <source>verify code error!</source>
-        <translation>校验码错误！</translation>
+        <translation>校验码读取失败！</translation>
     </message>
     <message>
         <source>port opening failed!</source>
@@ -217,11 +241,11 @@
     </message>
     <message>
         <source>get file size!</source>
-        <translation>获取文件大小！</translation>
+        <translation>文件大小已确认！</translation>
     </message>
     <message>
         <source>file size get failed!</source>
-        <translation>获取文件大小失败！</translation>
+        <translation>文件大小确认失败！</translation>
     </message>
     <message>
         <source>erase successs!</source>
@@ -237,7 +261,7 @@
     </message>
     <message>
         <source>port change success!</source>
-        <translation>串口切换成功！</translation>
+        <translation>波特率切换成功！</translation>
     </message>
     <message>
         <source>updating success!</source>
@@ -253,7 +277,7 @@
     </message>
     <message>
         <source>change the port!</source>
-        <translation>正在切换串口！</translation>
+        <translation>正在切换波特率…</translation>
     </message>
     <message>
         <source>begin to erase!</source>
@@ -275,7 +299,7 @@
     </message>
     <message>
         <source>updating finished!</source>
-        <translation>升级结束！</translation>
+        <translation>数据发送完毕！</translation>
     </message>
 </context>
 <context>
@@ -290,11 +314,58 @@
     </message>
     <message>
         <source>no port</source>
-        <translation>没有串口</translation>
+        <translation>未找到串口！</translation>
     </message>
     <message>
         <source>opening failed!</source>
         <translation>串口打开失败！</translation>
+    </message>
+</context>
+<context>
+    <name>zip</name>
+    <message>
+        <source>its digest check failed</source>
+        <translation>摘要校验失败</translation>
+    </message>
+    <message>
+        <source>it could not be unpacked whole</source>
+        <translation>无法完整解压（文件已损坏）</translation>
+    </message>
+    <message>
+        <source>it is a folder or a link in the package</source>
+        <translation>它在升级包中是文件夹或链接</translation>
+    </message>
+    <message>
+        <source>it is larger than any image can be</source>
+        <translation>文件过大，不可能是固件镜像</translation>
+    </message>
+    <message>
+        <source>it could not be written to the disk</source>
+        <translation>无法写入磁盘</translation>
+    </message>
+    <message>
+        <source>more than one file of the package matches its image name</source>
+        <translation>升级包中有多个文件匹配同一镜像名</translation>
+    </message>
+    <message>
+        <source>its name matches more than one image name</source>
+        <translation>文件名匹配多个镜像名</translation>
+    </message>
+    <message>
+        <source>%1 cannot be sent: %2</source>
+        <translation>%1 无法发送：%2</translation>
+    </message>
+    <message>
+        <source>package refused: its file name leaves no folder to unpack into: %1</source>
+        <translation>升级包被拒绝：无法由文件名确定解压目录：%1</translation>
+    </message>
+    <message>
+        <source>cannot read the package %1</source>
+        <translation>无法读取升级包 %1</translation>
+    </message>
+    <message>
+        <source>cannot unpack into %1</source>
+        <translation>无法解压到 %1</translation>
     </message>
 </context>
 </TS>

@@ -3,9 +3,13 @@
 #include "util/common.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
+#include <QTemporaryFile>
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 
 namespace {
 constexpr qint64 kFileHeaderOffset = 0;
@@ -19,6 +23,9 @@ constexpr quint32 kSelectableFlags = 0x0060; // text or initialised data
 constexpr qint64 kTestBufferSize = 65536;    // raw-data test, in bytes
 constexpr qint64 kDataBufferSize = 262144;   // one section's data, in bytes
 constexpr char kFillByte = char(0xFF);
+// A QTemporaryFile is private to its owner; the image gets the usual mode.
+constexpr QFileDevice::Permissions kImagePermissions = QFileDevice::ReadOwner
+    | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
 
 enum class ReadResult { Ok, OpenFailed, Short };
 
@@ -78,6 +85,24 @@ QString flatImagePath(const QString &inPath)
     name.replace(dot + 1, 3, QStringLiteral("bin"));
     return dir + name;
 }
+
+std::filesystem::path fsPath(const QString &path)
+{
+#ifdef Q_OS_WIN
+    return std::filesystem::path(path.toStdWString());
+#else
+    return std::filesystem::path(QFile::encodeName(path).toStdString());
+#endif
+}
+
+// Renames 'from' to 'to' in one step, replacing whatever entry is at 'to'
+// (QFile::rename refuses an existing target).
+bool replaceEntry(const QString &from, const QString &to)
+{
+    std::error_code error;
+    std::filesystem::rename(fsPath(from), fsPath(to), error);
+    return !error;
+}
 } // namespace
 
 common::common(QObject *parent)
@@ -99,24 +124,41 @@ QString common::translateFile(const QString &inPath)
     }
     const QString outPath = flatImagePath(inPath);
     if (outPath == inPath) {
-        // Truncating the output would destroy the input itself.
+        // The image would take the place of the object file it is made from.
         emit sendMessage(tr("translating fail!\n"));
         return QString();
     }
-    QFile out(outPath);
-    if (out.open(QIODevice::WriteOnly))
-        out.close();
-
     if (!parseOutFile(inPath)) {
         emit sendMessage(tr("file format error!\n"));
         return QString();
     }
-    if (!buildBinFile(inPath, outPath)) {
+    if (!buildImageAt(inPath, outPath)) {
         emit sendMessage(tr("translating fail!\n"));
         return QString();
     }
     emit sendMessage(tr("translating success!\n"));
     return outPath;
+}
+
+// The image is built under a hidden temporary name beside the output and put
+// in place only when complete, so a failure never leaves a cut image and an
+// older file or a link at the output name is replaced, never written through.
+bool common::buildImageAt(const QString &inPath, const QString &outPath)
+{
+    QString temporary;
+    {
+        QTemporaryFile file(QFileInfo(outPath).path() + QStringLiteral("/.translate-XXXXXX"));
+        file.setAutoRemove(false);
+        if (!file.open())
+            return false;
+        temporary = file.fileName();
+    }
+    const bool done = buildBinFile(inPath, temporary)
+        && QFile::setPermissions(temporary, kImagePermissions)
+        && replaceEntry(temporary, outPath);
+    if (!done)
+        QFile::remove(temporary);
+    return done;
 }
 
 bool common::parseOutFile(const QString &inPath)

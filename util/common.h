@@ -57,6 +57,10 @@ public:
     static void setTimeScale(double factor);
     static double timeScale();
     static int scaledMs(int ms);
+    // The programs' --time-scale: a finite number above 0, at most
+    // kMaxTimeScale. Sets 'factor' only when the text is one.
+    static constexpr double kMaxTimeScale = 100.0;
+    static bool parseTimeScale(const QString &text, double *factor);
 
     quint32 selectedSectionCount() const { return sectionCount; }
     const SectionEntry &section(int i) const { return sections[i]; }
@@ -65,6 +69,7 @@ signals:
     void sendMessage(QString message);
 
 private:
+    bool buildImageAt(const QString &inPath, const QString &outPath);
     bool readSection(const QString &inPath, quint16 index);
     bool isBeyondEnd(quint32 address) const;
     bool appendFill(const QString &outPath, qint64 words);

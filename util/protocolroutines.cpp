@@ -138,6 +138,16 @@ void common::setTimeScale(double factor)
         g_timeScale = factor;
 }
 
+bool common::parseTimeScale(const QString &text, double *factor)
+{
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    if (!ok || !std::isfinite(value) || !(value > 0) || value > kMaxTimeScale)
+        return false;
+    *factor = value;
+    return true;
+}
+
 double common::timeScale()
 {
     return g_timeScale;

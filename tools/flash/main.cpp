@@ -79,8 +79,8 @@ void describe(QCommandLineParser &parser)
     parser.addOption({QStringLiteral("lang"), text("Language of the log: en or zh."), QStringLiteral("LANG"),
                       QStringLiteral("en")});
     parser.addOption({QStringLiteral("time-scale"),
-                      text("Scale every protocol pause and timeout by F. For simulated units only: a real "
-                           "unit needs the exact timing (1.0)."),
+                      text("Scale every protocol pause and timeout by F (above 0, at most 100). For simulated "
+                           "units only: a real unit needs the exact timing (1.0)."),
                       QStringLiteral("F"), QStringLiteral("1.0")});
     parser.addPositionalArgument(QStringLiteral("PACKAGE.zip"), text("The firmware package."));
 }
@@ -101,15 +101,15 @@ int parseOptions(QCommandLineParser &parser, flashOptions &options)
     options.portName = parser.value(QStringLiteral("port"));
     options.only = parser.values(QStringLiteral("only"));
     options.language = parser.value(QStringLiteral("lang"));
-    bool scaleOk = false;
-    options.timeScale = parser.value(QStringLiteral("time-scale")).toDouble(&scaleOk);
+    const bool scaleOk =
+            common::parseTimeScale(parser.value(QStringLiteral("time-scale")), &options.timeScale);
     QString problem;
     if (positional.size() != 1)
         problem = text("give exactly one package");
     else if (options.language != QLatin1String("en") && options.language != QLatin1String("zh"))
         problem = text("--lang takes en or zh");
-    else if (!scaleOk || !(options.timeScale > 0))
-        problem = text("--time-scale takes a number above 0");
+    else if (!scaleOk)
+        problem = text("--time-scale takes a number above 0 and at most %1").arg(common::kMaxTimeScale);
     else if (!options.dryRun && options.portName.isEmpty())
         problem = text("--port is needed (or --dry-run)");
     if (!problem.isEmpty()) {

@@ -47,7 +47,7 @@ void describe(QCommandLineParser &parser)
                       text("Pace both directions at the line speed in effect (10 bits a byte).")});
     parser.addOption({QStringLiteral("fault"), text("Misbehave as FAULT says (see below)."),
                       QStringLiteral("FAULT")});
-    parser.addOption({QStringLiteral("time-scale"), text("Scale the unit's own pauses by F."),
+    parser.addOption({QStringLiteral("time-scale"), text("Scale the unit's own pauses by F (above 0, at most 100)."),
                       QStringLiteral("F"), QStringLiteral("1.0")});
 }
 
@@ -64,12 +64,16 @@ int setUp(QCommandLineParser &parser, unitServer *&server, QObject *owner)
 {
     bool modelOk = false;
     const int model = parser.value(QStringLiteral("model")).toInt(&modelOk);
-    bool scaleOk = false;
-    const double scale = parser.value(QStringLiteral("time-scale")).toDouble(&scaleOk);
+    double scale = 1.0;
+    const bool scaleOk = common::parseTimeScale(parser.value(QStringLiteral("time-scale")), &scale);
     const QString saveDir = parser.value(QStringLiteral("save-dir"));
-    if (!modelOk || (model != 0 && model != 1) || !scaleOk || !(scale > 0)
-        || !parser.positionalArguments().isEmpty()) {
+    if (!modelOk || (model != 0 && model != 1) || !parser.positionalArguments().isEmpty()) {
         say(stderr, text("usage: ups-unit-sim --model 0|1 [options]; try --help"));
+        return UsageError;
+    }
+    if (!scaleOk) {
+        say(stderr, text("usage: --time-scale takes a number above 0 and at most %1; try --help")
+                            .arg(common::kMaxTimeScale));
         return UsageError;
     }
     if (!saveDir.isEmpty() && !QDir().mkpath(saveDir)) {
