@@ -375,8 +375,10 @@ void zip::unpackImage(unpacking &state, entry &item)
         item.problem = DigestMismatch;
         return;
     }
-    item.size = temp.size();
-    if (!placeFile(temp, item.path))
+    const qint64 payloadSize = temp.size();
+    if (placeFile(temp, item.path))
+        item.size = payloadSize;
+    else
         item.problem = NotWritten;
 }
 

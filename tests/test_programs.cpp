@@ -187,13 +187,26 @@ private slots:
                 << "cannot read the package";
         QTest::newRow("unreadable package: image fails its digest check")
                 << -1 << QStringList() << "badtrailer" << QStringList{"--port", "/dev/null"} << 2
-                << "failed its digest check";
+                << "cannot be sent: its digest check failed";
         QTest::newRow("usage: no port") << -1 << QStringList() << "sample" << QStringList() << 2 << "--port";
         QTest::newRow("usage: no package") << -1 << QStringList() << "none" << QStringList{"--port", "/dev/null"}
                                            << 2 << "exactly one package";
         QTest::newRow("usage: bad time scale")
                 << -1 << QStringList() << "sample" << QStringList{"--port", "/dev/null", "--time-scale", "0"} << 2
                 << "--time-scale";
+        const auto badScale = [](const char *name, const char *scale) {
+            QTest::newRow(name) << -1 << QStringList() << "sample"
+                                << QStringList{"--port", "/dev/null", "--time-scale", scale} << 2
+                                << "above 0 and at most 100";
+        };
+        badScale("usage: time scale not a number", "nan");
+        badScale("usage: time scale infinite", "inf");
+        badScale("usage: time scale zero", "0");
+        badScale("usage: time scale negative", "-1");
+        badScale("usage: time scale above 100", "100.5");
+        QTest::newRow("accepted: time scale at the bound 100")
+                << -1 << QStringList() << "sample" << QStringList{"--dry-run", "--time-scale", "100"} << 0
+                << "dry run: nothing was sent";
     }
 
     void exitStatus()
@@ -360,6 +373,100 @@ private slots:
         reader.extract(out, dir);
         for (const QString &name : members)
             QCOMPARE(readAll(dir + QLatin1Char('/') + name), payloads.value(name));
+    }
+
+    void unitSimRejectsBadTimeScale_data()
+    {
+        QTest::addColumn<QString>("scale");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("usage: not a number") << "nan" << false;
+        QTest::newRow("usage: infinite") << "inf" << false;
+        QTest::newRow("usage: zero") << "0" << false;
+        QTest::newRow("usage: negative") << "-1" << false;
+        QTest::newRow("usage: above 100") << "100.5" << false;
+        QTest::newRow("accepted: the bound 100") << "100" << true;
+    }
+
+    void unitSimRejectsBadTimeScale()
+    {
+        QFETCH(QString, scale);
+        QFETCH(bool, accepted);
+        QProcess sim;
+        sim.start(program("ups-unit-sim"), {"--model", "0", "--time-scale", scale});
+        if (accepted) {
+            QVERIFY(sim.waitForReadyRead(10000));
+            QVERIFY(sim.readLine().startsWith("/dev/"));
+            sim.terminate();
+            QVERIFY(sim.waitForFinished(5000));
+            return;
+        }
+        QVERIFY(sim.waitForFinished(5000));
+        QCOMPARE(sim.exitCode(), 2);
+        QVERIFY(sim.readAllStandardError().contains("above 0 and at most 100"));
+    }
+
+    // Whole runs into a simulated unit for packages that once sent an image
+    // to the wrong processor or a package with a bad image to the unit:
+    // every image reaches its own processor, or nothing is sent at all.
+    void flashOddPackage_data()
+    {
+        QTest::addColumn<QString>("packageName");
+        QTest::addColumn<QStringList>("members"); // sample images by name; "NAME=crc" damages it
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("refused"); // the image named on stderr, if any
+        QTest::addColumn<int>("problem");
+        QTest::newRow("wrong processor: image name in the package name")
+                << "arm.bin_5-10k.zip" << QStringList{"arm.bin", "dsp.out"} << 0 << QString() << int(zip::NoProblem);
+        QTest::newRow("nothing sent: damaged member")
+                << "pkg_5-10k.zip" << QStringList{"arm.bin=crc", "dsp.out"} << 2 << "arm.bin" << int(zip::Damaged);
+        QTest::newRow("nothing sent: duplicate image")
+                << "pkg_5-10k.zip" << QStringList{"arm.bin", "dsp.out", "arm.bin"} << 2 << "arm.bin"
+                << int(zip::Ambiguous);
+    }
+
+    void flashOddPackage()
+    {
+        QFETCH(QString, packageName);
+        QFETCH(QStringList, members);
+        QFETCH(int, status);
+        QFETCH(QString, refused);
+        QFETCH(int, problem);
+        QTemporaryDir work;
+        const QString path = work.filePath(packageName);
+        packageWriter writer(path);
+        QVERIFY(writer.open());
+        for (const QString &member : members) {
+            const QString name = member.section(QLatin1Char('='), 0, 0);
+            QVERIFY(writer.addImage(name, readAll(samples.filePath(QStringLiteral("images/") + name))));
+        }
+        QVERIFY(writer.close());
+        for (const QString &member : members) {
+            if (member.endsWith(QLatin1String("=crc")))
+                QVERIFY(packageWriter::damageCrc(path, member.section(QLatin1Char('='), 0, 0)));
+        }
+        simProcess sim;
+        QVERIFY(sim.start(0, work.path(), {}));
+
+        const runResult r = run("ups-flash", {QStringLiteral("--port"), sim.link, QStringLiteral("--time-scale"),
+                                              kScale, path});
+        QVERIFY2(r.status == status, qPrintable(QString::number(r.status) + r.out + r.err));
+        if (status == 0) {
+            // The unit saves each image under the processor that took it.
+            QVERIFY2(sameImage(readAll(work.filePath(QStringLiteral("flashed/arm.bin"))),
+                               readAll(samples.filePath(QStringLiteral("expected/arm.bin")))),
+                     "the ARM processor got another image");
+            QVERIFY2(sameImage(readAll(work.filePath(QStringLiteral("flashed/dsp.bin"))),
+                               readAll(samples.filePath(QStringLiteral("expected/dsp.bin")))),
+                     "the DSP got another image");
+            return;
+        }
+        const QString line = QStringLiteral("%1 cannot be sent: %2")
+                                     .arg(refused, zip::problemText(zip::ImageProblem(problem)));
+        QVERIFY2(r.err.contains(line), qPrintable(r.err));
+        sim.process.waitForReadyRead(testWaitMs(200)); // a job line would be there by now
+        const QString unitSaid = QString::fromUtf8(sim.process.readAllStandardOutput());
+        QVERIFY2(!unitSaid.contains(QStringLiteral("job ")), qPrintable(unitSaid));
+        QVERIFY(QDir(work.filePath(QStringLiteral("flashed"))).entryList(QDir::Files).isEmpty());
     }
 };
 

@@ -96,7 +96,7 @@ bool filesUpdate::takeNext()
     const QStringList &names = imageNames[parm.modelId];
     for (int i = 0; i < names.size(); ++i) {
         for (int j = 0; j < queue.size(); ++j) {
-            if (!ownName(queue.at(j).path).contains(names.at(i)))
+            if (zip::imageIndexOf(parm.modelId, ownName(queue.at(j).path)) != i)
                 continue;
             parm.imageIndex = i;
             parm.imagePath = queue.at(j).path;

@@ -186,6 +186,26 @@ bool packageWriter::damageCrc(const QString &zipPath, const QString &name)
     return ok;
 }
 
+bool packageWriter::setDeclaredSize(const QString &zipPath, const QString &name, quint32 size)
+{
+    QFile file(zipPath);
+    if (!file.open(QIODevice::ReadWrite))
+        return false;
+    QByteArray data = file.readAll();
+    const qint64 central = findCentralHeader(data, name.toUtf8());
+    if (central < 0)
+        return false;
+    const qint64 local = readLe(data, central + 42, 4);
+    if (!fits(data, local, kLocalHeaderLength) || readLe(data, local, 4) != kLocalHeaderSignature)
+        return false;
+    writeLe32(data, central + 24, size);
+    writeLe32(data, local + 22, size);
+    file.seek(0);
+    const bool ok = file.write(data) == data.size();
+    file.close();
+    return ok;
+}
+
 QList<packageMemberCheck> packageWriter::verify(const QString &zipPath, bool *ok)
 {
     QList<packageMemberCheck> members;

@@ -44,6 +44,10 @@ public:
     // central directory alike, so the archive opens but the entry fails its
     // check when read to the end. False when the entry is not found.
     static bool damageCrc(const QString &zipPath, const QString &name);
+    // Writes `size` as the unpacked size of entry `name` in its local header
+    // and in the central directory alike, so the archive opens but declares
+    // a size its data does not hold. False when the entry is not found.
+    static bool setDeclaredSize(const QString &zipPath, const QString &name, quint32 size);
     // Reads every file member in memory and checks its CRC and its trailer;
     // ok is false when the archive itself cannot be read.
     static QList<packageMemberCheck> verify(const QString &zipPath, bool *ok = nullptr);
