@@ -162,7 +162,7 @@ void Dialog::retranslate()
 void Dialog::refreshPorts()
 {
     const QString current = portBox->currentText();
-    const bool typed = portBox->findText(current) < 0;
+    const bool typed = !current.isEmpty() && portBox->findText(current) < 0;
     QStringList names;
     const auto ports = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : ports)

@@ -273,13 +273,13 @@ QString zip::problemLine(const QString &name, ImageProblem problem)
 void zip::extract(const QString &zipPath, const QString &dir)
 {
     entries.clear();
+    const QFileInfo package(zipPath);
+    if (package.isDir())
+        return; // a remembered folder, not a package: nothing to list
     if (dir.isEmpty()) {
         emit sendMessage(tr("package refused: its file name leaves no folder to unpack into: %1").arg(zipPath));
         return;
     }
-    const QFileInfo package(zipPath);
-    if (package.isDir())
-        return; // a remembered folder, not a package: nothing to list
     unpacking state(zipPath);
     if (!package.isFile() || !state.archive.open(QuaZip::mdUnzip)) {
         emit sendMessage(tr("cannot read the package %1").arg(zipPath));

@@ -1,31 +1,44 @@
 // The main window on the offscreen platform: layout and fixed settings,
 // progress cells, the log, package selection and the table, the check boxes,
-// the hand-over to the queue, settings across lifetimes and the language.
+// the hand-over to the queue, settings across lifetimes and the language;
+// then whole runs against simulated units on a pty: the lock while a run
+// goes on, the two questions, the port box, one engine on the line at a
+// time, the user's own files, and images that cannot be sent.
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDirIterator>
+#include <QEventLoop>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSerialPortInfo>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTextBrowser>
+#include <QTimer>
 #include <QTranslator>
 #include <QVBoxLayout>
 #include <QtTest>
 
+#include <functional>
 #include <limits>
 #include <memory>
 
 #include "app/dialog.h"
 #include "tests/support/modalanswerer.h"
+#include "tests/support/testtime.h"
 #include "tools/support/coffwriter.h"
 #include "tools/support/packagewriter.h"
+#include "tools/unitsim/firstunit.h"
+#include "tools/unitsim/ptyline.h"
+#include "tools/unitsim/secondunit.h"
 
 // Reaches the window's private parts for the tests.
 class DialogTestAccess
@@ -43,6 +56,10 @@ public:
     QPushButton *updateButton() const { return d.updateButton; }
     zip &package() const { return d.package; }
     filesUpdate &updater() const { return d.updater; }
+    serialport &serial() const { return d.serial; }
+    progress &engine() const { return d.engine; }
+    progress1 &engine1() const { return d.engine1; }
+    bool running() const { return d.running; }
     QVBoxLayout *mainLayout() const { return d.mainLayout; }
     QHBoxLayout *fileRow() const { return d.fileRow; }
     QHBoxLayout *bottomRow() const { return d.bottomRow; }
@@ -86,6 +103,34 @@ public:
             all << d.tableModel->item(r, 0)->text();
         return all;
     }
+    QStringList logLines() const { return d.logBrowser->toPlainText().split(QLatin1Char('\n')); }
+    // The disabled controls in a fixed order, "" when none is.
+    QString disabledControls() const
+    {
+        QStringList off;
+        if (!d.selectButton->isEnabled())
+            off << QStringLiteral("select");
+        if (!d.languageBox->isEnabled())
+            off << QStringLiteral("language");
+        if (!d.portBox->isEnabled())
+            off << QStringLiteral("port");
+        for (int r = 0; r < d.tableModel->rowCount(); ++r) {
+            QCheckBox *box = checkBox(r);
+            if (!box || !box->isEnabled())
+                off << QStringLiteral("row%1").arg(r);
+        }
+        if (!d.updateButton->isEnabled())
+            off << QStringLiteral("update");
+        return off.join(QLatin1Char(' '));
+    }
+    // What disabledControls() says while a run holds the window.
+    QString lockedControls() const
+    {
+        QStringList off{QStringLiteral("select"), QStringLiteral("language"), QStringLiteral("port")};
+        for (int r = 0; r < d.tableModel->rowCount(); ++r)
+            off << QStringLiteral("row%1").arg(r);
+        return off.join(QLatin1Char(' '));
+    }
     QStringList checkedNames() const
     {
         QStringList all;
@@ -121,6 +166,138 @@ QString translated(const char *context, const char *source)
         return QString();
     return chinese.translate(context, source);
 }
+
+// Protocol time of the runs below: a first-board image takes about 6.5 s
+// unscaled, the second board repeats its start command every 3 s.
+constexpr double kTimeScale = testTimeScale(0.05);
+// The longest a scaled run may take here (two first-board images: under 1 s).
+constexpr int kRunMs = testWaitMs(8000);
+// Several resend intervals of either engine at kTimeScale (100 and 150 ms):
+// a stopped line stays silent this long.
+constexpr int kQuietMs = testWaitMs(600);
+// Bytes written just before the port closed may still be on their way.
+constexpr int kSettleMs = testWaitMs(40);
+
+const QString kNoSuchPort = QStringLiteral("/nonexistent/ttyUPS");
+const QString kStopQuestion = QStringLiteral(
+    "An update is running. Stop it now? The unit stays in its boot loader until it is updated again.");
+const QString kCloseQuestion = QStringLiteral(
+    "An update is running. Close the program now? The unit stays in its boot loader until it is updated again.");
+
+// Runs a real event loop until done() holds: the polling waits of the test
+// library sleep between rounds, which would stretch every reply.
+bool waitUntil(const std::function<bool()> &done, int ms)
+{
+    if (done())
+        return true;
+    QEventLoop loop;
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+    poll.start();
+    limit.start(ms);
+    loop.exec();
+    return done();
+}
+
+void spin(int ms)
+{
+    waitUntil([] { return false; }, ms);
+}
+
+// A monitor image the second engine accepts: its signature at 0x4000.
+QByteArray signedMonitor()
+{
+    QByteArray image(0x4000 + 8 + 300, 'm');
+    image.replace(0x4000, 8, "QJX-MONI");
+    return image;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// Every file under dir, by relative path, with its bytes.
+QMap<QString, QByteArray> snapshot(const QString &dir)
+{
+    QMap<QString, QByteArray> files;
+    QDirIterator it(dir, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QFile file(path);
+        files.insert(QDir(dir).relativeFilePath(path), file.open(QIODevice::ReadOnly) ? file.readAll()
+                                                                                        : QByteArray("<unreadable>"));
+    }
+    return files;
+}
+
+QStringList systemPorts()
+{
+    QStringList names;
+    const auto ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : ports)
+        names << info.portName();
+    return names;
+}
+
+// A simulated unit of either board at the far end of a pty, counting every
+// byte the tool puts on the line.
+class farUnit
+{
+public:
+    explicit farUnit(int board)
+    {
+        if (board == 0)
+            first = std::make_unique<firstUnit>();
+        else
+            second = std::make_unique<secondUnit>();
+        QObject::connect(line(), &ptyLine::received, line(), [this](const QByteArray &bytes) {
+            received += bytes.size();
+            ++arrivals;
+        });
+    }
+
+    bool open(const QStringList &faults)
+    {
+        for (const QString &fault : faults) {
+            if (!(first ? first->addFault(fault) : second->addFault(fault)))
+                return false;
+        }
+        return first ? first->open() : second->open();
+    }
+    ptyLine *line() { return first ? first->line() : second->line(); }
+    QString port() const { return first ? first->portName() : second->portName(); }
+    QList<QByteArray> frames() const { return first ? first->frames() : second->frames(); }
+    QStringList violations() const { return first ? first->violations() : second->violations(); }
+    int jobsCompleted() const { return first ? first->jobsCompleted() : second->jobsCompleted(); }
+    void reset() { first ? first->reset() : second->reset(); }
+    // Framed commands: after the preamble, all a first board gets; every
+    // frame for the second board.
+    int commands() const
+    {
+        int count = 0;
+        for (const QByteArray &frame : frames())
+            count += second || frame.startsWith('\x02') ? 1 : 0;
+        return count;
+    }
+    int preambles() const { return frames().size() - commands(); }
+
+    qint64 received = 0;
+    int arrivals = 0;
+
+private:
+    std::unique_ptr<firstUnit> first;
+    std::unique_ptr<secondUnit> second;
+};
 } // namespace
 
 class TestDialog : public QObject
@@ -130,6 +307,7 @@ class TestDialog : public QObject
 private slots:
     void initTestCase();
     void init();
+    void cleanup();
 
     void fixedWindowSettings();
     void layoutLines();
@@ -155,10 +333,26 @@ private slots:
     void settingsRestoredAtStart();
     void settingsSurviveTwoLifetimes();
     void chineseRetranslatesButKeepsLanguageItems();
+    void lockDuringRun_data();
+    void lockDuringRun();
+    void questionDuringRun_data();
+    void questionDuringRun();
+    void stopDuringTargetPause();
+    void typedPortUsedAndRemembered();
+    void portListReadAgainOnOpening_data();
+    void portListReadAgainOnOpening();
+    void oneEngineOnTheLine_data();
+    void oneEngineOnTheLine();
+    void secondJobStopsFirstEngine();
+    void userFilesUntouched_data();
+    void userFilesUntouched();
+    void unsendableImageBlocksUpdate_data();
+    void unsendableImageBlocksUpdate();
     void screenshots();
 
 private:
     QString makePackage(const QString &name, const QStringList &images, bool realObjects = false);
+    QString makeMembers(const QString &name, const QStringList &members);
 
     QTemporaryDir workDir;
 };
@@ -177,6 +371,17 @@ void TestDialog::initTestCase()
 void TestDialog::init()
 {
     QFile::remove(kSettingsFile);
+    common::setTimeScale(kTimeScale);
+}
+
+void TestDialog::cleanup()
+{
+    common::setTimeScale(1.0);
+    // A box left open would take the input of every later test.
+    QWidget *modal = QApplication::activeModalWidget();
+    if (modal)
+        modal->close();
+    QVERIFY2(!modal, "a modal box was left open");
 }
 
 // Images are filler of a known size; with realObjects the ".out" images are
@@ -198,6 +403,45 @@ QString TestDialog::makePackage(const QString &name, const QStringList &images, 
         writer.addImage(image, payload);
     }
     return writer.close() ? path : QString();
+}
+
+// Members as "NAME[:KIND]": filler with a good trailer by default; "wrong"
+// flips a bit of the trailer, "damaged" spoils the stored CRC, "object" is
+// an object file that translates, "signed" a monitor image with its
+// signature.
+QString TestDialog::makeMembers(const QString &name, const QStringList &members)
+{
+    const QString path = workDir.filePath(name);
+    QDir(zip::extractionDir(path)).removeRecursively();
+    QFile::remove(path);
+    QStringList damaged;
+    {
+        packageWriter writer(path);
+        if (!writer.open())
+            return QString();
+        char fill = 'a';
+        int kilobytes = 1;
+        for (const QString &member : members) {
+            const QString memberName = member.section(QLatin1Char(':'), 0, 0);
+            const QString kind = member.section(QLatin1Char(':'), 1);
+            QByteArray payload = payloadOf(fill++, kilobytes++);
+            if (kind == QLatin1String("object"))
+                payload = coffWriter::sampleObjectFile(nullptr);
+            else if (kind == QLatin1String("signed"))
+                payload = signedMonitor();
+            else if (kind == QLatin1String("damaged"))
+                damaged << memberName;
+            if (!writer.addImage(memberName, payload, kind == QLatin1String("wrong")))
+                return QString();
+        }
+        if (!writer.close())
+            return QString();
+    }
+    for (const QString &member : damaged) {
+        if (!packageWriter::damageCrc(path, member))
+            return QString();
+    }
+    return path;
 }
 
 void TestDialog::fixedWindowSettings()
@@ -381,9 +625,12 @@ void TestDialog::selectingPackageListsModelImages_data()
         << "pack_15-20k.zip" << QStringList{"Rec_power33.out", "arm.bin", "2U_20K_MONITOR.bin", "Inv_power33.out"}
         << QStringList{"2U_20K_MONITOR.bin", "Inv_power33.out", "Rec_power33.out"}
         << QStringList{"3.00KB", "4.00KB", "1.00KB"} << 1;
-    QTest::newRow("names match by containment")
-        << "more_5-10k.zip" << QStringList{"arm.bin", "dsp.out.bak"} << QStringList{"arm.bin", "dsp.out.bak"}
-        << QStringList{"1.00KB", "2.00KB"} << 0;
+    QTest::newRow("a name that only holds an image name is no image")
+        << "more_5-10k.zip" << QStringList{"arm.bin", "dsp.out.bak"} << QStringList{"arm.bin"}
+        << QStringList{"1.00KB"} << 0;
+    QTest::newRow("a folder name holding an image name makes no image")
+        << "dsp.out_5-10k.zip" << QStringList{"arm.bin", "notes.bin"} << QStringList{"arm.bin"}
+        << QStringList{"1.00KB"} << 0;
     QTest::newRow("package without images lists nothing")
         << "empty_5-10k.zip" << QStringList{"notes.txt"} << QStringList{} << QStringList{} << 0;
 }
@@ -605,11 +852,18 @@ void TestDialog::settingsRestoredAtStart_data()
     QTest::addColumn<int>("index");
     QTest::addColumn<QString>("languageAfter");
     QTest::addColumn<bool>("chineseTexts");
+    QTest::addColumn<QString>("storedPort"); // empty leaves the key out
 
-    QTest::newRow("first start writes English") << "-" << QString() << 0 << "English" << false;
-    QTest::newRow("English") << "English" << "/some/dir" << 0 << "English" << false;
-    QTest::newRow("Chinese installs the translation") << "Chinese" << "/some/dir" << 1 << "Chinese" << true;
-    QTest::newRow("unknown value counts as English, kept") << "Klingon" << QString() << 0 << "Klingon" << false;
+    QTest::newRow("first start writes English") << "-" << QString() << 0 << "English" << false << QString();
+    QTest::newRow("English") << "English" << "/some/dir" << 0 << "English" << false << QString();
+    QTest::newRow("Chinese installs the translation") << "Chinese" << "/some/dir" << 1 << "Chinese" << true
+                                                      << QString();
+    QTest::newRow("unknown value counts as English, kept") << "Klingon" << QString() << 0 << "Klingon" << false
+                                                            << QString();
+    QTest::newRow("remembered port back in the box") << "English" << "/some/dir" << 0 << "English" << false
+                                                     << "/dev/pts/no-such-ups-line";
+    QTest::newRow("remembered port survives the translation") << "Chinese" << QString() << 1 << "Chinese" << true
+                                                              << "/dev/pts/no-such-ups-line";
 }
 
 void TestDialog::settingsRestoredAtStart()
@@ -619,12 +873,15 @@ void TestDialog::settingsRestoredAtStart()
     QFETCH(int, index);
     QFETCH(QString, languageAfter);
     QFETCH(bool, chineseTexts);
+    QFETCH(QString, storedPort);
     {
         QSettings settings(kSettingsFile, QSettings::IniFormat);
         if (storedLanguage != QLatin1String("-"))
             settings.setValue(QStringLiteral("language"), storedLanguage);
         if (!storedPath.isEmpty())
             settings.setValue(QStringLiteral("filePath"), storedPath);
+        if (!storedPort.isEmpty())
+            settings.setValue(QStringLiteral("port"), storedPort);
     }
     Dialog dialog;
     DialogTestAccess access(dialog);
@@ -636,6 +893,11 @@ void TestDialog::settingsRestoredAtStart()
     const QString expected = chineseTexts ? translated("Dialog", "updating file:") : english;
     QVERIFY(!expected.isEmpty());
     QCOMPARE(access.text(QStringLiteral("fileLabel")), expected);
+    const QString port = access.ports()->currentText();
+    if (storedPort.isEmpty()) // nothing remembered: nothing, or what the system offers
+        QVERIFY2(port.isEmpty() || systemPorts().contains(port), qPrintable(port));
+    else
+        QCOMPARE(port, storedPort);
 }
 
 void TestDialog::settingsSurviveTwoLifetimes()
@@ -695,6 +957,585 @@ void TestDialog::chineseRetranslatesButKeepsLanguageItems()
         QCOMPARE(access.text(sources.at(i)), english.at(i));
     QCOMPARE(readIni(QStringLiteral("language")), QStringLiteral("English"));
     QCOMPARE(access.names(), (QStringList{"arm.bin", "dsp.out"}));
+}
+
+void TestDialog::lockDuringRun_data()
+{
+    QTest::addColumn<int>("board"); // simulated unit at the far end; -1: none
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("packageName");
+    QTest::addColumn<QStringList>("members");
+    QTest::addColumn<bool>("untickAll");
+    QTest::addColumn<QString>("endLine"); // %1: the extraction folder
+    QTest::addColumn<bool>("outlivesPress");
+
+    QTest::newRow("run completes")
+        << 0 << QString() << "lock_5-10k.zip" << QStringList{"arm.bin", "dsp.out:object"} << false
+        << "update finished!" << true;
+    QTest::newRow("silent unit: the engine gives up")
+        << 0 << "silence:verify" << "lock_5-10k.zip" << QStringList{"arm.bin"} << false
+        << "%1/arm.binupdating failed!" << true;
+    QTest::newRow("port cannot be opened")
+        << -1 << QString() << "lock_5-10k.zip" << QStringList{"arm.bin"} << false << "%1/arm.binupdating failed!"
+        << false;
+    QTest::newRow("object file does not translate")
+        << 0 << QString() << "lock_5-10k.zip" << QStringList{"dsp.out"} << false << "%1/dsp.outupdating failed!"
+        << false;
+    QTest::newRow("second board refuses the image")
+        << 1 << QString() << "lock_15-20k.zip" << QStringList{"2U_20K_MONITOR.bin"} << false
+        << "%1/2U_20K_MONITOR.binupdating failed!" << false;
+    QTest::newRow("nothing to send")
+        << 0 << QString() << "lock_5-10k.zip" << QStringList{"arm.bin"} << true << "no file updating!" << false;
+}
+
+void TestDialog::lockDuringRun()
+{
+    QFETCH(int, board);
+    QFETCH(QString, fault);
+    QFETCH(QString, packageName);
+    QFETCH(QStringList, members);
+    QFETCH(bool, untickAll);
+    QFETCH(QString, endLine);
+    QFETCH(bool, outlivesPress);
+
+    std::unique_ptr<farUnit> unit;
+    if (board >= 0) {
+        unit = std::make_unique<farUnit>(board);
+        QVERIFY(unit->open(fault.isEmpty() ? QStringList() : QStringList{fault}));
+    }
+    const QString zipPath = makeMembers(packageName, members);
+    QVERIFY(!zipPath.isEmpty());
+    Dialog dialog;
+    DialogTestAccess access(dialog);
+    access.ports()->setEditText(unit ? unit->port() : kNoSuchPort);
+    access.path()->setText(zipPath);
+    access.fillTable();
+    QCOMPARE(access.model()->rowCount(), members.size());
+    for (int row = 0; untickAll && row < members.size(); ++row)
+        access.checkBox(row)->click();
+    const QString locked = access.lockedControls();
+    QCOMPARE(access.disabledControls(), QString());
+
+    // The lock as it stands at every log line, up to the one that ends the run.
+    QStringList seen;
+    auto sample = [&](const QString &) { seen << access.disabledControls(); };
+    QObject::connect(&access.updater(), &filesUpdate::sendMessage, &dialog, sample);
+    QObject::connect(&access.engine(), &progress::sendMessage, &dialog, sample);
+    QObject::connect(&access.engine1(), &progress1::sendMessage, &dialog, sample);
+    QSignalSpy ended(&access.updater(), &filesUpdate::runEnded);
+
+    modalAnswerer answerer; // the warning of a port that cannot be opened
+    answerer.start(kRunMs);
+    access.updateButton()->click();
+    QCOMPARE(access.running(), outlivesPress);
+    QCOMPARE(access.disabledControls(), outlivesPress ? locked : QString());
+    QVERIFY(waitUntil([&] { return !ended.isEmpty(); }, kRunMs));
+    answerer.stop();
+
+    QCOMPARE(ended.count(), 1);
+    QVERIFY(!access.running());
+    QCOMPARE(access.disabledControls(), QString());
+    const QString end = endLine.contains(QLatin1String("%1")) ? endLine.arg(zip::extractionDir(zipPath)) : endLine;
+    QVERIFY2(access.logLines().contains(end), qPrintable(access.logLines().join(QLatin1Char('|'))));
+    QVERIFY(!seen.isEmpty());
+    for (const QString &state : qAsConst(seen))
+        QCOMPARE(state, locked);
+}
+
+void TestDialog::questionDuringRun_data()
+{
+    QTest::addColumn<int>("board"); // unit kept waiting at the far end; -1: no run
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<bool>("stops");
+    QTest::addColumn<bool>("closes");
+
+    QTest::newRow("escape, no: window and run go on") << 1 << "escape" << "no" << false << false;
+    QTest::newRow("close button, no: window and run go on") << 0 << "close" << "no" << false << false;
+    QTest::newRow("escape, yes: run stopped, window closed") << 0 << "escape" << "yes" << true << true;
+    QTest::newRow("close button, yes: run stopped, window closed") << 1 << "close" << "yes" << true << true;
+    QTest::newRow("update, no: first board job goes on, not restarted") << 0 << "update" << "no" << false << false;
+    QTest::newRow("update, no: second board job goes on, not restarted") << 1 << "update" << "no" << false << false;
+    QTest::newRow("update, yes: first board line silent") << 0 << "update" << "yes" << true << false;
+    QTest::newRow("update, yes: second board line silent") << 1 << "update" << "yes" << true << false;
+    QTest::newRow("escape outside a run asks nothing") << -1 << "escape" << QString() << false << true;
+    QTest::newRow("close button outside a run asks nothing") << -1 << "close" << QString() << false << true;
+}
+
+void TestDialog::questionDuringRun()
+{
+    QFETCH(int, board);
+    QFETCH(QString, action);
+    QFETCH(QString, answer);
+    QFETCH(bool, stops);
+    QFETCH(bool, closes);
+
+    // Each board kept in a step it repeats: shake hands, start commands.
+    std::unique_ptr<farUnit> unit;
+    QString zipPath;
+    if (board >= 0) {
+        unit = std::make_unique<farUnit>(board);
+        QVERIFY(unit->open({board == 0 ? QStringLiteral("silence:shakehand") : QStringLiteral("silence:start")}));
+        zipPath = board == 0 ? makeMembers(QStringLiteral("ask_5-10k.zip"), {"arm.bin"})
+                             : makeMembers(QStringLiteral("ask_15-20k.zip"), {"2U_20K_MONITOR.bin:signed"});
+        QVERIFY(!zipPath.isEmpty());
+    }
+    Dialog dialog;
+    DialogTestAccess access(dialog);
+    dialog.show();
+    QSignalSpy jobs(&access.updater(), &filesUpdate::sendParm);
+    QSignalSpy jobs1(&access.updater(), &filesUpdate::sendParm1);
+    if (unit) {
+        access.ports()->setEditText(unit->port());
+        access.path()->setText(zipPath);
+        access.fillTable();
+        access.updateButton()->click();
+        QVERIFY(access.running());
+        QVERIFY(waitUntil([&] { return unit->commands() >= 2; }, kRunMs));
+    }
+    const int commandsBefore = unit ? unit->commands() : 0;
+    const int preamblesBefore = unit ? unit->preambles() : 0;
+
+    modalAnswerer answerer;
+    answerer.setButtonText(answer);
+    answerer.start();
+    if (action == QLatin1String("escape"))
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+    else if (action == QLatin1String("close"))
+        dialog.close();
+    else
+        access.updateButton()->click();
+    answerer.stop();
+
+    if (!unit) {
+        QCOMPARE(answerer.boxes().size(), 0);
+        QCOMPARE(dialog.isVisible(), false);
+        return;
+    }
+    QCOMPARE(answerer.boxes().size(), 1);
+    const modalAnswerer::Box box = answerer.boxes().first();
+    QCOMPARE(box.title, QStringLiteral("updating"));
+    QCOMPARE(box.text, action == QLatin1String("update") ? kStopQuestion : kCloseQuestion);
+    QCOMPARE(box.buttons, (QStringList{"yes", "no"}));
+    QCOMPARE(box.defaultButton, QStringLiteral("no"));
+    QCOMPARE(box.escapeButton, QStringLiteral("no"));
+    QCOMPARE(dialog.isVisible(), !closes);
+    QCOMPARE(access.running(), !stops);
+    QCOMPARE(access.logLines().count(QStringLiteral("update stopped!")), stops ? 1 : 0);
+    QCOMPARE(jobs.count() + jobs1.count(), 1);
+
+    if (!stops) {
+        // The same job goes on: more of its waiting step, no new start.
+        QCOMPARE(access.disabledControls(), access.lockedControls());
+        QVERIFY(waitUntil([&] { return unit->commands() > commandsBefore; }, kRunMs));
+        QCOMPARE(unit->preambles(), preamblesBefore);
+        QCOMPARE(jobs.count() + jobs1.count(), 1);
+        const QString image = access.package().checkedFiles().value(0).path;
+        QCOMPARE(access.logLines().count(QStringLiteral("prepare for updating file:") + image), 1);
+        return;
+    }
+    QCOMPARE(access.disabledControls(), QString());
+    QVERIFY(!access.serial().isOpen());
+    QVERIFY(!access.engine().isBusy());
+    QVERIFY(!access.engine1().isBusy());
+    spin(kSettleMs);
+    const qint64 received = unit->received;
+    spin(kQuietMs);
+    QCOMPARE(unit->received, received);
+    QCOMPARE(access.logLines().last(), QStringLiteral("update stopped!"));
+    QVERIFY(!access.serial().isOpen()); // and nothing opened it again
+}
+
+// The first engine waits before its target preamble in a nested event loop;
+// a stop answered there must hold when that wait ends.
+void TestDialog::stopDuringTargetPause()
+{
+    farUnit unit(0);
+    QVERIFY(unit.open({}));
+    const QString zipPath = makeMembers(QStringLiteral("pause_5-10k.zip"), {"arm.bin"});
+    QVERIFY(!zipPath.isEmpty());
+    Dialog dialog;
+    DialogTestAccess access(dialog);
+    access.ports()->setEditText(unit.port());
+    access.path()->setText(zipPath);
+    access.fillTable();
+
+    modalAnswerer answerer;
+    answerer.setButtonText(QStringLiteral("yes"));
+    bool clicked = false;
+    bool inPause = false;
+    // The press comes a third of the pause after the confirm reply left the unit.
+    QObject::connect(unit.line(), &ptyLine::sent, &dialog, [&](const QByteArray &) {
+        if (clicked || unit.preambles() != 2)
+            return;
+        clicked = true;
+        QTimer::singleShot(common::scaledMs(progress::kTargetDelayMs) / 3, &dialog, [&] {
+            inPause = access.engine().frame().step == progress::StepPreambleTarget && !access.engine().isBusy();
+            answerer.start();
+            access.updateButton()->click();
+            answerer.stop();
+        });
+    });
+    access.updateButton()->click();
+    QVERIFY(waitUntil([&] { return clicked && !access.running(); }, kRunMs));
+    QCOMPARE(answerer.boxes().size(), 1);
+    if (!inPause)
+        QSKIP("the press came after the pause on this machine");
+    spin(kSettleMs);
+    const qint64 received = unit.received;
+    spin(kQuietMs);
+    QCOMPARE(unit.received, received);
+    QCOMPARE(unit.preambles(), 2); // no target preamble
+    QCOMPARE(unit.commands(), 0);
+    QVERIFY(!access.engine().isBusy());
+    QVERIFY(!access.serial().isOpen());
+    QCOMPARE(access.logLines().last(), QStringLiteral("update stopped!"));
+}
+
+void TestDialog::typedPortUsedAndRemembered()
+{
+    farUnit unit(0);
+    QVERIFY(unit.open({}));
+    const QString zipPath = makeMembers(QStringLiteral("port_5-10k.zip"), {"arm.bin"});
+    QVERIFY(!zipPath.isEmpty());
+    {
+        Dialog dialog;
+        DialogTestAccess access(dialog);
+        access.path()->setText(zipPath);
+        access.fillTable();
+        QLineEdit *edit = access.ports()->lineEdit();
+        QVERIFY(edit);
+        edit->clear();
+        QTest::keyClicks(edit, unit.port());
+        QSignalSpy jobs(&access.updater(), &filesUpdate::sendParm);
+        access.updateButton()->click();
+        QVERIFY(waitUntil([&] { return !access.running(); }, kRunMs));
+        QCOMPARE(jobs.count(), 1);
+        QCOMPARE(jobs.first().at(0).value<updateParm>().portName, unit.port());
+        QVERIFY2(access.logLines().contains(QStringLiteral("update finished!")),
+                 qPrintable(access.logLines().join(QLatin1Char('|'))));
+        QCOMPARE(unit.jobsCompleted(), 1);
+        QCOMPARE(readIni(QStringLiteral("port")), unit.port());
+    }
+    Dialog dialog;
+    QCOMPARE(DialogTestAccess(dialog).ports()->currentText(), unit.port());
+}
+
+void TestDialog::portListReadAgainOnOpening_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("typed name not in the system list stays") << "typed";
+    QTest::newRow("remembered name stays") << "remembered";
+    QTest::newRow("an item the system no longer has is dropped") << "stale";
+    QTest::newRow("a system port stays selected") << "system";
+    QTest::newRow("nothing chosen yet: the first system port is offered") << "none";
+}
+
+void TestDialog::portListReadAgainOnOpening()
+{
+    QFETCH(QString, how);
+    const QString name = QStringLiteral("/dev/pts/no-such-ups-line"); // only text: never opened
+    const QStringList system = systemPorts();
+    if ((how == QLatin1String("system") || how == QLatin1String("none")) && system.isEmpty())
+        QSKIP("this machine lists no serial port");
+    if (how == QLatin1String("remembered")) {
+        QSettings settings(kSettingsFile, QSettings::IniFormat);
+        settings.setValue(QStringLiteral("port"), name);
+    }
+    Dialog dialog;
+    DialogTestAccess access(dialog);
+    QComboBox *box = access.ports();
+    if (how == QLatin1String("typed")) {
+        box->lineEdit()->clear();
+        QTest::keyClicks(box->lineEdit(), name);
+    } else if (how == QLatin1String("stale")) {
+        box->addItem(QStringLiteral("ttyGONE"));
+        box->setCurrentIndex(box->count() - 1);
+    } else if (how == QLatin1String("system")) {
+        box->setCurrentIndex(box->findText(system.last()));
+    }
+    const QString before = box->currentText();
+    if (how == QLatin1String("none"))
+        QCOMPARE(before, system.first());
+    QVERIFY(!before.isEmpty());
+
+    box->showPopup();
+    box->hidePopup();
+    QStringList items;
+    for (int i = 0; i < box->count(); ++i)
+        items << box->itemText(i);
+    QCOMPARE(items, system);
+    if (how == QLatin1String("stale"))
+        QCOMPARE(box->currentText(), system.value(0));
+    else
+        QCOMPARE(box->currentText(), before);
+}
+
+void TestDialog::oneEngineOnTheLine_data()
+{
+    QTest::addColumn<bool>("userStops");
+    QTest::newRow("user stops the waiting job, then updates") << true;
+    QTest::newRow("queue hands the line to the first engine") << false;
+}
+
+// A model-1 job left waiting on a line whose far end is a first board: the
+// second engine repeats its start command and "timeout!". Then a model-0 run
+// on the same line must go out clean.
+void TestDialog::oneEngineOnTheLine()
+{
+    QFETCH(bool, userStops);
+    farUnit unit(0);
+    QVERIFY(unit.open({}));
+    const QString model1 = makeMembers(QStringLiteral("line_15-20k.zip"), {"2U_20K_MONITOR.bin:signed"});
+    const QString model0 = makeMembers(QStringLiteral("line_5-10k.zip"), {"arm.bin", "dsp.out:object"});
+    QVERIFY(!model1.isEmpty() && !model0.isEmpty());
+    Dialog dialog;
+    DialogTestAccess access(dialog);
+    access.ports()->setEditText(unit.port());
+    access.path()->setText(model1);
+    access.fillTable();
+    if (userStops)
+        access.updateButton()->click();
+    else
+        access.updater().start(1, access.package().checkedFiles(), unit.port());
+
+    const QString timeoutLine = QStringLiteral("timeout!");
+    QVERIFY(waitUntil([&] { return access.logLines().contains(timeoutLine); }, kRunMs));
+    // The start command of that round reaches the unit as stray bytes; the
+    // next round is a whole interval away.
+    const int arrivals = unit.arrivals;
+    QVERIFY(waitUntil([&] { return unit.arrivals > arrivals; }, kRunMs));
+    QVERIFY(!unit.violations().isEmpty());
+
+    if (userStops) {
+        modalAnswerer answerer;
+        answerer.setButtonText(QStringLiteral("yes"));
+        answerer.start();
+        access.updateButton()->click();
+        answerer.stop();
+        QCOMPARE(answerer.boxes().size(), 1);
+        QCOMPARE(access.logLines().count(QStringLiteral("update stopped!")), 1);
+        spin(kSettleMs);
+    }
+    access.path()->setText(model0);
+    access.fillTable();
+    unit.reset();
+    const int linesBefore = access.logLines().size();
+    if (userStops)
+        access.updateButton()->click();
+    else
+        access.updater().start(0, access.package().checkedFiles(), unit.port());
+    const QString finished = QStringLiteral("update finished!");
+    QVERIFY(waitUntil([&] { return access.logLines().mid(linesBefore).contains(finished); }, kRunMs));
+
+    const QStringList runLines = access.logLines().mid(linesBefore);
+    QCOMPARE(runLines.count(timeoutLine), 0);
+    QCOMPARE(unit.violations(), QStringList());
+    QCOMPARE(unit.jobsCompleted(), 2);
+    QVERIFY(!access.engine1().isBusy());
+}
+
+// The other way round: a first-board job in hand when the queue hands a
+// model-1 job to the second engine; the first engine sends nothing more.
+void TestDialog::secondJobStopsFirstEngine()
+{
+    farUnit unit(0);
+    QVERIFY(unit.open({QStringLiteral("silence:shakehand")}));
+    const QString model0 = makeMembers(QStringLiteral("hand_5-10k.zip"), {"arm.bin"});
+    const QString model1 = makeMembers(QStringLiteral("hand_15-20k.zip"), {"2U_20K_MONITOR.bin:signed"});
+    QVERIFY(!model1.isEmpty() && !model0.isEmpty());
+    Dialog dialog;
+    DialogTestAccess access(dialog);
+    access.path()->setText(model0);
+    access.fillTable();
+    access.updater().start(0, access.package().checkedFiles(), unit.port());
+    QVERIFY(waitUntil([&] { return unit.commands() >= 1; }, kRunMs));
+
+    access.path()->setText(model1);
+    access.fillTable();
+    const int linesBefore = access.logLines().size();
+    const int framesBefore = unit.frames().size();
+    access.updater().start(1, access.package().checkedFiles(), unit.port());
+    QVERIFY(!access.engine().isBusy());
+    spin(kQuietMs);
+    QCOMPARE(unit.frames().size(), framesBefore); // the start commands are no frames to it
+    QVERIFY(!access.engine().isBusy());
+    QVERIFY(access.engine1().isBusy());
+    const QStringList after = access.logLines().mid(linesBefore);
+    for (const QString &line : after)
+        QVERIFY2(!line.endsWith(QLatin1String("failed!")), qPrintable(line));
+}
+
+void TestDialog::userFilesUntouched_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QStringList>("listed");
+
+    QTest::newRow("remembered folder, language switch") << "remembered" << "language" << QStringList{};
+    QTest::newRow("remembered folder, cancelled chooser") << "remembered" << "cancel" << QStringList{};
+    QTest::newRow("remembered folder named like a package") << "folder.zip" << "language" << QStringList{};
+    QTest::newRow("extraction folder holds other files, language switch")
+        << "strangers" << "language" << QStringList{"arm.bin"};
+    QTest::newRow("extraction folder holds other files, cancelled chooser")
+        << "strangers" << "cancel" << QStringList{"arm.bin"};
+    QTest::newRow("package moved away after listing") << "moved" << "language" << QStringList{};
+}
+
+void TestDialog::userFilesUntouched()
+{
+    QFETCH(QString, setup);
+    QFETCH(QString, action);
+    QFETCH(QStringList, listed);
+
+    const QByteArray user = payloadOf('u', 2);
+    const bool remembered = setup == QLatin1String("remembered") || setup == QLatin1String("folder.zip");
+    QString zipPath;
+    QString watched; // the folder whose files must come through byte for byte
+    QMap<QString, QByteArray> planted;
+    if (remembered) {
+        watched = workDir.filePath(setup == QLatin1String("remembered") ? "kept" : "kept_5-10k.zip");
+        // Images of both boards, with a good and a wrong trailer, and others.
+        planted = {{"arm.bin", packageWriter::withTrailer(user)},
+                   {"dsp.out", packageWriter::withTrailer(user, true)},
+                   {"2U_20K_MONITOR.bin", packageWriter::withTrailer(user)},
+                   {"dsp.bin", user},
+                   {"notes.txt", "mine"}};
+    } else {
+        zipPath = makeMembers(QStringLiteral("own_5-10k.zip"), {"arm.bin"});
+        QVERIFY(!zipPath.isEmpty());
+        watched = zip::extractionDir(zipPath);
+        planted = {{"dsp.out", packageWriter::withTrailer(user)},
+                   {"dsp.bin", user},
+                   {"arm.bin.orig", packageWriter::withTrailer(user)},
+                   {"sub/arm.bin", packageWriter::withTrailer(user)},
+                   {"notes.txt", "mine"}};
+    }
+    QDir(watched).removeRecursively();
+    for (auto it = planted.cbegin(); it != planted.cend(); ++it)
+        QVERIFY(writeFile(watched + QLatin1Char('/') + it.key(), it.value()));
+    QCOMPARE(snapshot(watched), planted);
+    if (remembered) {
+        QSettings settings(kSettingsFile, QSettings::IniFormat);
+        settings.setValue(QStringLiteral("filePath"), watched);
+    }
+    Dialog dialog;
+    DialogTestAccess access(dialog);
+    if (remembered) {
+        QCOMPARE(access.path()->text(), watched);
+    } else {
+        access.path()->setText(zipPath);
+        access.fillTable();
+        QCOMPARE(access.names(), QStringList{"arm.bin"});
+        QMap<QString, QByteArray> withMember = planted;
+        withMember.insert(QStringLiteral("arm.bin"), payloadOf('a', 1));
+        QCOMPARE(snapshot(watched), withMember);
+    }
+    const QMap<QString, QByteArray> before = snapshot(watched);
+    const QStringList siblings = QDir(workDir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    if (setup == QLatin1String("moved"))
+        QVERIFY(QFile::rename(zipPath, workDir.filePath(QStringLiteral("away.zip"))));
+
+    if (action == QLatin1String("language")) {
+        access.languages()->setCurrentIndex(1);
+        QCOMPARE(access.names(), listed);
+        access.languages()->setCurrentIndex(0);
+    } else {
+        modalAnswerer answerer; // no file set: the chooser is cancelled
+        answerer.start();
+        access.selectFiles();
+        answerer.stop();
+        QCOMPARE(answerer.fileDialogs().size(), 1);
+    }
+    QCOMPARE(access.names(), listed);
+    QCOMPARE(access.package().checkedFiles().size(), listed.size());
+    QCOMPARE(snapshot(watched), before);
+    if (setup != QLatin1String("moved")) // nothing unpacked beside the folder
+        QCOMPARE(QDir(workDir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), siblings);
+    if (setup == QLatin1String("moved"))
+        QVERIFY(QFile::remove(workDir.filePath(QStringLiteral("away.zip"))));
+}
+
+void TestDialog::unsendableImageBlocksUpdate_data()
+{
+    QTest::addColumn<QString>("packageName");
+    QTest::addColumn<QStringList>("members");
+    QTest::addColumn<QList<int>>("badRows");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("goodImage");
+
+    const QString ambiguous = QStringLiteral("more than one file of the package matches its image name");
+    QTest::newRow("digest mismatch")
+        << "bad_5-10k.zip" << QStringList{"arm.bin", "dsp.out:wrong"} << QList<int>{1}
+        << "its digest check failed" << "arm.bin";
+    QTest::newRow("damaged member")
+        << "bad_5-10k.zip" << QStringList{"arm.bin", "dsp.out:damaged"} << QList<int>{1}
+        << "it could not be unpacked whole" << "arm.bin";
+    QTest::newRow("ambiguous duplicate")
+        << "bad_5-10k.zip" << QStringList{"arm.bin", "dsp.out", "new_dsp.out"} << QList<int>{1, 2} << ambiguous
+        << "arm.bin";
+    QTest::newRow("same name twice")
+        << "bad_5-10k.zip" << QStringList{"arm.bin", "arm.bin", "dsp.out:object"} << QList<int>{0, 1} << ambiguous
+        << "dsp.bin";
+    QTest::newRow("name of two images")
+        << "bad_5-10k.zip" << QStringList{"arm.bin", "dsp.out.arm.bin"} << QList<int>{1}
+        << "its name matches more than one image name" << "arm.bin";
+    QTest::newRow("second board, digest mismatch")
+        << "bad_15-20k.zip" << QStringList{"2U_20K_MONITOR.bin:signed", "Inv_power33.out:wrong"} << QList<int>{1}
+        << "its digest check failed" << "2U_20K_MONITOR.bin";
+}
+
+void TestDialog::unsendableImageBlocksUpdate()
+{
+    QFETCH(QString, packageName);
+    QFETCH(QStringList, members);
+    QFETCH(QList<int>, badRows);
+    QFETCH(QString, reason);
+    QFETCH(QString, goodImage);
+
+    const QString zipPath = makeMembers(packageName, members);
+    QVERIFY(!zipPath.isEmpty());
+    Dialog dialog;
+    DialogTestAccess access(dialog);
+    access.ports()->setEditText(kNoSuchPort);
+    access.path()->setText(zipPath);
+    access.fillTable();
+    QCOMPARE(access.model()->rowCount(), members.size());
+    for (int row = 0; row < members.size(); ++row)
+        QVERIFY(access.checkBox(row) && access.checkBox(row)->isChecked());
+    QStringList problemLines;
+    for (int row : badRows)
+        problemLines << QStringLiteral("%1 cannot be sent: %2").arg(access.names().at(row), reason);
+    // One line per listed image that cannot be sent, at listing and at the press.
+    for (const QString &line : problemLines)
+        QVERIFY2(access.logLines().count(line) == problemLines.count(line),
+                 qPrintable(access.logLines().join(QLatin1Char('|'))));
+
+    QSignalSpy jobs(&access.updater(), &filesUpdate::sendParm);
+    QSignalSpy jobs1(&access.updater(), &filesUpdate::sendParm1);
+    modalAnswerer refused; // a job sent by mistake would warn about the port
+    refused.start();
+    access.updateButton()->click();
+    refused.stop();
+    QCOMPARE(refused.boxes().size(), 0);
+    QCOMPARE(jobs.count() + jobs1.count(), 0);
+    for (const QString &line : problemLines)
+        QCOMPARE(access.logLines().count(line), 2 * problemLines.count(line));
+    QCOMPARE(access.logLines().count(QStringLiteral("nothing was sent!")), 1);
+    QVERIFY(!access.running());
+    QCOMPARE(access.disabledControls(), QString());
+
+    // Without the image that cannot be sent, the others go.
+    for (int row : badRows)
+        access.checkBox(row)->click();
+    modalAnswerer answerer; // the warning of a port that cannot be opened
+    answerer.start();
+    access.updateButton()->click();
+    answerer.stop();
+    QCOMPARE(jobs.count() + jobs1.count(), 1);
+    const updateParm job = (jobs.isEmpty() ? jobs1 : jobs).first().at(0).value<updateParm>();
+    QCOMPARE(QFileInfo(job.imagePath).fileName(), goodImage);
+    QCOMPARE(access.logLines().count(QStringLiteral("nothing was sent!")), 1);
 }
 
 // Not a check: writes the pictures of the window for the documentation when

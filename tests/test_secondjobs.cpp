@@ -203,10 +203,11 @@ private slots:
 
         QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("pkg")));
         const QString dir = m_dir.filePath(QStringLiteral("pkg/"));
-        QVERIFY(writeFile(dir + "Rec_power33", imageBytes(2, 98300, 1)));
-        QVERIFY(writeFile(dir + "2U_20K_MONITOR", imageBytes(0, 17000, 2)));
-        QVERIFY(writeFile(dir + "Inv_power33", imageBytes(1, 163840, 3)));
-        const QList<checkedFile> ticked = {{0, dir + "Rec_power33"}, {1, dir + "Inv_power33"}, {2, dir + "2U_20K_MONITOR"}};
+        QVERIFY(writeFile(dir + "Rec_power33.bin", imageBytes(2, 98300, 1)));
+        QVERIFY(writeFile(dir + "2U_20K_MONITOR.bin", imageBytes(0, 17000, 2)));
+        QVERIFY(writeFile(dir + "Inv_power33.bin", imageBytes(1, 163840, 3)));
+        const QList<checkedFile> ticked = {
+            {0, dir + "Rec_power33.bin"}, {1, dir + "Inv_power33.bin"}, {2, dir + "2U_20K_MONITOR.bin"}};
         updater.start(1, ticked, rig.unit.portName());
         QVERIFY(ended.wait(40000));
         QCOMPARE(ended.first().first().toBool(), true);

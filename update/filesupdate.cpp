@@ -77,9 +77,11 @@ void filesUpdate::jobFailed()
     stopRun(false);
 }
 
+// What the user stopped is not carried on by the next start.
 void filesUpdate::stop()
 {
     running = false;
+    queue.clear();
 }
 
 void filesUpdate::showInfo(QString message)

@@ -33,7 +33,8 @@ public slots:
     void updateFinish(bool result);
     // An engine ended its job on a failure, without finish().
     void jobFailed();
-    // The run is abandoned (the user stopped it): nothing more is reported.
+    // The run is abandoned (the user stopped it): nothing more is reported
+    // and the images still queued are dropped.
     void stop();
 
 private slots:

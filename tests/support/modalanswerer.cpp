@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 
 namespace {
@@ -63,7 +64,10 @@ bool modalAnswerer::answerMessageBox(QWidget *modal)
     auto *box = qobject_cast<QMessageBox *>(modal);
     if (!box)
         return false;
-    Box seen{box->windowTitle(), box->text(), {}};
+    const QAbstractButton *escape = box->escapeButton();
+    Box seen{box->windowTitle(), box->text(), {},
+             box->defaultButton() ? box->defaultButton()->text() : QString(),
+             escape ? escape->text() : QString()};
     QAbstractButton *target = nullptr;
     const auto buttons = box->buttons();
     for (QAbstractButton *button : buttons) {

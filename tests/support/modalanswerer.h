@@ -24,6 +24,8 @@ public:
         QString title;
         QString text;
         QStringList buttons;
+        QString defaultButton; // text of the button Return presses, if any
+        QString escapeButton;  // text of the button Escape presses, if any
     };
 
     explicit modalAnswerer(QObject *parent = nullptr);

@@ -3,6 +3,8 @@
 #include <QCryptographicHash>
 #include <QFile>
 
+#include <functional>
+
 #include <quazip/quazip.h>
 #include <quazip/quazipfile.h>
 #include <quazip/quazipfileinfo.h>
@@ -165,7 +167,10 @@ QByteArray packageWriter::withTrailer(const QByteArray &payload, bool wrongTrail
     return payload + digest;
 }
 
-bool packageWriter::damageCrc(const QString &zipPath, const QString &name)
+// Rewrites the archive with a field of member `name` changed in its local
+// header and in the central directory alike.
+static bool patchMember(const QString &zipPath, const QString &name,
+                        const std::function<void(QByteArray &, qint64, qint64)> &patch)
 {
     QFile file(zipPath);
     if (!file.open(QIODevice::ReadWrite))
@@ -177,33 +182,28 @@ bool packageWriter::damageCrc(const QString &zipPath, const QString &name)
     const qint64 local = readLe(data, central + 42, 4);
     if (!fits(data, local, kLocalHeaderLength) || readLe(data, local, 4) != kLocalHeaderSignature)
         return false;
-    const quint32 wrongCrc = readLe(data, central + 16, 4) ^ 0xFFFFFFFFu;
-    writeLe32(data, central + 16, wrongCrc);
-    writeLe32(data, local + 14, wrongCrc);
+    patch(data, central, local);
     file.seek(0);
     const bool ok = file.write(data) == data.size();
     file.close();
     return ok;
 }
 
+bool packageWriter::damageCrc(const QString &zipPath, const QString &name)
+{
+    return patchMember(zipPath, name, [](QByteArray &data, qint64 central, qint64 local) {
+        const quint32 wrongCrc = readLe(data, central + 16, 4) ^ 0xFFFFFFFFu;
+        writeLe32(data, central + 16, wrongCrc);
+        writeLe32(data, local + 14, wrongCrc);
+    });
+}
+
 bool packageWriter::setDeclaredSize(const QString &zipPath, const QString &name, quint32 size)
 {
-    QFile file(zipPath);
-    if (!file.open(QIODevice::ReadWrite))
-        return false;
-    QByteArray data = file.readAll();
-    const qint64 central = findCentralHeader(data, name.toUtf8());
-    if (central < 0)
-        return false;
-    const qint64 local = readLe(data, central + 42, 4);
-    if (!fits(data, local, kLocalHeaderLength) || readLe(data, local, 4) != kLocalHeaderSignature)
-        return false;
-    writeLe32(data, central + 24, size);
-    writeLe32(data, local + 22, size);
-    file.seek(0);
-    const bool ok = file.write(data) == data.size();
-    file.close();
-    return ok;
+    return patchMember(zipPath, name, [size](QByteArray &data, qint64 central, qint64 local) {
+        writeLe32(data, central + 24, size);
+        writeLe32(data, local + 22, size);
+    });
 }
 
 QList<packageMemberCheck> packageWriter::verify(const QString &zipPath, bool *ok)
