@@ -24,6 +24,8 @@
 
 #include <limits>
 
+#include "app/warningbox.h"
+
 // The icon lives in the core library's resources; a static library drops
 // them unless they are initialised by name, outside any namespace.
 static void initIconResource()
@@ -75,9 +77,8 @@ Dialog::Dialog(QWidget *parent)
       fileLabel(new QLabel(this)), pathEdit(new QLineEdit(this)), selectButton(new QPushButton(this)),
       fileRow(new QHBoxLayout), languageBox(new QComboBox(this)), portRow(new QHBoxLayout),
       portLabel(new QLabel(this)), portBox(new portComboBox(this)), updateButton(new QPushButton(this)),
-      bottomRow(new QHBoxLayout), mainLayout(new QVBoxLayout(this)), package(this), updater(this),
-      serial(this), engine(&serial, this), engine1(&serial, this), translator(new QTranslator(this)),
-      util(this)
+      bottomRow(new QHBoxLayout), mainLayout(new QVBoxLayout(this)), core(this),
+      translator(new QTranslator(this)), util(this)
 {
     initIconResource();
     setWindowIcon(QIcon(QStringLiteral(":/icons/ups.png")));
@@ -181,24 +182,10 @@ void Dialog::connectSignals()
     connect(selectButton, &QPushButton::clicked, this, &Dialog::selectFiles);
     connect(updateButton, &QPushButton::clicked, this, &Dialog::updating);
     connect(languageBox, SIGNAL(currentIndexChanged(int)), this, SLOT(language(int)));
-    connect(&updater, &filesUpdate::sendMessage, this, &Dialog::showInfo);
-    connect(&engine, &progress::sendMessage, this, &Dialog::showInfo);
-    connect(&engine, &progress::sendprogressBar, this, &Dialog::setProgressBar);
-    // One engine on the line at a time: a job for one stops the other's.
-    connect(&updater, &filesUpdate::sendParm, &engine1, &progress1::stop);
-    connect(&updater, &filesUpdate::sendParm, &engine, &progress::initParm);
-    connect(&engine, &progress::finish, &updater, &filesUpdate::updateFinish);
-    connect(&serial, &serialport::receive, &engine, &progress::receiveData);
-    connect(&engine1, &progress1::sendMessage, this, &Dialog::showInfo);
-    connect(&engine1, &progress1::sendprogressBar, this, &Dialog::setProgressBar);
-    connect(&updater, &filesUpdate::sendParm1, &engine, &progress::stop);
-    connect(&updater, &filesUpdate::sendParm1, &engine1, &progress1::initParm);
-    connect(&engine1, &progress1::finish, &updater, &filesUpdate::updateFinish);
-    connect(&serial, &serialport::receive1, &engine1, &progress1::receiveData);
-    connect(&package, &zip::sendMessage, this, &Dialog::showInfo);
-    connect(&engine, &progress::jobFailed, &updater, &filesUpdate::jobFailed);
-    connect(&engine1, &progress1::jobFailed, &updater, &filesUpdate::jobFailed);
-    connect(&updater, &filesUpdate::runEnded, this, &Dialog::runEnded);
+    connect(&core, &updateCore::logLine, this, &Dialog::showInfo);
+    connect(&core, &updateCore::progressChanged, this, &Dialog::setProgressBar);
+    connect(&core, &updateCore::runEnded, this, &Dialog::runEnded);
+    connect(&core, &updateCore::warning, this, &warningBox::show);
     connect(portBox, &portComboBox::aboutToShowPopup, this, &Dialog::refreshPorts);
 }
 
@@ -230,16 +217,16 @@ void Dialog::fillTable()
     const QString zipPath = pathEdit->text();
     if (zipPath.isEmpty())
         return;
-    package.extract(zipPath, zip::extractionDir(zipPath));
+    core.package().extract(zipPath, zip::extractionDir(zipPath));
 
     tableModel->clear();
     setHeaders();
-    package.clearChecked();
+    core.package().clearChecked();
     int nextRow = 0;
-    for (int i = 0; i < package.entryCount(); ++i) {
-        const QString name = package.entryName(i);
-        if (package.isImage(name))
-            addImageRow(nextRow++, name, package.entrySize(i));
+    for (int i = 0; i < core.package().entryCount(); ++i) {
+        const QString name = core.package().entryName(i);
+        if (core.package().isImage(name))
+            addImageRow(nextRow++, name, core.package().entrySize(i));
     }
 }
 
@@ -258,7 +245,7 @@ void Dialog::addImageRow(int row, const QString &name, qint64 bytes)
     box->setProperty("row", row);
     box->setProperty("fileName", name);
     box->setChecked(true);
-    package.addChecked(row, name);
+    core.package().addChecked(row, name);
     connect(box, SIGNAL(stateChanged(int)), this, SLOT(checkButtonSlot(int)));
 
     const int lastRow = tableModel->rowCount() - 1;
@@ -274,9 +261,9 @@ void Dialog::checkButtonSlot(int state)
     const QString fileName = box->property("fileName").toString();
     const int row = box->property("row").toInt();
     if (state != 0)
-        package.addChecked(row, fileName);
+        core.package().addChecked(row, fileName);
     else
-        package.removeChecked(fileName);
+        core.package().removeChecked(fileName);
 }
 
 void Dialog::updating()
@@ -287,20 +274,15 @@ void Dialog::updating()
             stopUpdate();
         return;
     }
-    // Half a set would leave the unit's processors on different releases.
-    const QStringList problems = package.checkedProblems();
-    if (!problems.isEmpty()) {
-        for (const QString &line : problems)
-            showInfo(line);
+    const QString portName = portBox->currentText();
+    // Locked first: a run with nothing to send ends inside start().
+    setRunning(true);
+    if (!core.start(portName)) {
+        setRunning(false);
         showInfo(tr("nothing was sent!"));
         return;
     }
-    const QString portName = portBox->currentText();
-    const QList<checkedFile> files = package.checkedFiles();
-    const int modelId = package.modelId();
     util.writeSetting(QString::fromLatin1(kSettingsFile), QString::fromLatin1(kPortKey), portName);
-    setRunning(true);
-    updater.start(modelId, files, portName);
 }
 
 void Dialog::runEnded(bool success)
@@ -325,10 +307,7 @@ void Dialog::setRunning(bool on)
 
 void Dialog::stopUpdate()
 {
-    engine.stop();
-    engine1.stop();
-    updater.stop();
-    serial.closeSerialPort();
+    core.stop();
     showInfo(tr("update stopped!"));
     setRunning(false);
 }

@@ -4,11 +4,7 @@
 #include <QDialog>
 
 #include "app/portcombobox.h"
-#include "package/zip.h"
-#include "protocol/first/progress.h"
-#include "protocol/second/progress1.h"
-#include "serial/serialport.h"
-#include "update/filesupdate.h"
+#include "update/updatecore.h"
 #include "util/common.h"
 
 class QTableView;
@@ -78,11 +74,8 @@ private:
     QPushButton *updateButton;
     QHBoxLayout *bottomRow;
     QVBoxLayout *mainLayout;
-    zip package;
-    filesUpdate updater;
-    serialport serial;
-    progress engine;
-    progress1 engine1;
+    // The package, the queue, the line and both engines, wired as one.
+    updateCore core;
     QTranslator *translator;
     common util;
     bool running = false;

@@ -12,6 +12,8 @@
 #include <quazip/quazipfile.h>
 #include <quazip/quazipfileinfo.h>
 
+#include "util/modeltable.h"
+
 #include <algorithm>
 #include <limits>
 
@@ -21,40 +23,6 @@ constexpr qint64 kCopyChunk = 64 * 1024;
 const char kZipSuffix[] = ".zip";
 
 enum class CopyResult { Ok, Damaged, TooLarge, WriteFailed };
-
-const QStringList &modelImageNames(int modelId)
-{
-    static const QStringList names[2] = {
-        {QStringLiteral("arm.bin"), QStringLiteral("dsp.out")},
-        {QStringLiteral("2U_20K_MONITOR"), QStringLiteral("Inv_power33"), QStringLiteral("Rec_power33")}};
-    return names[modelId == 1 ? 1 : 0];
-}
-
-// How many of the model's image names a file name holds; the first one's
-// index goes to `first`. Only the two formats an engine takes are images.
-int imageMatches(int modelId, const QString &fileName, int *first)
-{
-    if (!fileName.endsWith(QLatin1String(".bin")) && !fileName.endsWith(QLatin1String(".out")))
-        return 0;
-    const QStringList &names = modelImageNames(modelId);
-    int count = 0;
-    for (int i = 0; i < names.size(); ++i) {
-        if (!fileName.contains(names.at(i)))
-            continue;
-        if (count++ == 0 && first)
-            *first = i;
-    }
-    return count;
-}
-
-int modelNamedBy(const QString &text)
-{
-    if (text.contains(QLatin1String("5-10k")))
-        return 0;
-    if (text.contains(QLatin1String("15-20k")))
-        return 1;
-    return -1;
-}
 
 QString ownName(const QString &path)
 {
@@ -246,8 +214,7 @@ QString zip::extractionDir(const QString &zipPath)
 
 int zip::imageIndexOf(int modelId, const QString &fileName)
 {
-    int first = -1;
-    return imageMatches(modelId, fileName, &first) > 0 ? first : -1;
+    return modelTable::imageIndexOf(modelId, fileName);
 }
 
 QString zip::problemText(ImageProblem problem)
@@ -306,9 +273,9 @@ void zip::extract(const QString &zipPath, const QString &dir)
 // name anything.
 void zip::chooseModel(const QString &zipPath, const QString &dir)
 {
-    int model = modelNamedBy(QFileInfo(zipPath).fileName());
+    int model = modelTable::modelNamedBy(QFileInfo(zipPath).fileName());
     if (model < 0)
-        model = modelNamedBy(dir);
+        model = modelTable::modelNamedBy(dir);
     if (model >= 0)
         modelIndex = model;
 }
@@ -321,7 +288,7 @@ void zip::findAmbiguous(unpacking &state) const
     for (bool more = state.archive.goToFirstFile(); more; more = state.archive.goToNextFile()) {
         const QStringList parts = nameParts(state.archive.getCurrentFileName());
         int first = -1;
-        if (parts.size() == 1 && imageMatches(modelIndex, parts.first(), &first) == 1)
+        if (parts.size() == 1 && modelTable::imageMatches(modelIndex, parts.first(), &first) == 1)
             ++members[first];
     }
     for (auto it = members.cbegin(); it != members.cend(); ++it) {
@@ -336,7 +303,7 @@ void zip::unpackMember(unpacking &state)
         return;
     const QStringList parts = nameParts(state.info.name);
     int first = -1;
-    const int matches = parts.size() == 1 ? imageMatches(modelIndex, parts.first(), &first) : 0;
+    const int matches = parts.size() == 1 ? modelTable::imageMatches(modelIndex, parts.first(), &first) : 0;
     if (matches == 0) {
         unpackOther(state);
         return;
@@ -443,7 +410,7 @@ zip::ImageProblem zip::entryProblem(int i) const
 
 bool zip::isImage(const QString &name) const
 {
-    return imageMatches(modelIndex, ownName(name), nullptr) > 0;
+    return modelTable::imageMatches(modelIndex, ownName(name), nullptr) > 0;
 }
 
 const zip::entry *zip::entryAt(const QString &path) const

@@ -1,12 +1,11 @@
 #include "serial/serialport.h"
 
-#include <QMessageBox>
+#include "util/logging.h"
 
 serialport::serialport(QObject *parent)
     : QObject(parent)
     , m_serialPort(new QSerialPort(this))
     , m_modelId(0)
-    , m_presenter(&serialport::showWarningBox)
 {
     connect(m_serialPort, &QIODevice::readyRead, this, &serialport::receiveData);
     connect(m_serialPort, &QSerialPort::errorOccurred, this, &serialport::onErrorOccurred);
@@ -14,12 +13,7 @@ serialport::serialport(QObject *parent)
 
 void serialport::setWarningPresenter(WarningPresenter presenter)
 {
-    m_presenter = presenter ? std::move(presenter) : WarningPresenter(&serialport::showWarningBox);
-}
-
-void serialport::showWarningBox(const QString &text)
-{
-    QMessageBox::warning(nullptr, tr("warn"), text, tr("sure"), QString(), QString(), 0, -1);
+    m_presenter = std::move(presenter);
 }
 
 bool serialport::isOpen() const
@@ -39,7 +33,11 @@ qint32 serialport::baudRate() const
 
 void serialport::warn(const char *text)
 {
-    m_presenter(tr(text));
+    const QString shown = tr(text);
+    if (m_presenter)
+        m_presenter(shown);
+    else
+        emit warning(shown);
 }
 
 bool serialport::openSerialPort(int modelId, const QString &portName, int baud)
@@ -67,8 +65,10 @@ bool serialport::openSerialPort(int modelId, const QString &portName, int baud)
 
 void serialport::sendCmdData(const quint8 *cmd, ushort size)
 {
-    if (m_serialPort->isOpen())
-        m_serialPort->write(reinterpret_cast<const char *>(cmd), qint64(size));
+    if (!m_serialPort->isOpen())
+        return;
+    qCDebug(lcSerial) << "sent" << QByteArray::fromRawData(reinterpret_cast<const char *>(cmd), size).toHex(' ');
+    m_serialPort->write(reinterpret_cast<const char *>(cmd), qint64(size));
 }
 
 void serialport::closeSerialPort()
@@ -80,6 +80,7 @@ void serialport::closeSerialPort()
 void serialport::receiveData()
 {
     const QByteArray data = m_serialPort->readAll();
+    qCDebug(lcSerial) << "received" << data.toHex(' ');
     if (m_modelId != 0)
         emit receive1(data);
     else

@@ -14,14 +14,13 @@ class serialport : public QObject
     Q_OBJECT
 
 public:
-    // Shows a warning to the user. The window keeps the default modal box; a
-    // headless program replaces it so that it never blocks on a dialog.
+    // Takes a warning meant for the user. Without one, warnings go out
+    // through warning(): the transport shows no UI of its own.
     using WarningPresenter = std::function<void(const QString &text)>;
 
     explicit serialport(QObject *parent = nullptr);
 
     void setWarningPresenter(WarningPresenter presenter);
-    static void showWarningBox(const QString &text);
 
     int modelId() const { return m_modelId; }
     bool isOpen() const;
@@ -31,6 +30,8 @@ public:
 signals:
     void receive(QByteArray data);
     void receive1(QByteArray data);
+    // A failed open, for the user: the window shows it in a modal box.
+    void warning(QString text);
 
 public slots:
     void receiveData();

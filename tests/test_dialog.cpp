@@ -53,11 +53,11 @@ public:
     QComboBox *ports() const { return d.portBox; }
     QPushButton *selectButton() const { return d.selectButton; }
     QPushButton *updateButton() const { return d.updateButton; }
-    zip &package() const { return d.package; }
-    filesUpdate &updater() const { return d.updater; }
-    serialport &serial() const { return d.serial; }
-    progress &engine() const { return d.engine; }
-    progress1 &engine1() const { return d.engine1; }
+    zip &package() const { return d.core.package(); }
+    filesUpdate &updater() const { return d.core.queue(); }
+    serialport &serial() const { return d.core.line(); }
+    progress &engine() const { return d.core.firstEngine(); }
+    progress1 &engine1() const { return d.core.secondEngine(); }
     bool running() const { return d.running; }
     QVBoxLayout *mainLayout() const { return d.mainLayout; }
     QHBoxLayout *fileRow() const { return d.fileRow; }
@@ -122,7 +122,7 @@ public:
     QStringList checkedNames() const
     {
         QStringList all;
-        const auto files = d.package.checkedFiles();
+        const auto files = d.core.package().checkedFiles();
         for (const checkedFile &file : files)
             all << QStringLiteral("%1:%2").arg(file.row).arg(QFileInfo(file.path).fileName());
         return all;

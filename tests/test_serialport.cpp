@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "tests/support/modalanswerer.h"
+#include "app/warningbox.h"
 #include "serial/serialport.h"
 #include "tools/unitsim/ptyline.h"
 
@@ -204,8 +205,8 @@ void TestSerialport::failedOpenWarns()
         // A silent failed open gives the closed port the id 3.
         port->setWarningPresenter([](const QString &) {});
         port->openSerialPort(3, QStringLiteral("/nonexistent/ttyPrep"), 2400);
-        port->setWarningPresenter(nullptr);
     }
+    port->setWarningPresenter(&warningBox::show);
     QCOMPARE(port->modelId(), 3);
 
     modalAnswerer answerer;

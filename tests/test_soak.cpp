@@ -87,7 +87,7 @@ struct Model
     QStringList framedKinds;           // kinds only a framed step can have
     QString dataStep;
     std::function<int(int imageSize)> dataFrames; // frames of the data step
-    std::function<QObject *()> makeUnit;
+    std::function<std::unique_ptr<simulatedUnit>()> makeUnit;
     std::function<QByteArray(QRandomGenerator &, int *index)> makeImage;
 };
 
@@ -167,6 +167,7 @@ Model firstModel()
     m.unframedSteps = QStringList{"preamble", "confirm", "target"};
     m.framedKinds = QStringList{"nak", "unknown", "badstatus"};
     m.dataStep = QStringLiteral("write");
+    m.makeUnit = [] { return std::unique_ptr<simulatedUnit>(new firstUnit); };
     m.dataFrames = [](int size) { return (size + 1023) / 1024; };
     m.makeImage = [](QRandomGenerator &random, int *index) {
         *index = 0; // the verify code sits at 0xB000
@@ -186,6 +187,7 @@ Model secondModel()
                       "close"};
     m.steps = QStringList{"start", "filesize", "changeport", "erase", "data"};
     m.dataStep = QStringLiteral("data");
+    m.makeUnit = [] { return std::unique_ptr<simulatedUnit>(new secondUnit); };
     m.dataFrames = [](int size) { return size / 128 + 17; };
     m.makeImage = [](QRandomGenerator &random, int *index) {
         *index = 0; // long frames, signature at 0x4000
@@ -195,26 +197,6 @@ Model secondModel()
     };
     return m;
 }
-
-struct Unit
-{
-    std::unique_ptr<firstUnit> first;
-    std::unique_ptr<secondUnit> second;
-    bool open(int modelId)
-    {
-        if (modelId == 0)
-            first.reset(new firstUnit);
-        else
-            second.reset(new secondUnit);
-        return modelId == 0 ? first->open() : second->open();
-    }
-    QString port() const { return first ? first->portName() : second->portName(); }
-    ptyLine *line() { return first ? first->line() : second->line(); }
-    bool addFault(const QString &faultText) { return first ? first->addFault(faultText) : second->addFault(faultText); }
-    QByteArray flashed() const { return first ? first->flashedImage() : second->flashedImage(); }
-    int completed() const { return first ? first->jobsCompleted() : second->jobsCompleted(); }
-    QStringList violations() const { return first ? first->violations() : second->violations(); }
-};
 
 bool isFlashedCopy(const QByteArray &flashed, const QByteArray &source)
 {
@@ -303,12 +285,13 @@ class soakTest : public QObject
         const QString path = m_dir.filePath(QStringLiteral("%1-%2.bin").arg(m.name).arg(seed));
         writeFile(path, source);
 
-        Unit unit;
-        if (!unit.open(rig.modelId))
+        const std::unique_ptr<simulatedUnit> owned = m.makeUnit();
+        simulatedUnit &unit = *owned;
+        if (!unit.open())
             return JobReport{QStringLiteral("no pty"), report.faults, QString()};
         int restartAfter = -1;
         int cutAt = -1;
-        QString port = unit.port();
+        QString port = unit.portName();
         for (const QString &fault : qAsConst(report.faults)) {
             if (fault == QLatin1String("noport"))
                 port = m_dir.filePath(QStringLiteral("no-such-tty"));
@@ -333,7 +316,7 @@ class soakTest : public QObject
                 restarted = true;
                 QTimer::singleShot(0, &rig.serial, [&rig, index, path, &unit] {
                     rig.clear();
-                    rig.start(index, path, unit.port());
+                    rig.start(index, path, unit.portName());
                 });
             }
         });
@@ -352,11 +335,11 @@ class soakTest : public QObject
         return report;
     }
 
-    QString judge(const Rig &rig, const Model &m, const Unit &unit, const QByteArray &source,
+    QString judge(const Rig &rig, const Model &m, const simulatedUnit &unit, const QByteArray &source,
                   const QString &end, QString *detail)
     {
         const int successLines = rig.log.count(kSuccess);
-        const bool flashed = unit.completed() > 0 && isFlashedCopy(unit.flashed(), source);
+        const bool flashed = unit.jobsCompleted() > 0 && isFlashedCopy(unit.flashedImage(), source);
         *detail = rig.log.mid(qMax(0, rig.log.size() - 3)).join(QLatin1Char('|'));
         if (rig.log.size() > kMaxLogLines || rig.warnings.size() > kMaxWarnings)
             return QStringLiteral("flood");

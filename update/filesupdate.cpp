@@ -1,5 +1,7 @@
 #include "update/filesupdate.h"
 
+#include "util/modeltable.h"
+
 namespace {
 
 bool isKnownModel(int modelId)
@@ -20,9 +22,8 @@ filesUpdate::filesUpdate(QObject *parent)
     : QObject(parent)
     , converter(this)
 {
-    imageNames[0] << QStringLiteral("arm.bin") << QStringLiteral("dsp.out");
-    imageNames[1] << QStringLiteral("2U_20K_MONITOR") << QStringLiteral("Inv_power33")
-                  << QStringLiteral("Rec_power33");
+    imageNames[0] = modelTable::imageNames(0);
+    imageNames[1] = modelTable::imageNames(1);
     parm.modelId = 0;
     connect(&converter, &common::sendMessage, this, &filesUpdate::showInfo);
 }
@@ -58,6 +59,21 @@ void filesUpdate::updateFinish(bool result)
         stopRun(true);
         return;
     }
+    handOverNext();
+}
+
+// A job that was only checked, not sent, is done without claiming success.
+void filesUpdate::advance()
+{
+    if (queue.isEmpty()) {
+        stopRun(true);
+        return;
+    }
+    handOverNext();
+}
+
+void filesUpdate::handOverNext()
+{
     if (!takeNext()) {
         stopRun(false); // only images that match no name are left
         return;
@@ -98,7 +114,7 @@ bool filesUpdate::takeNext()
     const QStringList &names = imageNames[parm.modelId];
     for (int i = 0; i < names.size(); ++i) {
         for (int j = 0; j < queue.size(); ++j) {
-            if (zip::imageIndexOf(parm.modelId, ownName(queue.at(j).path)) != i)
+            if (modelTable::imageIndexOf(parm.modelId, ownName(queue.at(j).path)) != i)
                 continue;
             parm.imageIndex = i;
             parm.imagePath = queue.at(j).path;

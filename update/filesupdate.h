@@ -33,6 +33,9 @@ public slots:
     void updateFinish(bool result);
     // An engine ended its job on a failure, without finish().
     void jobFailed();
+    // The job in hand was only checked (a dry run): hand over the next one
+    // without a success line, or end the run.
+    void advance();
     // The run is abandoned (the user stopped it): nothing more is reported
     // and the images still queued are dropped.
     void stop();
@@ -42,6 +45,7 @@ private slots:
 
 private:
     bool takeNext();
+    void handOverNext();
     bool prepare(QString path);
     void logProcessorLine();
     void stopRun(bool success);

@@ -11,6 +11,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "util/logging.h"
+
 namespace {
 constexpr quint8 kDle = 0x10;
 constexpr quint8 kStuffOffset = 0x20;
@@ -74,7 +76,7 @@ void common::recoverData(QByteArray &data, bool *pendingEscape)
         }
         if (escaped) {
             escaped = false;
-            qDebug("recover :%02x ", byte);
+            qCDebug(lcFirstProtocol, "recover :%02x ", byte);
             data.append(char(quint8(byte - kStuffOffset)));
         } else {
             data.append(c);

@@ -1,9 +1,11 @@
 #include "protocol/first/progress.h"
 
-#include <QDebug>
 #include <QFileInfo>
 
 #include <cstring>
+
+#include "util/logging.h"
+#include "util/modeltable.h"
 
 namespace {
 constexpr quint8 kPreambleLead[] = {0x23, 0x04, 0x00, 0x05, 0xAF};
@@ -11,8 +13,6 @@ const QByteArray kStartReply = QByteArray::fromHex("23020003afaa55d6");
 const QByteArray kConfirmReply = QByteArray::fromHex("23020003af4f4b71");
 constexpr quint8 kArmTarget = 0x01;
 constexpr quint8 kDspTarget = 0x02;
-constexpr qint64 kArmVerifyOffset = 0xB000;
-constexpr qint64 kDspVerifyOffset = 0x17FE8;
 constexpr int kMinReplyLength = 9;
 constexpr int kReplyOverhead = 8; // STX, length(2), code, n, CRC(2), ETX
 // No reply is longer than 263 bytes; a buffer this long without one is noise.
@@ -34,7 +34,7 @@ bool isKnownCommand(quint8 code)
 } // namespace
 
 progress::progress(serialport *port, QObject *parent)
-    : QObject(parent), m_util(this), m_modelId(0), m_imageIndex(0), m_row(0), m_fileSize(0),
+    : updateEngine(parent), m_util(this), m_modelId(0), m_imageIndex(0), m_row(0), m_fileSize(0),
       m_writtenSize(0), m_frame(), m_preambleMode(false), m_timer(new QTimer(this)), m_port(port)
 {
     connect(m_timer, &QTimer::timeout, this, &progress::timeout);
@@ -142,12 +142,25 @@ int progress::buildNextBlock()
 
 bool progress::readVerifyCode(quint8 code[4], int imageIndex)
 {
+    return readVerifyCodeOf(m_imagePath, code, imageIndex);
+}
+
+bool progress::readVerifyCodeOf(const QString &path, quint8 code[4], int imageIndex)
+{
     std::memset(code, 0xFF, 4);
-    const qint64 offset = imageIndex == 0 ? kArmVerifyOffset : kDspVerifyOffset;
-    if (common::readFileData(m_imagePath, code, offset, 4) == 4)
+    const qint64 offset = modelTable::verifyCodeOffset(imageIndex);
+    if (common::readFileData(path, code, offset, 4) == 4)
         return true;
     emit sendMessage(tr("verify code error!"));
     return false;
+}
+
+// The boot loader takes the verify code from inside the image: an image too
+// short to hold it cannot go.
+bool progress::checkImage(int imageIndex, const QString &path)
+{
+    quint8 code[4];
+    return readVerifyCodeOf(path, code, imageIndex);
 }
 
 // ---- sending --------------------------------------------------------------
@@ -190,12 +203,12 @@ void progress::sendErase()
     sendCommand(kCommandTimeoutMs, 1);
 }
 
-void progress::failJob(const QString &line)
+void progress::failJob(FailReason reason, const QString &line)
 {
     m_timer->stop();
     if (!line.isEmpty())
         emit sendMessage(line);
-    emit jobFailed();
+    emit jobFailed(reason);
 }
 
 // ---- job start --------------------------------------------------------------
@@ -217,14 +230,14 @@ void progress::initParm(updateParm data)
 
     // Erasing the unit with nothing to write would leave it without firmware.
     if (m_fileSize <= 0 || !image.isReadable()) {
-        failJob(tr("reading failed!"));
+        failJob(ImageUnreadable, tr("reading failed!"));
         return;
     }
     const bool opened = m_port->openSerialPort(m_modelId, m_portName, kPreambleBaud);
     if (serial != m_jobSerial)
         return;
     if (!opened) {
-        failJob(tr("port opening failed!"));
+        failJob(PortUnavailable, tr("port opening failed!"));
         return;
     }
     emit sendMessage(tr("updating..."));
@@ -260,9 +273,7 @@ void progress::receiveData(QByteArray data)
 
 void progress::parsePreamble()
 {
-    qDebug("m_frame.receivedata");
-    for (char c : qAsConst(m_frame.receivedata))
-        qDebug("%02x ", quint8(c));
+    qCDebug(lcFirstProtocol) << "received" << m_frame.receivedata.toHex(' ');
     if (m_frame.receivedata.size() > kMaxReceived)
         clearReceived();
     // Only a step that waits for its reply acts on one.
@@ -349,7 +360,7 @@ void progress::reopenForCommands()
     if (serial != m_jobSerial)
         return;
     if (!opened) {
-        failJob(tr("port open failed!"));
+        failJob(PortUnavailable, tr("port open failed!"));
         return;
     }
     sendShakeHand(1);
@@ -380,7 +391,7 @@ void progress::onEraseAcknowledged()
         sendCommand(kCommandTimeoutMs, 1);
         emit sendMessage(tr("writing flash!"));
     } else if (result == 0) {
-        failJob(QString());
+        failJob(ImageUnreadable, QString());
     }
 }
 
@@ -394,7 +405,7 @@ void progress::onBlockAcknowledged()
         sendCommand(kCommandTimeoutMs, 1);
         emit sendMessage(tr("flash writed success!"));
     } else {
-        failJob(QString());
+        failJob(ImageUnreadable, QString());
     }
 }
 
@@ -416,12 +427,12 @@ void progress::timeout()
         break;
     case StepShakeHand:
         if (++m_frame.retry > kMaxShakeHands)
-            failJob(tr("shake hand failed!"));
+            failJob(HandshakeFailed, tr("shake hand failed!"));
         else
             sendShakeHand(m_frame.retry);
         break;
     case StepVerify:
-        failJob(tr("verify failed!"));
+        failJob(VerifyFailed, tr("verify failed!"));
         break;
     case StepErase:
         emit sendMessage(tr("erea failed!"));
@@ -435,7 +446,7 @@ void progress::timeout()
         emit sendprogressBar(m_row, 0, m_fileSize);
         break;
     case StepJump:
-        failJob(tr("jump failed!"));
+        failJob(JumpFailed, tr("jump failed!"));
         break;
     case StepDone:
         emit sendMessage(tr("updating success!"));

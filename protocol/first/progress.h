@@ -1,10 +1,11 @@
 #ifndef PROGRESS_H
 #define PROGRESS_H
 
-#include <QObject>
 #include <QByteArray>
 #include <QString>
 #include <QTimer>
+
+#include "protocol/updateengine.h"
 
 #include "serial/serialport.h"
 #include "update/updateparm.h"
@@ -12,7 +13,7 @@
 
 // First board engine: preamble at 2400 baud, then stuffed STX/ETX commands
 // with a CRC-16 at 9600 baud (shake hand, verify, erase, blocks, jump).
-class progress : public QObject
+class progress : public updateEngine
 {
     Q_OBJECT
 
@@ -79,22 +80,16 @@ public:
     void buildJump();
     int buildNextBlock(); // 0 read failure, 1 frame built, 2 nothing left
     bool readVerifyCode(quint8 code[4], int imageIndex);
+    bool readVerifyCodeOf(const QString &path, quint8 code[4], int imageIndex);
 
     const Frame &frame() const { return m_frame; }
-    bool isBusy() const { return m_timer->isActive(); }
-
-signals:
-    void sendMessage(QString message);
-    void sendprogressBar(int row, qlonglong bytesWritten, qlonglong bytesTotal);
-    void finish(bool result);
-    // Not wired in the window: a job ended on a failure, without finish().
-    void jobFailed();
+    bool isBusy() const override { return m_timer->isActive(); }
+    bool checkImage(int imageIndex, const QString &path) override;
 
 public slots:
-    void initParm(updateParm data);
-    void receiveData(QByteArray data);
-    // Ends the job in hand without a word: nothing more is sent or reported.
-    void stop();
+    void initParm(updateParm data) override;
+    void receiveData(QByteArray data) override;
+    void stop() override;
 
 private slots:
     void timeout();
@@ -110,7 +105,7 @@ private:
     void sendShakeHand(int retry);
     void sendErase();
     void clearReceived();
-    void failJob(const QString &line); // empty: already logged
+    void failJob(FailReason reason, const QString &line); // empty line: already logged
     void onShakeHandAcknowledged();
     void onVerifyAcknowledged();
     void onEraseAcknowledged();

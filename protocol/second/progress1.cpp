@@ -1,7 +1,9 @@
 #include "protocol/second/progress1.h"
 
-#include <QDebug>
 #include <cstring>
+
+#include "util/logging.h"
+#include "util/modeltable.h"
 
 namespace {
 constexpr quint8 kStartCmdLength = 5;
@@ -10,48 +12,21 @@ constexpr quint8 kChangePortLength = 9;
 constexpr quint8 kEraseLength = 9;
 constexpr quint8 kFileSizePrefix = 0xAA;
 constexpr quint8 kStartFunction = 0x07;
-// Images of kind 0 are announced rounded down to whole 128-byte frames plus
-// seventeen frames of fill that the unit expects after the image.
-constexpr qint64 kLongPayload = 128;
-constexpr qint64 kFillBytes = 17 * kLongPayload;
-
 const quint8 kChangePortCmd[kChangePortLength] = {0x01, 0x06, 0x9C, 0xA7, 0x00, 0x00, 0x16, 0x79, 0x53};
 const quint8 kEraseCmd[kEraseLength] = {0x04, 0x00, 0x00, 0xFF, 0xFF, 0x00, 0xAA, 0x55, 0xFB};
 const quint8 kStartAck[3] = {0x04, 0x55, 0xAA};
 const quint8 kCommandAck[3] = {0x04, 0xAA, 0x55};
 
-struct ImageKind
-{
-    qint64 signatureOffset;
-    const char *signature;
-    int signatureLength;
-    quint8 code;
-    int blockMode;
-};
-
-const ImageKind kImageKinds[] = {
-    {0x4000, "QJX-MONI", 8, 0xAD, 1},
-    {0x27FEC, "NI0V", 4, 0xAA, 0},
-    {0x17FEC, "ER0C", 4, 0x55, 0},
-    {0x17FEC, "CE0U", 4, 0xAB, 0},
-};
-constexpr int kImageKindCount = int(sizeof kImageKinds / sizeof kImageKinds[0]);
+using ImageKind = modelTable::secondImage;
 
 const ImageKind *imageKind(int imageIndex)
 {
-    if (imageIndex < 0 || imageIndex >= kImageKindCount)
-        return nullptr;
-    return &kImageKinds[imageIndex];
-}
-
-qint64 announcedSize(qint64 fileSize)
-{
-    return fileSize - (fileSize % kLongPayload) + kFillBytes;
+    return modelTable::secondImageKind(imageIndex);
 }
 } // namespace
 
 progress1::progress1(serialport *port, QObject *parent)
-    : QObject(parent), m_deviceAddress(1), m_rxBuffer(), m_rxCount(0), m_timer(new QTimer(this)),
+    : updateEngine(parent), m_deviceAddress(1), m_rxBuffer(), m_rxCount(0), m_timer(new QTimer(this)),
       m_blockSeq(0), m_bytesSent(0), m_bytesTotal(0), m_fileSize(0), m_retryCount(0),
       m_lastShortFrame(), m_lastLongFrame(), m_blockMode(0), m_state(0), m_running(false),
       m_lastBlockSent(false), m_util(this), m_modelId(0), m_imageIndex(0), m_row(0), m_port(port)
@@ -113,8 +88,8 @@ void progress1::sendFileSizeCmd()
     m_file.open(QIODevice::ReadOnly);
     const qint64 size = m_file.size();
     m_file.close();
-    const quint32 low = quint32(size);
-    const quint32 announced = low - (low % quint32(kLongPayload)) + quint32(kFillBytes);
+    // Four bytes on the line: the size is sent modulo 2^32.
+    const quint32 announced = quint32(modelTable::announcedSize(size));
     quint8 frame[kFileSizeCmdLength] = {kFileSizePrefix, quint8(announced >> 24), quint8(announced >> 16),
                                         quint8(announced >> 8), quint8(announced), 0};
     frame[5] = common::xorCheck(frame, 5);
@@ -137,7 +112,7 @@ void progress1::sendEraseCmd()
 void progress1::sendData()
 {
     const bool longFrames = m_blockMode != 0;
-    const int length = longFrames ? kLongFrameLength : kShortFrameLength;
+    const int length = modelTable::frameLength(m_blockMode);
     const int payload = length - 2;
     quint8 frame[kLongFrameLength];
     std::memset(frame, 0xFF, sizeof frame);
@@ -200,7 +175,7 @@ void progress1::receiveData(QByteArray data)
 {
     if (data.isEmpty())
         return;
-    qDebug() << "progress1 received" << data.toHex(' ');
+    qCDebug(lcSecondProtocol) << "received" << data.toHex(' ');
     parseData(data.constData(), data.size());
 }
 
@@ -217,12 +192,12 @@ void progress1::initParm(updateParm data)
     emit sendprogressBar(m_row, 0, 100);
     if (!m_port->openSerialPort(m_modelId, m_portName, kHandshakeBaud)) {
         log(QT_TR_NOOP("port opening failed!"));
-        emit jobFailed();
+        emit jobFailed(PortUnavailable);
         return;
     }
     if (!verifyImage(m_imageIndex, m_imagePath)) {
         log(QT_TR_NOOP("verify failed!"));
-        emit jobFailed();
+        emit jobFailed(ImageRejected);
         return;
     }
     log(QT_TR_NOOP("verify success!"));
@@ -351,7 +326,7 @@ void progress1::onTimer()
         break;
     case Erasing:
         log(QT_TR_NOOP("timeout!"));
-        failJob();
+        failJob(EraseFailed);
         break;
     case Updating:
         onFrameExpired();
@@ -373,7 +348,7 @@ void progress1::onChangePortExpired()
         return;
     }
     log(QT_TR_NOOP("timeout!"));
-    failJob();
+    failJob(LineSpeedFailed);
 }
 
 void progress1::onFrameExpired()
@@ -382,7 +357,7 @@ void progress1::onFrameExpired()
     emit sendMessage(tr("timeout, retry %1...\n").arg(m_retryCount));
     if (m_retryCount >= kMaxFrameRetries) {
         log(QT_TR_NOOP("updating failed!"));
-        failJob();
+        failJob(TransferFailed);
         return;
     }
     resendData();
@@ -394,11 +369,11 @@ void progress1::beginUpdating()
         // Nothing was built to resend: end here rather than let the erase
         // timer run into the data phase.
         log(QT_TR_NOOP("file opening failed!"));
-        failJob();
+        failJob(ImageUnreadable);
         return;
     }
     m_fileSize = m_file.size();
-    m_bytesTotal = m_blockMode == 1 ? announcedSize(m_fileSize) : m_fileSize;
+    m_bytesTotal = m_blockMode == 1 ? modelTable::announcedSize(m_fileSize) : m_fileSize;
     log(QT_TR_NOOP("begin to updating!"));
     sendData();
 }
@@ -431,8 +406,8 @@ void progress1::stopUpdate()
     m_timer->stop();
 }
 
-void progress1::failJob()
+void progress1::failJob(FailReason reason)
 {
     stopUpdate();
-    emit jobFailed();
+    emit jobFailed(reason);
 }

@@ -1,19 +1,20 @@
 #ifndef PROGRESS1_H
 #define PROGRESS1_H
 
-#include <QObject>
 #include <QByteArray>
 #include <QFile>
 #include <QString>
 #include <QTimer>
 
+#include "protocol/updateengine.h"
 #include "serial/serialport.h"
 #include "update/updateparm.h"
 #include "util/common.h"
+#include "util/modeltable.h"
 
 // Second board engine: signature test, Modbus-style start command at 2400
 // baud, switch to 9600 baud, erase, XOR-protected data frames.
-class progress1 : public QObject
+class progress1 : public updateEngine
 {
     Q_OBJECT
 
@@ -43,8 +44,8 @@ public:
     static constexpr int kHandshakeQuietSendings = 5;
     static constexpr int kChangePortSendings = 3;
     static constexpr int kMaxFrameRetries = 6;
-    static constexpr int kShortFrameLength = 34;
-    static constexpr int kLongFrameLength = 130;
+    static constexpr int kShortFrameLength = modelTable::kShortFrameLength;
+    static constexpr int kLongFrameLength = modelTable::kLongFrameLength;
     static constexpr quint8 kMaxReplyLength = 13;
 
     progress1(serialport *port, QObject *parent = nullptr);
@@ -62,20 +63,13 @@ public:
     int state() const { return m_state; }
     bool isRunning() const { return m_running; }
     int pendingReplyBytes() const { return m_rxCount; }
-    bool isBusy() const { return m_running && (m_timer->isActive() || m_lastBlockSent); }
-
-signals:
-    void sendMessage(QString message);
-    void sendprogressBar(int row, qlonglong bytesWritten, qlonglong bytesTotal);
-    void finish(bool result);
-    // Not wired in the window: a job ended on a failure, without finish().
-    void jobFailed();
+    bool isBusy() const override { return m_running && (m_timer->isActive() || m_lastBlockSent); }
+    bool checkImage(int imageIndex, const QString &path) override { return verifyImage(imageIndex, path); }
 
 public slots:
-    void initParm(updateParm data);
-    void receiveData(QByteArray data);
-    // Ends the job in hand without a word: nothing more is sent or reported.
-    void stop();
+    void initParm(updateParm data) override;
+    void receiveData(QByteArray data) override;
+    void stop() override;
 
 private slots:
     void onTimer();
@@ -98,7 +92,7 @@ private:
     void onChangePortExpired();
     void onFrameExpired();
     void afterFrameSent();
-    void failJob();
+    void failJob(FailReason reason);
 
     quint8 m_deviceAddress;
     quint8 m_rxBuffer[512];

@@ -1,27 +1,20 @@
 #include "tools/flash/flashrun.h"
 
 #include <QFileInfo>
-#include <QTimer>
 
 #include <quazip/quazip.h>
 
 #include "tools/flash/progressmeter.h"
+#include "util/modeltable.h"
 
 namespace {
 
-constexpr qint64 kMonitorVerifyOffset = 0xB000;
-constexpr qint64 kMainVerifyOffset = 0x17FE8;
 
 QString withoutTrailingBreaks(QString line)
 {
     while (line.endsWith(QLatin1Char('\n')) || line.endsWith(QLatin1Char('\r')))
         line.chop(1);
     return line;
-}
-
-bool namesModel(const QString &text)
-{
-    return text.contains(QLatin1String("5-10k")) || text.contains(QLatin1String("15-20k"));
 }
 
 bool isReadableArchive(const QString &path)
@@ -33,30 +26,19 @@ bool isReadableArchive(const QString &path)
     return true;
 }
 
-QString hexBytes(const quint8 *bytes, int count)
-{
-    return QByteArray(reinterpret_cast<const char *>(bytes), count).toHex(' ');
-}
-
 } // namespace
 
 flashRun::flashRun(FILE *log, FILE *errors, progressMeter *meter, QObject *parent)
     : QObject(parent)
-    , package(this)
-    , updater(this)
-    , serial(this)
-    , engine(&serial, this)
-    , engine1(&serial, this)
+    , core(this)
     , m_log(log)
     , m_errors(errors)
     , m_meter(meter)
 {
-    serial.setWarningPresenter([this](const QString &text) { onWarning(text); });
-    connect(&updater, &filesUpdate::sendMessage, this, &flashRun::onLogLine);
-    connect(&updater, &filesUpdate::runEnded, this, &flashRun::onRunEnded);
-    connect(&engine, &progress::sendMessage, this, &flashRun::onLogLine);
-    connect(&engine1, &progress1::sendMessage, this, &flashRun::onLogLine);
-    connect(&package, &zip::sendMessage, this, &flashRun::onLogLine);
+    connect(&core, &updateCore::logLine, this, &flashRun::onLogLine);
+    connect(&core, &updateCore::warning, this, &flashRun::onWarning);
+    connect(&core, &updateCore::runEnded, this, &flashRun::onRunEnded);
+    connect(&core, &updateCore::progressChanged, m_meter, &progressMeter::onProgress);
 }
 
 // The package unpacks where the window unpacks it: beside itself, into the
@@ -74,9 +56,9 @@ int flashRun::openPackage(const QString &packagePath, const QStringList &only)
         printError(tr("the package name must end in \".zip\" after a name: %1").arg(packagePath));
         return UsageError;
     }
-    if (!namesModel(info.fileName()) && !namesModel(m_extractDir))
+    if (modelTable::modelNamedBy(info.fileName()) < 0 && modelTable::modelNamedBy(m_extractDir) < 0)
         printError(tr("the package path names neither \"5-10k\" nor \"15-20k\"; taking model 0"));
-    package.extract(path, m_extractDir);
+    core.package().extract(path, m_extractDir);
     if (!listImages(only) || !checkTickedImagesSendable())
         return UsageError;
     return Success;
@@ -84,14 +66,14 @@ int flashRun::openPackage(const QString &packagePath, const QStringList &only)
 
 bool flashRun::listImages(const QStringList &only)
 {
-    package.clearChecked();
+    core.package().clearChecked();
     QStringList unmatched = only;
     int row = 0;
-    for (int i = 0; i < package.entryCount(); ++i) {
-        const QString name = package.entryName(i);
-        if (!package.isImage(name))
+    for (int i = 0; i < core.package().entryCount(); ++i) {
+        const QString name = core.package().entryName(i);
+        if (!core.package().isImage(name))
             continue;
-        listedImage image{row, name, package.entryPath(i), only.isEmpty()};
+        listedImage image{row, name, core.package().entryPath(i), only.isEmpty()};
         for (const QString &wanted : only) {
             if (name.contains(wanted)) {
                 image.ticked = true;
@@ -99,14 +81,14 @@ bool flashRun::listImages(const QStringList &only)
             }
         }
         if (image.ticked)
-            package.addChecked(row, name);
+            core.package().addChecked(row, name);
         m_meter->setImageName(row, name);
         m_images.append(image);
         ++row;
     }
     for (const QString &wanted : qAsConst(unmatched))
         printError(tr("no image of the package matches %1").arg(wanted));
-    if (package.checkedFiles().isEmpty()) {
+    if (core.package().checkedFiles().isEmpty()) {
         printError(tr("no image to send"));
         return false;
     }
@@ -117,7 +99,7 @@ bool flashRun::listImages(const QStringList &only)
 // ticked image that cannot be sent stops the run before the port is opened.
 bool flashRun::checkTickedImagesSendable()
 {
-    const QStringList problems = package.checkedProblems();
+    const QStringList problems = core.package().checkedProblems();
     for (const QString &problem : problems)
         printError(problem);
     if (!problems.isEmpty())
@@ -127,30 +109,14 @@ bool flashRun::checkTickedImagesSendable()
 
 void flashRun::start(const QString &portName)
 {
-    // One engine on the line at a time: a job for one stops the other's.
-    connect(&updater, &filesUpdate::sendParm, &engine1, &progress1::stop);
-    connect(&updater, &filesUpdate::sendParm1, &engine, &progress::stop);
-    connect(&updater, &filesUpdate::sendParm, &engine, &progress::initParm);
-    connect(&engine, &progress::finish, &updater, &filesUpdate::updateFinish);
-    connect(&serial, &serialport::receive, &engine, &progress::receiveData);
-    connect(&engine, &progress::sendprogressBar, m_meter, &progressMeter::onProgress);
-    connect(&engine, &progress::jobFailed, &updater, &filesUpdate::jobFailed);
-    connect(&updater, &filesUpdate::sendParm1, &engine1, &progress1::initParm);
-    connect(&engine1, &progress1::finish, &updater, &filesUpdate::updateFinish);
-    connect(&serial, &serialport::receive1, &engine1, &progress1::receiveData);
-    connect(&engine1, &progress1::sendprogressBar, m_meter, &progressMeter::onProgress);
-    connect(&engine1, &progress1::jobFailed, &updater, &filesUpdate::jobFailed);
-    updater.start(package.modelId(), package.checkedFiles(), portName);
+    core.start(portName);
 }
 
-// The queue runs as for a real unit, translations included, but each job
-// only passes the engine's own image test and is then reported done.
+// Each job only passes its engine's own image test; nothing is sent.
 void flashRun::startDryRun()
 {
-    m_dryRun = true;
-    connect(&updater, &filesUpdate::sendParm, this, &flashRun::onDryRunJob);
-    connect(&updater, &filesUpdate::sendParm1, this, &flashRun::onDryRunJob);
-    updater.start(package.modelId(), package.checkedFiles(), QString());
+    connect(&core, &updateCore::jobStarted, this, &flashRun::onDryRunJob);
+    core.startDryRun();
 }
 
 void flashRun::onDryRunJob(updateParm job)
@@ -167,35 +133,11 @@ void flashRun::onDryRunJob(updateParm job)
                        .constData(),
                m_log);
     std::fflush(m_log);
-    if (!checkDryRunJob(job)) {
-        end(JobFailed);
-        return;
-    }
-    m_lastDryRunPath = job.imagePath;
-    QTimer::singleShot(0, &updater, [this] { updater.updateFinish(true); });
-}
-
-bool flashRun::checkDryRunJob(const updateParm &job)
-{
-    if (job.modelId != 0)
-        return engine1.verifyImage(job.imageIndex, job.imagePath);
-    // Where the first board's boot loader takes the verify code from.
-    const qint64 offset = job.imageIndex == 0 ? kMonitorVerifyOffset : kMainVerifyOffset;
-    quint8 code[4] = {0xFF, 0xFF, 0xFF, 0xFF};
-    const bool complete = common::readFileData(job.imagePath, code, offset, 4) == 4;
-    onLogLine(complete ? tr("verify code %1").arg(hexBytes(code, 4)) : progress::tr("verify code error!"));
-    return complete;
 }
 
 void flashRun::onLogLine(QString line)
 {
     if (m_ended)
-        return;
-    // A dry run reports each job done without sending it; the queue's
-    // success lines would claim otherwise.
-    if (m_dryRun
-        && (line == m_lastDryRunPath + filesUpdate::tr("updating success!")
-            || line == filesUpdate::tr("update finished!")))
         return;
     m_meter->hideLine();
     std::fputs((withoutTrailingBreaks(line) + QLatin1Char('\n')).toUtf8().constData(), m_log);

@@ -8,18 +8,13 @@
 
 #include <cstdio>
 
-#include "package/zip.h"
-#include "protocol/first/progress.h"
-#include "protocol/second/progress1.h"
-#include "serial/serialport.h"
-#include "update/filesupdate.h"
+#include "update/updatecore.h"
 #include "update/updateparm.h"
 
 class progressMeter;
 
-// One update without a window: the same package object, queue, transport
-// and engines as the window, wired the same way, with the log on a stream
-// and the end of the run turned into an exit status.
+// One update without a window: the window's update core, with the log on a
+// stream and the end of the run turned into an exit status.
 class flashRun : public QObject
 {
     Q_OBJECT
@@ -42,7 +37,7 @@ public:
     // saying why.
     int openPackage(const QString &packagePath, const QStringList &only);
     QList<listedImage> images() const { return m_images; }
-    int modelId() const { return package.modelId(); }
+    int modelId() const { return core.package().modelId(); }
 
     void start(const QString &portName);
     void startDryRun();
@@ -62,23 +57,16 @@ private slots:
 private:
     bool listImages(const QStringList &only);
     bool checkTickedImagesSendable();
-    bool checkDryRunJob(const updateParm &job);
     void printError(const QString &text);
     void end(int exitStatus);
 
-    zip package;
-    filesUpdate updater;
-    serialport serial;
-    progress engine;
-    progress1 engine1;
+    updateCore core;
 
     FILE *m_log;
     FILE *m_errors;
     progressMeter *m_meter;
     QList<listedImage> m_images;
     QString m_extractDir;
-    QString m_lastDryRunPath;
-    bool m_dryRun = false;
     bool m_ended = false;
 };
 

@@ -2,7 +2,6 @@
 // production lines.
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QLoggingCategory>
 #include <QTimer>
 #include <QTranslator>
 
@@ -12,6 +11,7 @@
 #include "tools/flash/flashrun.h"
 #include "tools/flash/progressmeter.h"
 #include "tools/support/signalwatcher.h"
+#include "upsversion.h"
 #include "util/common.h"
 
 namespace {
@@ -66,9 +66,10 @@ void describe(QCommandLineParser &parser)
     parser.setApplicationDescription(
             text("Unpacks and checks a firmware package and sends its images to a unit's boot loader.\n"
                  "Exit status: 0 update finished, 1 an image failed, 2 usage error, unreadable\n"
-                 "package or no image to send, 130 interrupted. The engines' byte trace shows\n"
-                 "with QT_LOGGING_RULES=\"*.debug=true\"."));
+                 "package or no image to send, 130 interrupted. The byte trace of the line and\n"
+                 "the engines shows with QT_LOGGING_RULES=\"ups.*.debug=true\"."));
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addOption({QStringLiteral("port"), text("Serial device to use (e.g. /dev/ttyUSB0, COM3, a pty)."),
                       QStringLiteral("PORT")});
     parser.addOption({QStringLiteral("only"),
@@ -94,6 +95,10 @@ int parseOptions(QCommandLineParser &parser, flashOptions &options)
     }
     if (parser.isSet(QStringLiteral("help"))) {
         say(stdout, parser.helpText());
+        return flashRun::Success;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        say(stdout, QCoreApplication::applicationName() + QLatin1Char(' ') + QCoreApplication::applicationVersion());
         return flashRun::Success;
     }
     const QStringList positional = parser.positionalArguments();
@@ -126,9 +131,7 @@ int parseOptions(QCommandLineParser &parser, flashOptions &options)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    // The engines trace every received byte as debug output; QT_LOGGING_RULES
-    // ("*.debug=true") still brings it back.
-    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(UPS_VERSION));
     QTranslator translator;
     if (requestedLanguage(app.arguments()) == QLatin1String("zh") && !loadChinese(translator))
         say(stderr, text("warn: no Chinese translation beside the program; the log stays in English"));

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "tools/pack/packtool.h"
+#include "upsversion.h"
 
 namespace {
 
@@ -21,6 +22,7 @@ void describe(QCommandLineParser &parser)
             "ups-pack --make-sample DIR       write sample packages for both models into DIR\n"
             "Exit status: 0 done, 1 a bad member, 2 usage error or unreadable input."));
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addOption({QStringLiteral("verify"), text("Check the trailers of PACKAGE.zip in memory.")});
     parser.addOption({QStringLiteral("make-sample"),
                       text("Write ups_5-10k.zip, ups_15-20k.zip, images/ and expected/ into DIR.")});
@@ -32,6 +34,7 @@ void describe(QCommandLineParser &parser)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationVersion(QStringLiteral(UPS_VERSION));
     QCommandLineParser parser;
     describe(parser);
     const auto usage = [&](const QString &problem) {
@@ -42,6 +45,12 @@ int main(int argc, char *argv[])
         return usage(parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
         std::fputs(parser.helpText().toUtf8().constData(), stdout);
+        return packTool::Success;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        const QString version = QCoreApplication::applicationName() + QLatin1Char(' ')
+                + QCoreApplication::applicationVersion() + QLatin1Char('\n');
+        std::fputs(version.toUtf8().constData(), stdout);
         return packTool::Success;
     }
     QStringList args = parser.positionalArguments();

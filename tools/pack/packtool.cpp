@@ -3,8 +3,10 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "package/zip.h"
 #include "tools/pack/samplemaker.h"
 #include "tools/support/packagewriter.h"
+#include "util/modeltable.h"
 
 packTool::packTool(FILE *out, FILE *errors, QObject *parent)
     : QObject(parent)
@@ -13,22 +15,12 @@ packTool::packTool(FILE *out, FILE *errors, QObject *parent)
 {
 }
 
-// Same rule as the package reader: "5-10k" wins over "15-20k".
-int packTool::modelOfPath(const QString &path)
+// Same rule as the package reader: the package's own name first, then the
+// folder it unpacks into.
+int packTool::modelOfPackage(const QString &path)
 {
-    if (path.contains(QStringLiteral("5-10k")))
-        return 0;
-    if (path.contains(QStringLiteral("15-20k")))
-        return 1;
-    return -1;
-}
-
-QStringList packTool::modelNames(int model)
-{
-    if (model == 0)
-        return {QStringLiteral("arm.bin"), QStringLiteral("dsp.out")};
-    return {QStringLiteral("2U_20K_MONITOR.bin"), QStringLiteral("Inv_power33.out"),
-            QStringLiteral("Rec_power33.out")};
+    const int named = modelTable::modelNamedBy(QFileInfo(path).fileName());
+    return named >= 0 ? named : modelTable::modelNamedBy(zip::extractionDir(path));
 }
 
 void packTool::say(FILE *stream, const QString &line)
@@ -39,16 +31,16 @@ void packTool::say(FILE *stream, const QString &line)
 
 void packTool::warnAboutNames(const QString &outPath, const QStringList &imagePaths)
 {
-    const int model = modelOfPath(QFileInfo(outPath).absoluteFilePath());
+    const int model = modelOfPackage(QFileInfo(outPath).absoluteFilePath());
     if (model < 0) {
         say(m_errors, tr("warning: %1 names neither model (\"5-10k\" or \"15-20k\"); the tool will take "
                          "the model of the package opened before").arg(outPath));
         return;
     }
-    const QStringList names = modelNames(model);
+    const QStringList &names = modelTable::packagedNames(model);
     for (const QString &path : imagePaths) {
         const QString name = QFileInfo(path).fileName();
-        if (!names.contains(name))
+        if (modelTable::imageIndexOf(model, name) < 0)
             say(m_errors, tr("warning: %1 is not an image name of this model (%2)")
                                   .arg(name, names.join(QStringLiteral(", "))));
     }

@@ -25,8 +25,7 @@ public:
 
     // Model named by a package path (-1: neither), and the member names of
     // a model.
-    static int modelOfPath(const QString &path);
-    static QStringList modelNames(int model);
+    static int modelOfPackage(const QString &path);
 
 private:
     void warnAboutNames(const QString &outPath, const QStringList &imagePaths);

@@ -4,6 +4,7 @@
 #include <QFile>
 
 #include "tools/support/packagewriter.h"
+#include "util/modeltable.h"
 
 namespace {
 
@@ -70,7 +71,7 @@ QList<sampleMaker::sampleImage> sampleMaker::modelImages(int model)
     QList<sampleImage> images;
     if (model == 0) {
         QByteArray arm = flatImage(kArmSize, 11);
-        arm.replace(kArmVerifyOffset, 4, littleEndian32(0x12345678));
+        arm.replace(int(modelTable::verifyCodeOffset(0)), 4, littleEndian32(0x12345678));
         images.append({QStringLiteral("arm.bin"), arm, QStringLiteral("arm.bin"), arm});
         QByteArray dsp;
         const QByteArray dspObject = coffWriter::sampleObjectFile(&dsp, 0x87654321);
@@ -78,7 +79,9 @@ QList<sampleMaker::sampleImage> sampleMaker::modelImages(int model)
         return images;
     }
     QByteArray monitor = flatImage(kMonitorSize, 21);
-    monitor.replace(kMonitorSignatureOffset, 8, QByteArrayLiteral("QJX-MONI"));
+    const modelTable::secondImage *kind = modelTable::secondImageKind(0);
+    monitor.replace(int(kind->signatureOffset), kind->signatureLength,
+                    QByteArray(kind->signature, kind->signatureLength));
     images.append({QStringLiteral("2U_20K_MONITOR.bin"), monitor, QStringLiteral("2U_20K_MONITOR.bin"),
                    monitor});
     QByteArray inv;

@@ -26,10 +26,8 @@ public:
     static constexpr quint32 kStartA = 0x3E8000;
     static constexpr quint32 kStartB = 0x3E0000;
     static constexpr quint32 kSignatureWord = 0x3F3FF6; // last words below the end bound
-    static constexpr int kArmSize = 49000;               // > 0xB000 + 4, not a block multiple
-    static constexpr int kArmVerifyOffset = 0xB000;
-    static constexpr int kMonitorSize = 65600;           // > 0x4000 + 8, not a frame multiple
-    static constexpr int kMonitorSignatureOffset = 0x4000;
+    static constexpr int kArmSize = 49000;               // past the verify code, not a block multiple
+    static constexpr int kMonitorSize = 65600;           // past the signature, not a frame multiple
 
     static QList<sampleImage> modelImages(int model);
     static QString packageName(int model);

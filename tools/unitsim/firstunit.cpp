@@ -1,10 +1,6 @@
 #include "tools/unitsim/firstunit.h"
 
-#include "tools/unitsim/ptyline.h"
 #include "util/common.h"
-
-#include <QRegularExpression>
-#include <QTimer>
 
 #include <vector>
 
@@ -27,8 +23,23 @@ const QByteArray kConfirmReply = QByteArray::fromHex("23020003af4f4b71");
 // Noise without STX, ETX or DLE, so it cannot be taken for part of a reply.
 const QByteArray kGarbage = QByteArray::fromHex("aa5500ff7e2381");
 
-const QStringList kPreambleSteps = {"preamble", "confirm", "target"};
-const QStringList kCommandSteps = {"shakehand", "verify", "erase", "write", "jump"};
+const simulatedUnit::Grammar kGrammar = {
+    {{simulatedUnit::Silence, "no reply"},
+     {simulatedUnit::Nak, "reply NAK (framed steps only)"},
+     {simulatedUnit::Garbage, "noise without STX before the reply"},
+     {simulatedUnit::UnknownCode, "an extra frame with an unknown code after the reply (framed steps only)"},
+     {simulatedUnit::BadStatus, "an extra frame with the step's code and an unknown status (framed steps only)"},
+     {simulatedUnit::Drip, "the reply byte by byte"},
+     {simulatedUnit::Split, "the reply in two pieces, cut right after a DLE"},
+     {simulatedUnit::Close, "close the line instead of replying"}},
+    {{"preamble", nullptr, "the start request at 2400 baud"},
+     {"confirm", nullptr, "the confirm request at 2400 baud"},
+     {"target", nullptr, "the choice of processor, which gets no reply"},
+     {"shakehand", nullptr, "the framed shake hand at 9600 baud"},
+     {"verify", nullptr, "the verify code"},
+     {"erase", nullptr, "the erase of the flash"},
+     {"write", "block", "a block of the image (@N: the N-th block)"},
+     {"jump", nullptr, "the jump into the new firmware"}}};
 
 QString hex(const QByteArray &bytes)
 {
@@ -43,133 +54,46 @@ quint8 additiveSum(const QByteArray &bytes, int count)
     return sum;
 }
 
-QString stepOfCode(quint8 code)
+// The framed step a command code stands for; false for an unknown code.
+bool stepOfCode(quint8 code, firstUnit::Step *step)
 {
     switch (code) {
-    case 0x11: return QStringLiteral("shakehand");
-    case 0x13: return QStringLiteral("verify");
-    case 0x14: return QStringLiteral("erase");
-    case 0x12: return QStringLiteral("write");
-    case 0x04: return QStringLiteral("jump");
-    default: return QString();
+    case 0x11: *step = firstUnit::ShakeHand; return true;
+    case 0x13: *step = firstUnit::Verify; return true;
+    case 0x14: *step = firstUnit::Erase; return true;
+    case 0x12: *step = firstUnit::Write; return true;
+    case 0x04: *step = firstUnit::Jump; return true;
+    default: return false;
     }
 }
 } // namespace
 
 firstUnit::firstUnit(QObject *parent)
-    : QObject(parent), m_line(new ptyLine(this)), m_sendTimer(new QTimer(this))
+    : simulatedUnit(kGrammar, parent)
 {
-    m_sendTimer->setSingleShot(true);
-    connect(m_sendTimer, &QTimer::timeout, this, &firstUnit::onSendTimer);
-    connect(m_line, &ptyLine::received, this, &firstUnit::onReceived);
 }
-
-bool firstUnit::open()
-{
-    return m_line->open();
-}
-
-QString firstUnit::portName() const
-{
-    return m_line->slavePath();
-}
-
-ptyLine *firstUnit::line()
-{
-    return m_line;
-}
-
-// ---- faults ---------------------------------------------------------------
 
 QString firstUnit::faultHelp()
 {
-    return QStringLiteral(
-        "steps: preamble confirm target shakehand verify erase write (alias block) jump\n"
-        "@N picks the N-th occurrence of the step (the N-th block for write) since reset\n"
-        "silence:STEP[@N]    no reply\n"
-        "nak:STEP[@N]        reply NAK (framed steps only)\n"
-        "garbage:STEP[@N]    noise without STX before the reply\n"
-        "unknown:STEP[@N]    an extra frame with an unknown code after the reply\n"
-        "badstatus:STEP[@N]  an extra frame with the step's code and an unknown status\n"
-        "close:STEP[@N]      close the line instead of replying\n"
-        "drip                every reply byte by byte\n"
-        "split               every reply in two pieces, cut right after a DLE\n");
+    return simulatedUnit::faultHelp(kGrammar);
 }
 
-bool firstUnit::addFault(const QString &faultText, QString *error)
+QString firstUnit::faultProblem(const Fault &fault) const
 {
-    auto fail = [error](const QString &text) {
-        if (error)
-            *error = text;
-        return false;
-    };
-    const QString text = faultText.trimmed().toLower();
-    if (text == QLatin1String("drip")) {
-        m_drip = true;
-        return true;
-    }
-    if (text == QLatin1String("split")) {
-        m_split = true;
-        return true;
-    }
-    static const QRegularExpression pattern(QStringLiteral("^([a-z]+):([a-z]+)(?:@(\\d+))?$"));
-    const QRegularExpressionMatch match = pattern.match(text);
-    if (!match.hasMatch())
-        return fail(QStringLiteral("bad fault: %1").arg(faultText));
-    static const QHash<QString, FaultKind> kinds = {
-        {"silence", FaultKind::Silence}, {"nak", FaultKind::Nak},
-        {"garbage", FaultKind::Garbage}, {"unknown", FaultKind::Unknown},
-        {"badstatus", FaultKind::BadStatus}, {"close", FaultKind::Close}};
-    if (!kinds.contains(match.captured(1)))
-        return fail(QStringLiteral("unknown fault: %1").arg(match.captured(1)));
-    QString step = match.captured(2);
-    if (step == QLatin1String("block"))
-        step = QStringLiteral("write");
-    if (!kPreambleSteps.contains(step) && !kCommandSteps.contains(step))
-        return fail(QStringLiteral("unknown step: %1").arg(step));
-    const FaultKind kind = kinds.value(match.captured(1));
-    const bool framedOnly = kind == FaultKind::Nak || kind == FaultKind::Unknown
-                            || kind == FaultKind::BadStatus;
-    if (framedOnly && !kCommandSteps.contains(step))
-        return fail(QStringLiteral("%1 needs a framed step").arg(match.captured(1)));
-    bool ok = true;
-    const int occurrence = match.captured(3).isEmpty() ? 0 : match.captured(3).toInt(&ok);
-    if (!ok || (!match.captured(3).isEmpty() && occurrence < 1))
-        return fail(QStringLiteral("bad occurrence in %1").arg(faultText));
-    m_faults.append({kind, step, occurrence});
-    return true;
-}
-
-void firstUnit::clearFaults()
-{
-    m_faults.clear();
-    m_drip = false;
-    m_split = false;
-}
-
-bool firstUnit::hasFault(FaultKind kind, const QString &step, int occurrence) const
-{
-    for (const Fault &fault : m_faults) {
-        if (fault.kind == kind && fault.step == step
-            && (fault.occurrence == 0 || fault.occurrence == occurrence))
-            return true;
-    }
-    return false;
+    const bool framedOnly = fault.kind == Nak || fault.kind == UnknownCode || fault.kind == BadStatus;
+    if (framedOnly && fault.step < ShakeHand)
+        return QStringLiteral("%1 needs a framed step").arg(kindName(fault.kind));
+    return QString();
 }
 
 void firstUnit::reset()
 {
+    simulatedUnit::reset();
     m_rx.clear();
-    m_out.clear();
-    m_sendTimer->stop();
-    m_seen.clear();
-    m_frames.clear();
-    m_violations.clear();
     m_image.clear();
     m_verifyCode.clear();
     m_target.clear();
     m_erased = false;
-    m_jobsCompleted = 0;
 }
 
 void firstUnit::beginJob()
@@ -180,21 +104,9 @@ void firstUnit::beginJob()
     m_erased = false;
 }
 
-void firstUnit::violation(const QString &text)
-{
-    m_violations.append(text);
-}
-
-void firstUnit::checkSpeed(int expected, const char *what)
-{
-    const int baud = m_line->baud();
-    if (baud != expected)
-        violation(QStringLiteral("%1 at %2 baud, expected %3").arg(what).arg(baud).arg(expected));
-}
-
 // ---- input ----------------------------------------------------------------
 
-void firstUnit::onReceived(QByteArray bytes)
+void firstUnit::receive(const QByteArray &bytes)
 {
     m_rx.append(bytes);
     parseInput();
@@ -238,9 +150,8 @@ void firstUnit::parseInput()
 
 void firstUnit::handlePreamble(const QByteArray &frame)
 {
-    m_frames.append(frame);
-    emit frameReceived(frame);
-    checkSpeed(kPreambleBaud, "preamble");
+    recordFrame(frame);
+    checkSpeed(kPreambleBaud, QStringLiteral("preamble"));
     if (!frame.startsWith(kRequestLead)) {
         violation(QStringLiteral("bad preamble header: %1").arg(hex(frame)));
         return;
@@ -252,12 +163,12 @@ void firstUnit::handlePreamble(const QByteArray &frame)
     const QByteArray data = frame.mid(kRequestLead.size(), 4);
     if (data == kStartData) {
         beginJob();
-        respond(QStringLiteral("preamble"), kStartReply, 0, frame.size());
+        respond(Preamble, kStartReply, 0, frame.size());
     } else if (data == kConfirmData) {
-        respond(QStringLiteral("confirm"), kConfirmReply, 0, frame.size());
+        respond(Confirm, kConfirmReply, 0, frame.size());
     } else if ((data.at(0) == 0x01 || data.at(0) == 0x02) && data.mid(1) == QByteArray(3, '\0')) {
         m_target = data.at(0) == 0x01 ? QStringLiteral("arm") : QStringLiteral("dsp");
-        respond(QStringLiteral("target"), QByteArray(), 0, frame.size());
+        respond(Target, QByteArray(), 0, frame.size());
     } else {
         violation(QStringLiteral("unknown preamble data: %1").arg(hex(data)));
     }
@@ -295,9 +206,8 @@ bool firstUnit::unstuff(const QByteArray &frame, QByteArray *body)
 
 void firstUnit::handleCommand(const QByteArray &frame)
 {
-    m_frames.append(frame);
-    emit frameReceived(frame);
-    checkSpeed(kCommandBaud, "command");
+    recordFrame(frame);
+    checkSpeed(kCommandBaud, QStringLiteral("command"));
     QByteArray body; // length(2), code, payload, CRC(2)
     if (!unstuff(frame, &body))
         return;
@@ -319,17 +229,16 @@ void firstUnit::handleCommand(const QByteArray &frame)
     }
     const quint8 code = quint8(body.at(2));
     const QByteArray payload = body.mid(3, n - 1);
-    QString step;
+    Step step = ShakeHand;
     if (!checkPayload(code, payload, &step))
         return;
     if (respond(step, buildReply(code, kAck), code, frame.size()))
         applyCommand(code, payload);
 }
 
-bool firstUnit::checkPayload(quint8 code, const QByteArray &payload, QString *step)
+bool firstUnit::checkPayload(quint8 code, const QByteArray &payload, Step *step)
 {
-    *step = stepOfCode(code);
-    if (step->isEmpty()) {
+    if (!stepOfCode(code, step)) {
         violation(QStringLiteral("unknown command %1").arg(code, 2, 16, QLatin1Char('0')));
         return false;
     }
@@ -343,7 +252,7 @@ bool firstUnit::checkPayload(quint8 code, const QByteArray &payload, QString *st
     }
     if (payload.size() != expectedSize || !payload.startsWith(expected)) {
         violation(QStringLiteral("%1 payload of %2 bytes: %3")
-                      .arg(*step).arg(payload.size()).arg(hex(payload.left(8))));
+                      .arg(stepName(*step)).arg(payload.size()).arg(hex(payload.left(8))));
         return false;
     }
     return true;
@@ -365,8 +274,7 @@ void firstUnit::applyCommand(quint8 code, const QByteArray &payload)
         m_image.append(payload);
         break;
     case 0x04:
-        ++m_jobsCompleted;
-        emit jobCompleted(m_target, m_image);
+        completeJob(m_target, m_image);
         break;
     default:
         break;
@@ -397,40 +305,38 @@ QByteArray firstUnit::buildReply(quint8 code, quint8 status, const QByteArray &d
     return QByteArray(reinterpret_cast<const char *>(frame.data()), size);
 }
 
-bool firstUnit::respond(const QString &step, const QByteArray &reply, quint8 code, int requestBytes)
+bool firstUnit::respond(Step step, const QByteArray &reply, quint8 code, int requestBytes)
 {
-    const int occurrence = ++m_seen[step];
-    if (hasFault(FaultKind::Close, step, occurrence)) {
-        m_out.clear();
-        m_sendTimer->stop();
-        m_line->close();
+    const QList<FaultKind> faults = faultsOnAnswer(step);
+    if (faults.contains(Close)) {
+        closeLine();
         return false;
     }
-    const int arrival = wireMs(requestBytes);
-    const bool garbage = hasFault(FaultKind::Garbage, step, occurrence);
+    const int arrival = arrivalMs(requestBytes);
+    const bool garbage = faults.contains(Garbage);
     if (garbage)
         enqueue(kGarbage, arrival);
-    const bool silent = hasFault(FaultKind::Silence, step, occurrence);
-    const bool nak = hasFault(FaultKind::Nak, step, occurrence);
+    const bool silent = faults.contains(Silence);
+    const bool nak = faults.contains(Nak);
     // The gap only separates noise from the reply; a plain reply follows the
     // request as soon as it has crossed the line.
     if (!silent && !reply.isEmpty())
-        queueReply(nak ? buildReply(code, kNak) : reply, garbage ? kGapMs : arrival);
-    if (hasFault(FaultKind::Unknown, step, occurrence))
+        queueReply(nak ? buildReply(code, kNak) : reply, garbage ? kGapMs : arrival, faults);
+    if (faults.contains(UnknownCode))
         enqueue(buildReply(kUnknownCode, kAck), kGapMs);
-    if (hasFault(FaultKind::BadStatus, step, occurrence))
+    if (faults.contains(BadStatus))
         enqueue(buildReply(code, kUnknownStatus), kGapMs);
     return !silent && !nak;
 }
 
-void firstUnit::queueReply(const QByteArray &reply, int pauseMs)
+void firstUnit::queueReply(const QByteArray &reply, int pauseMs, const QList<FaultKind> &faults)
 {
-    if (m_drip) {
+    if (faults.contains(Drip)) {
         for (int i = 0; i < reply.size(); ++i)
             enqueue(reply.mid(i, 1), i == 0 ? pauseMs : kDripPauseMs);
         return;
     }
-    if (m_split && reply.size() > 1) {
+    if (faults.contains(Split) && reply.size() > 1) {
         const int dle = reply.indexOf(char(kDle));
         const int cut = dle >= 0 && dle + 1 < reply.size() ? dle + 1 : reply.size() / 2;
         enqueue(reply.left(cut), pauseMs);
@@ -438,34 +344,4 @@ void firstUnit::queueReply(const QByteArray &reply, int pauseMs)
         return;
     }
     enqueue(reply, pauseMs);
-}
-
-int firstUnit::wireMs(int bytes) const
-{
-    const int baud = m_line->baud();
-    if (!m_lineRate || baud <= 0)
-        return 0;
-    return int((qint64(bytes) * 10 * 1000 + baud - 1) / baud);
-}
-
-void firstUnit::enqueue(const QByteArray &bytes, int pauseMs)
-{
-    m_out.append({bytes, pauseMs + wireMs(bytes.size())});
-    if (!m_sendTimer->isActive())
-        scheduleNext();
-}
-
-void firstUnit::scheduleNext()
-{
-    if (!m_out.isEmpty())
-        m_sendTimer->start(common::scaledMs(m_out.first().pauseMs));
-}
-
-void firstUnit::onSendTimer()
-{
-    if (m_out.isEmpty())
-        return;
-    const Chunk chunk = m_out.takeFirst();
-    m_line->write(chunk.bytes);
-    scheduleNext();
 }

@@ -4,12 +4,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLoggingCategory>
 
 #include <cstdio>
 
 #include "tools/support/signalwatcher.h"
 #include "tools/unitsim/unitserver.h"
+#include "upsversion.h"
 #include "util/common.h"
 
 namespace {
@@ -32,10 +32,12 @@ void describe(QCommandLineParser &parser)
     parser.setApplicationDescription(
             text("Creates a raw pseudo-terminal pair, prints the device path for the tool to open\n"
                  "and answers as a unit's boot loader until SIGINT or SIGTERM.\n\n"
-                 "Faults of model 0 (--fault, repeatable):\n%1\n\n"
-                 "Faults of model 1:\n%2")
-                    .arg(unitServer::faultHelp(0), unitServer::faultHelp(1)));
+                 "Faults (--fault, repeatable):\n%1\n\n"
+                 "Model 0:\n%2\n\n"
+                 "Model 1:\n%3")
+                    .arg(unitServer::grammarHelp(), unitServer::faultHelp(0), unitServer::faultHelp(1)));
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addOption({QStringLiteral("model"), text("0 (\"5-10k\" units) or 1 (\"15-20k\" units)."),
                       QStringLiteral("MODEL")});
     parser.addOption({QStringLiteral("link"), text("Also make PATH a symlink to the device."),
@@ -99,7 +101,7 @@ int setUp(QCommandLineParser &parser, unitServer *&server, QObject *owner)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(UPS_VERSION));
     QCommandLineParser parser;
     describe(parser);
     if (!parser.parse(app.arguments())) {
@@ -108,6 +110,10 @@ int main(int argc, char *argv[])
     }
     if (parser.isSet(QStringLiteral("help"))) {
         say(stdout, parser.helpText());
+        return Success;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        say(stdout, QCoreApplication::applicationName() + QLatin1Char(' ') + QCoreApplication::applicationVersion());
         return Success;
     }
     unitServer *server = nullptr;

@@ -2,24 +2,36 @@
 
 #include "util/common.h"
 
-#include <QTimer>
-
 namespace {
 constexpr int kHandshakeBaud = 2400;
 constexpr int kDataBaud = 9600;
 constexpr int kStartLength = 5;
 constexpr int kFileSizeLength = 6;
 constexpr int kCommandLength = 9;
-constexpr int kBitsPerByte = 10;
+// A piece of a dripped or split reply waits at least this long whatever the
+// time scale, so that the tool reads it on its own.
+constexpr int kMinPiecePauseMs = 1;
 
 const QByteArray kStartAck = QByteArray::fromHex("0455aafb");
 const QByteArray kCommandAck = QByteArray::fromHex("04aa55fb");
 const QByteArray kChangePortCmd = QByteArray::fromHex("01069ca70000167953");
 const QByteArray kEraseCmd = QByteArray::fromHex("040000ffff00aa55fb");
 
-const char *const kStepNames[] = {"start", "filesize", "changeport", "erase", "data"};
-const char *const kKindNames[] = {"silence", "nak", "long12", "long13", "garbage",
-                                  "double", "drip", "split", "close"};
+const simulatedUnit::Grammar kGrammar = {
+    {{simulatedUnit::Silence, "no reply"},
+     {simulatedUnit::Nak, "a complete but wrong reply"},
+     {simulatedUnit::Long12, "the reply as a 12-byte reply"},
+     {simulatedUnit::Long13, "the reply as a 13-byte reply"},
+     {simulatedUnit::Garbage, "13 bytes of noise before the reply"},
+     {simulatedUnit::Double, "the reply twice in one write"},
+     {simulatedUnit::Drip, "the reply byte by byte, with a short pause between bytes"},
+     {simulatedUnit::Split, "the reply in two writes"},
+     {simulatedUnit::Close, "close the line instead of replying"}},
+    {{"start", nullptr, "the start command at 2400 baud"},
+     {"filesize", nullptr, "the file-size command (monitor images)"},
+     {"changeport", nullptr, "the change-port command, answered by its echo"},
+     {"erase", nullptr, "the erase command at 9600 baud"},
+     {"data", nullptr, "a data frame (@N: the N-th frame, resends included)"}}};
 
 struct UnitKind
 {
@@ -81,83 +93,13 @@ QByteArray garbage()
 } // namespace
 
 secondUnit::secondUnit(QObject *parent)
-    : QObject(parent), m_line(new ptyLine(this)), m_outTimer(new QTimer(this))
+    : simulatedUnit(kGrammar, parent)
 {
-    m_outTimer->setSingleShot(true);
-    connect(m_line, &ptyLine::received, this, &secondUnit::onReceived);
-    connect(m_outTimer, &QTimer::timeout, this, &secondUnit::onOutputDue);
-}
-
-bool secondUnit::open()
-{
-    return m_line->open();
-}
-
-QString secondUnit::portName() const
-{
-    return m_line->slavePath();
-}
-
-ptyLine *secondUnit::line()
-{
-    return m_line;
 }
 
 QString secondUnit::faultHelp()
 {
-    return QStringLiteral(
-        "STEP is start, filesize, changeport, erase or data; without :STEP every step,\n"
-        "without @N every occurrence (N counts well-formed frames of that step, resends\n"
-        "included, since the last reset).\n"
-        "silence[:STEP[@N]]   no reply\n"
-        "nak[:STEP[@N]]       a complete but wrong reply\n"
-        "long12[:STEP[@N]]    the reply as a 12-byte reply\n"
-        "long13[:STEP[@N]]    the reply as a 13-byte reply\n"
-        "garbage[:STEP[@N]]   13 bytes of noise before the reply\n"
-        "double[:STEP[@N]]    the reply twice in one write\n"
-        "drip[:STEP[@N]]      the reply byte by byte, with a short pause between bytes\n"
-        "split[:STEP[@N]]     the reply in two writes\n"
-        "close[:STEP[@N]]     close the line instead of replying\n");
-}
-
-bool secondUnit::addFault(const QString &faultText, QString *error)
-{
-    const QString kindName = faultText.section(QLatin1Char(':'), 0, 0).trimmed();
-    const QString where = faultText.section(QLatin1Char(':'), 1).trimmed();
-    Fault fault{Silence, -1, 0};
-    int kind = 0;
-    const int kindCount = int(sizeof kKindNames / sizeof kKindNames[0]);
-    while (kind < kindCount && kindName != QLatin1String(kKindNames[kind]))
-        ++kind;
-    const QString stepName = where.section(QLatin1Char('@'), 0, 0);
-    const QString countText = where.section(QLatin1Char('@'), 1);
-    int step = 0;
-    while (step < StepCount && stepName != QLatin1String(kStepNames[step]))
-        ++step;
-    bool countOk = true;
-    const int count = countText.isEmpty() ? 0 : countText.toInt(&countOk);
-    QString problem;
-    if (kind == kindCount)
-        problem = QStringLiteral("unknown fault '%1'").arg(kindName);
-    else if (!where.isEmpty() && step == StepCount)
-        problem = QStringLiteral("unknown step '%1'").arg(stepName);
-    else if (!countOk || count < 0 || (!countText.isEmpty() && count == 0))
-        problem = QStringLiteral("bad count '%1'").arg(countText);
-    if (!problem.isEmpty()) {
-        if (error)
-            *error = problem;
-        return false;
-    }
-    fault.kind = FaultKind(kind);
-    fault.step = where.isEmpty() ? -1 : step;
-    fault.occurrence = count;
-    m_faults.append(fault);
-    return true;
-}
-
-void secondUnit::clearFaults()
-{
-    m_faults.clear();
+    return simulatedUnit::faultHelp(kGrammar);
 }
 
 QByteArray secondUnit::flashedImage() const
@@ -167,14 +109,9 @@ QByteArray secondUnit::flashedImage() const
 
 void secondUnit::reset()
 {
-    m_outTimer->stop();
-    m_outQueue.clear();
+    simulatedUnit::reset();
     m_input.clear();
     m_phase = WaitStart;
-    for (int &count : m_occurrences)
-        count = 0;
-    m_frames.clear();
-    m_violations.clear();
     m_image.clear();
     m_lastFrame.clear();
     m_target.clear();
@@ -182,12 +119,11 @@ void secondUnit::reset()
     m_announced = 0;
     m_imageLimit = 0;
     m_jobDone = false;
-    m_jobsCompleted = 0;
 }
 
 // ---- receiving ----------------------------------------------------------
 
-void secondUnit::onReceived(QByteArray bytes)
+void secondUnit::receive(const QByteArray &bytes)
 {
     m_input.append(bytes);
     while (restartPending() || takeFrame()) {
@@ -198,7 +134,7 @@ void secondUnit::onReceived(QByteArray bytes)
 // was doing: the tool drops a running job and starts over.
 bool secondUnit::restartPending()
 {
-    if (m_phase == WaitStart || m_line->baud() != kHandshakeBaud)
+    if (m_phase == WaitStart || line()->baud() != kHandshakeBaud)
         return false;
     for (int at = 0; at + kStartLength <= m_input.size(); ++at) {
         if (!isStartCommand(m_input, at))
@@ -247,8 +183,7 @@ int secondUnit::expectedLength() const
 
 void secondUnit::handleFrame(const QByteArray &frame)
 {
-    m_frames.append(frame);
-    emit frameReceived(frame);
+    recordFrame(frame);
     switch (m_phase) {
     case WaitStart:
         onStart(frame);
@@ -358,8 +293,7 @@ void secondUnit::onData(const QByteArray &frame)
     reply(Data, kCommandAck);
     if (!m_jobDone && m_imageLimit > 0 && m_image.size() >= m_imageLimit) {
         m_jobDone = true;
-        ++m_jobsCompleted;
-        emit jobCompleted(m_target, flashedImage());
+        completeJob(m_target, flashedImage());
     }
 }
 
@@ -372,35 +306,16 @@ void secondUnit::storePayload(const QByteArray &frame)
 
 void secondUnit::checkSpeed(Step step, int wanted)
 {
-    const int baud = m_line->baud();
-    if (baud != wanted)
-        violation(QStringLiteral("%1 frame at %2 baud, expected %3").arg(QLatin1String(kStepNames[step])).arg(baud).arg(wanted));
-}
-
-void secondUnit::violation(const QString &text)
-{
-    m_violations.append(text);
+    simulatedUnit::checkSpeed(wanted, stepName(step) + QStringLiteral(" frame"));
 }
 
 // ---- replying -----------------------------------------------------------
 
-QList<secondUnit::FaultKind> secondUnit::faultsFor(Step step, int occurrence) const
-{
-    QList<FaultKind> kinds;
-    for (const Fault &fault : m_faults) {
-        if ((fault.step < 0 || fault.step == step) && (fault.occurrence == 0 || fault.occurrence == occurrence))
-            kinds.append(fault.kind);
-    }
-    return kinds;
-}
-
 void secondUnit::reply(Step step, const QByteArray &bytes)
 {
-    const QList<FaultKind> faults = faultsFor(step, ++m_occurrences[step]);
+    const QList<FaultKind> faults = faultsOnAnswer(step);
     if (faults.contains(Close)) {
-        m_outTimer->stop();
-        m_outQueue.clear();
-        m_line->close();
+        closeLine();
         return;
     }
     if (faults.contains(Silence))
@@ -416,41 +331,19 @@ void secondUnit::reply(Step step, const QByteArray &bytes)
         out.prepend(garbage());
     if (faults.contains(Double))
         out.append(out);
-    const int delay = m_lineRate ? lineDelayMs(m_frames.isEmpty() ? 0 : m_frames.last().size() + out.size()) : 0;
-    const int pause = qMax(1, common::scaledMs(kDripPauseMs));
+    queuePieces(out, faults);
+}
+
+void secondUnit::queuePieces(const QByteArray &bytes, const QList<FaultKind> &faults)
+{
+    const int arrival = arrivalMs(frames().isEmpty() ? 0 : frames().last().size());
     if (faults.contains(Drip)) {
-        for (int i = 0; i < out.size(); ++i)
-            queueWrite(out.mid(i, 1), i == 0 ? delay : pause);
+        for (int i = 0; i < bytes.size(); ++i)
+            enqueue(bytes.mid(i, 1), i == 0 ? arrival : kDripPauseMs, i == 0 ? 0 : kMinPiecePauseMs);
     } else if (faults.contains(Split)) {
-        queueWrite(out.left(out.size() / 2), delay);
-        queueWrite(out.mid(out.size() / 2), pause);
+        enqueue(bytes.left(bytes.size() / 2), arrival);
+        enqueue(bytes.mid(bytes.size() / 2), kDripPauseMs, kMinPiecePauseMs);
     } else {
-        queueWrite(out, delay);
+        enqueue(bytes, arrival);
     }
-}
-
-int secondUnit::lineDelayMs(int bytes) const
-{
-    const int baud = m_line->baud() > 0 ? m_line->baud() : kDataBaud;
-    return common::scaledMs(bytes * kBitsPerByte * 1000 / baud);
-}
-
-void secondUnit::queueWrite(const QByteArray &bytes, int delayMs)
-{
-    if (m_outQueue.isEmpty() && delayMs <= 0 && !m_outTimer->isActive()) {
-        m_line->write(bytes);
-        return;
-    }
-    m_outQueue.append(qMakePair(delayMs, bytes));
-    if (!m_outTimer->isActive() && m_outQueue.size() == 1)
-        m_outTimer->start(qMax(0, delayMs));
-}
-
-void secondUnit::onOutputDue()
-{
-    if (m_outQueue.isEmpty())
-        return;
-    m_line->write(m_outQueue.takeFirst().second);
-    if (!m_outQueue.isEmpty())
-        m_outTimer->start(qMax(0, m_outQueue.first().first));
 }

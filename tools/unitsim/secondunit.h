@@ -1,72 +1,39 @@
 #ifndef SECONDUNIT_H
 #define SECONDUNIT_H
 
-#include <QByteArray>
-#include <QList>
-#include <QObject>
-#include <QPair>
-#include <QString>
-#include <QStringList>
+#include "tools/unitsim/simulatedunit.h"
 
-#include "tools/unitsim/ptyline.h"
-
-class QTimer;
-
-// A simulated second-board unit on the master side of a pty: answers the
-// start command at 2400 baud, the file-size command, echoes the change-port
-// command, then expects 9600 baud for the erase and the data frames.
+// A simulated second-board unit: answers the start command at 2400 baud, the
+// file-size command, echoes the change-port command, then expects 9600 baud
+// for the erase and the data frames.
 //
 // The image is kept as received: flashedImage() holds the payload of every
 // accepted data frame, 0xFF fill included. A job is complete when the unit has
 // the announced size (kind 0) or its whole flash region (the other kinds);
 // flashedImage() is trimmed to that size. A smaller image of the other kinds
 // leaves the job incomplete but flashedImage() still holds what came.
-class secondUnit : public QObject
+class secondUnit : public simulatedUnit
 {
     Q_OBJECT
 
 public:
-    enum Step { Start, FileSize, ChangePort, Erase, Data, StepCount };
+    enum Step { Start, FileSize, ChangePort, Erase, Data };
+    static constexpr int kDripPauseMs = 20; // between the pieces of a dripped or split reply
 
     explicit secondUnit(QObject *parent = nullptr);
 
-    bool open();
-    QString portName() const;
-    ptyLine *line();
-
-    bool addFault(const QString &faultText, QString *error = nullptr);
-    void clearFaults();
     static QString faultHelp();
 
-    QList<QByteArray> frames() const { return m_frames; }
-    QStringList violations() const { return m_violations; }
-    QByteArray flashedImage() const;
-    QString target() const { return m_target; }
-    int jobsCompleted() const { return m_jobsCompleted; }
+    QByteArray flashedImage() const override;
+    QString target() const override { return m_target; }
     qint64 announcedSize() const { return m_announced; }
-    void reset();
+    void reset() override;
 
-    void setLineRate(bool on) { m_lineRate = on; }
-
-    static constexpr int kDripPauseMs = 20;
-
-signals:
-    void jobCompleted(QString target, QByteArray image);
-    void frameReceived(QByteArray frame);
-
-private slots:
-    void onReceived(QByteArray bytes);
-    void onOutputDue();
+protected:
+    void receive(const QByteArray &bytes) override;
 
 private:
     enum Phase { WaitStart, WaitFileSize, WaitChangePort, WaitErase, Receiving };
-    enum FaultKind { Silence, Nak, Long12, Long13, Garbage, Double, Drip, Split, Close };
-    struct Fault
-    {
-        FaultKind kind;
-        int step;       // -1: every step
-        int occurrence; // 0: every occurrence
-    };
 
     bool restartPending();
     bool takeFrame();
@@ -79,21 +46,11 @@ private:
     void onData(const QByteArray &frame);
     void storePayload(const QByteArray &frame);
     void checkSpeed(Step step, int wanted);
-    void violation(const QString &text);
     void reply(Step step, const QByteArray &bytes);
-    QList<FaultKind> faultsFor(Step step, int occurrence) const;
-    void queueWrite(const QByteArray &bytes, int delayMs);
-    int lineDelayMs(int bytes) const;
+    void queuePieces(const QByteArray &bytes, const QList<FaultKind> &faults);
 
-    ptyLine *m_line;
-    QTimer *m_outTimer;
-    QList<QPair<int, QByteArray>> m_outQueue;
     QByteArray m_input;
     Phase m_phase = WaitStart;
-    QList<Fault> m_faults;
-    int m_occurrences[StepCount] = {};
-    QList<QByteArray> m_frames;
-    QStringList m_violations;
     QByteArray m_image;
     QByteArray m_lastFrame;
     QString m_target;
@@ -102,8 +59,6 @@ private:
     qint64 m_announced = 0;
     qint64 m_imageLimit = 0;
     bool m_jobDone = false;
-    int m_jobsCompleted = 0;
-    bool m_lineRate = false;
 };
 
 #endif // SECONDUNIT_H

@@ -2,16 +2,14 @@
 #define UNITSERVER_H
 
 #include <QByteArray>
-#include <QHash>
 #include <QObject>
 #include <QString>
 
-class firstUnit;
-class secondUnit;
+class simulatedUnit;
 
-// Serves one simulated unit of either model as a program does: keeps every
-// flashed image in a file named after the processor that received it,
-// counts the traffic at each line speed and sums up each job in one line.
+// Serves one simulated unit of either model as a program does: counts the
+// traffic at each line speed, passes on each new violation and sums up each
+// job in one line (the unit saves the flashed image).
 class unitServer : public QObject
 {
     Q_OBJECT
@@ -23,7 +21,8 @@ public:
     QString portName() const;
     bool addFault(const QString &faultText, QString *error);
     void setLineRate(bool on);
-    void setSaveDir(const QString &dir) { m_saveDir = dir; }
+    void setSaveDir(const QString &dir);
+    static QString grammarHelp();
     static QString faultHelp(int model);
 
     // Bytes seen on the line during the current job, by direction and speed.
@@ -33,7 +32,6 @@ public:
     };
     traffic currentTraffic() const { return m_traffic; }
 
-    static QString saveName(const QString &target, int repeat);
     static QString summaryLine(int job, const QString &target, qint64 size, const traffic &t,
                                const QString &savedAs);
 
@@ -47,15 +45,10 @@ private slots:
     void onSent(QByteArray bytes);
 
 private:
-    template <typename F> auto visit(F &&f) const;
     void count(qint64 bytes, bool incoming);
     void reportNewViolations();
-    QString save(const QString &target, const QByteArray &image);
 
-    firstUnit *m_first = nullptr;
-    secondUnit *m_second = nullptr;
-    QString m_saveDir;
-    QHash<QString, int> m_saved;
+    simulatedUnit *m_unit;
     traffic m_traffic;
     int m_violationsShown = 0;
     int m_jobs = 0;

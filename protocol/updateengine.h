@@ -1,0 +1,55 @@
+#ifndef UPDATEENGINE_H
+#define UPDATEENGINE_H
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include "update/updateparm.h"
+
+// What both boards' engines offer: a job is started with initParm, fed
+// with the bytes the line receives, and ends with finish(true) or, on a
+// failure, with jobFailed and the reason. stop() ends it without a word.
+class updateEngine : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Why a job ended without finish().
+    enum FailReason {
+        NoFailure = 0,
+        PortUnavailable,  // the port could not be opened (at either speed)
+        ImageUnreadable,  // the image file is missing, empty or cannot be read
+        ImageRejected,    // the image is not the kind this board takes
+        HandshakeFailed,  // the unit never answered the start of the job
+        VerifyFailed,     // the unit did not take the image's verify code
+        EraseFailed,      // the erase was not confirmed
+        TransferFailed,   // data frames went unanswered too often
+        JumpFailed,       // the start of the new firmware was not confirmed
+        LineSpeedFailed,  // the switch of the line speed was not confirmed
+    };
+    Q_ENUM(FailReason)
+
+    using QObject::QObject;
+
+    // A stable code for a reason, for logs and records read by programs.
+    static const char *reasonCode(int reason);
+
+    // Checks an image as the engine would before sending it, without the
+    // line: true when it could go out. Lines saying why go to sendMessage.
+    virtual bool checkImage(int imageIndex, const QString &path) = 0;
+    virtual bool isBusy() const = 0;
+
+signals:
+    void sendMessage(QString message);
+    void sendprogressBar(int row, qlonglong bytesWritten, qlonglong bytesTotal);
+    void finish(bool result);
+    void jobFailed(int reason);
+
+public slots:
+    virtual void initParm(updateParm data) = 0;
+    virtual void receiveData(QByteArray data) = 0;
+    virtual void stop() = 0;
+};
+
+#endif // UPDATEENGINE_H

@@ -1,0 +1,253 @@
+#include "tools/unitsim/simulatedunit.h"
+
+#include "tools/unitsim/ptyline.h"
+#include "util/common.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTimer>
+
+namespace {
+// Indexed by simulatedUnit::FaultKind.
+const char *const kKindNames[] = {"silence", "nak",    "garbage", "unknown", "badstatus", "long12",
+                                  "long13",  "double", "drip",    "split",   "close"};
+
+int kindIndex(const QString &name)
+{
+    const int count = int(sizeof kKindNames / sizeof kKindNames[0]);
+    for (int kind = 0; kind < count; ++kind) {
+        if (name == QLatin1String(kKindNames[kind]))
+            return kind;
+    }
+    return -1;
+}
+
+QString helpLine(const QString &name, const char *help)
+{
+    return QStringLiteral("  %1 %2\n").arg(name, -22).arg(QLatin1String(help));
+}
+} // namespace
+
+simulatedUnit::simulatedUnit(const Grammar &grammar, QObject *parent)
+    : QObject(parent), m_grammar(grammar), m_line(new ptyLine(this)), m_sendTimer(new QTimer(this))
+{
+    m_sendTimer->setSingleShot(true);
+    connect(m_sendTimer, &QTimer::timeout, this, &simulatedUnit::onSendTimer);
+    connect(m_line, &ptyLine::received, this, &simulatedUnit::onReceived);
+}
+
+simulatedUnit::~simulatedUnit() = default;
+
+bool simulatedUnit::open()
+{
+    return m_line->open();
+}
+
+QString simulatedUnit::portName() const
+{
+    return m_line->slavePath();
+}
+
+void simulatedUnit::reset()
+{
+    m_sendTimer->stop();
+    m_out.clear();
+    m_answers.clear();
+    m_frames.clear();
+    m_violations.clear();
+    m_jobsCompleted = 0;
+}
+
+// ---- faults ---------------------------------------------------------------
+
+QString simulatedUnit::grammarHelp()
+{
+    return QStringLiteral(
+        "KIND[:STEP][@N]: KIND alone hits every answer of every step, :STEP only the\n"
+        "answers to that step, @N only the N-th answer to the step (to each step without\n"
+        "STEP), counted from the unit's start or reset, resends included.");
+}
+
+QString simulatedUnit::kindName(FaultKind kind)
+{
+    return QLatin1String(kKindNames[kind]);
+}
+
+QString simulatedUnit::faultHelp(const Grammar &grammar)
+{
+    QString text = QStringLiteral("KIND:\n");
+    for (const KindHelp &kind : grammar.kinds)
+        text += helpLine(kindName(kind.kind), kind.help);
+    text += QStringLiteral("STEP:\n");
+    for (const StepName &step : grammar.steps) {
+        const QString name = step.alias ? QStringLiteral("%1 (or %2)").arg(QLatin1String(step.name),
+                                                                           QLatin1String(step.alias))
+                                        : QLatin1String(step.name);
+        text += helpLine(name, step.help);
+    }
+    text.chop(1);
+    return text;
+}
+
+bool simulatedUnit::addFault(const QString &faultText, QString *error)
+{
+    Fault fault{Silence, kEveryStep, kEveryOccurrence};
+    QString problem = parseFault(faultText, &fault);
+    if (problem.isEmpty())
+        problem = faultProblem(fault);
+    if (!problem.isEmpty()) {
+        if (error)
+            *error = problem;
+        return false;
+    }
+    m_faults.append(fault);
+    return true;
+}
+
+QString simulatedUnit::parseFault(const QString &faultText, Fault *fault) const
+{
+    static const QRegularExpression pattern(QStringLiteral("^([a-z0-9]+)(?::([a-z]+))?(?:@([0-9]+))?$"));
+    const QRegularExpressionMatch match = pattern.match(faultText.trimmed().toLower());
+    if (!match.hasMatch())
+        return QStringLiteral("'%1' is not KIND[:STEP][@N]").arg(faultText);
+    const int kind = kindIndex(match.captured(1));
+    bool known = false;
+    for (const KindHelp &help : m_grammar.kinds)
+        known = known || help.kind == kind;
+    if (!known)
+        return QStringLiteral("unknown fault '%1'").arg(match.captured(1));
+    const QString step = match.captured(2);
+    fault->kind = FaultKind(kind);
+    fault->step = step.isEmpty() ? kEveryStep : stepIndex(step);
+    if (!step.isEmpty() && fault->step < 0)
+        return QStringLiteral("unknown step '%1'").arg(step);
+    const QString count = match.captured(3);
+    bool ok = true;
+    fault->occurrence = count.isEmpty() ? kEveryOccurrence : count.toInt(&ok);
+    if (!ok || (!count.isEmpty() && fault->occurrence < 1))
+        return QStringLiteral("bad count '%1'").arg(count);
+    return QString();
+}
+
+QString simulatedUnit::faultProblem(const Fault &) const
+{
+    return QString();
+}
+
+int simulatedUnit::stepIndex(const QString &name) const
+{
+    for (int step = 0; step < m_grammar.steps.size(); ++step) {
+        const StepName &known = m_grammar.steps.at(step);
+        if (name == QLatin1String(known.name) || (known.alias && name == QLatin1String(known.alias)))
+            return step;
+    }
+    return -1;
+}
+
+QString simulatedUnit::stepName(int step) const
+{
+    return step >= 0 && step < m_grammar.steps.size() ? QLatin1String(m_grammar.steps.at(step).name)
+                                                      : QString();
+}
+
+QList<simulatedUnit::FaultKind> simulatedUnit::faultsOnAnswer(int step)
+{
+    const int occurrence = ++m_answers[step];
+    QList<FaultKind> kinds;
+    for (const Fault &fault : qAsConst(m_faults)) {
+        if ((fault.step == kEveryStep || fault.step == step)
+            && (fault.occurrence == kEveryOccurrence || fault.occurrence == occurrence))
+            kinds.append(fault.kind);
+    }
+    return kinds;
+}
+
+// ---- input and jobs -------------------------------------------------------
+
+void simulatedUnit::onReceived(QByteArray bytes)
+{
+    receive(bytes);
+}
+
+void simulatedUnit::recordFrame(const QByteArray &frame)
+{
+    m_frames.append(frame);
+    emit frameReceived(frame);
+}
+
+void simulatedUnit::checkSpeed(int expectedBaud, const QString &what)
+{
+    const int baud = m_line->baud();
+    if (baud != expectedBaud)
+        violation(QStringLiteral("%1 at %2 baud, expected %3").arg(what).arg(baud).arg(expectedBaud));
+}
+
+void simulatedUnit::completeJob(const QString &target, const QByteArray &image)
+{
+    ++m_jobsCompleted;
+    m_savedAs = save(target, image);
+    emit jobCompleted(target, image);
+}
+
+QString simulatedUnit::saveName(const QString &target, int repeat)
+{
+    const QString base = target.isEmpty() ? QStringLiteral("image") : target;
+    return repeat <= 1 ? base + QStringLiteral(".bin") : QStringLiteral("%1-%2.bin").arg(base).arg(repeat);
+}
+
+QString simulatedUnit::save(const QString &target, const QByteArray &image)
+{
+    if (m_saveDir.isEmpty())
+        return QString();
+    const int repeat = ++m_saved[target];
+    const QString path = QDir(m_saveDir).filePath(saveName(target, repeat));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(image) != image.size())
+        return tr("(not saved: %1)").arg(file.errorString());
+    return path;
+}
+
+// ---- output ---------------------------------------------------------------
+
+int simulatedUnit::wireMs(int bytes, int baud)
+{
+    if (baud <= 0 || bytes <= 0)
+        return 0;
+    return int((qint64(bytes) * kBitsPerByte * 1000 + baud - 1) / baud);
+}
+
+int simulatedUnit::arrivalMs(int bytes) const
+{
+    return m_lineRate ? wireMs(bytes, m_line->baud()) : 0;
+}
+
+void simulatedUnit::enqueue(const QByteArray &bytes, int pauseMs, int minimumMs)
+{
+    const int delayMs = common::scaledMs(pauseMs + arrivalMs(bytes.size()));
+    m_out.append({bytes, qMax(minimumMs, delayMs)});
+    if (!m_sendTimer->isActive())
+        scheduleNext();
+}
+
+void simulatedUnit::scheduleNext()
+{
+    if (!m_out.isEmpty())
+        m_sendTimer->start(qMax(0, m_out.first().delayMs));
+}
+
+void simulatedUnit::onSendTimer()
+{
+    if (m_out.isEmpty())
+        return;
+    const Chunk chunk = m_out.takeFirst();
+    m_line->write(chunk.bytes);
+    scheduleNext();
+}
+
+void simulatedUnit::closeLine()
+{
+    m_sendTimer->stop();
+    m_out.clear();
+    m_line->close();
+}

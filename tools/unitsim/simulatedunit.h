@@ -1,0 +1,148 @@
+#ifndef SIMULATEDUNIT_H
+#define SIMULATEDUNIT_H
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include "tools/unitsim/ptyline.h"
+
+class QTimer;
+
+// What every simulated unit shares, whatever its boot-loader protocol: the
+// unit's end of the virtual line, replies paced on their way out, faults
+// asked for as KIND[:STEP][@N], the frames seen, the protocol violations
+// found (line speed included) and the flashed images saved on completion.
+// A model adds its protocol: how frames are cut, checked and answered.
+class simulatedUnit : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum FaultKind { Silence, Nak, Garbage, UnknownCode, BadStatus, Long12, Long13, Double, Drip, Split, Close };
+    static constexpr int kEveryStep = -1;
+    static constexpr int kEveryOccurrence = 0;
+    static constexpr int kBitsPerByte = 10; // start, 8 data, stop
+
+    struct Fault
+    {
+        FaultKind kind;
+        int step;       // index into the model's steps, or kEveryStep
+        int occurrence; // N-th answer to the step, or kEveryOccurrence
+    };
+    // The names a model's faults can use, with a line of help each.
+    struct KindHelp
+    {
+        FaultKind kind;
+        const char *help;
+    };
+    struct StepName
+    {
+        const char *name;
+        const char *alias; // another accepted name, or nullptr
+        const char *help;
+    };
+    struct Grammar
+    {
+        QList<KindHelp> kinds;
+        QList<StepName> steps;
+    };
+
+    ~simulatedUnit() override;
+
+    bool open();
+    QString portName() const;
+    ptyLine *line() const { return m_line; }
+
+    bool addFault(const QString &faultText, QString *error = nullptr);
+    void clearFaults() { m_faults.clear(); }
+    QList<Fault> faults() const { return m_faults; }
+    static QString grammarHelp();
+    static QString kindName(FaultKind kind);
+
+    // Pacing: each byte leaves no sooner than it could cross the line at the
+    // speed in effect, and a reply waits for its request to have crossed.
+    void setLineRate(bool on) { m_lineRate = on; }
+    bool lineRate() const { return m_lineRate; }
+    // Whole milliseconds that BYTES take on the line, rounded up so that a
+    // byte never arrives before its last bit could have.
+    static int wireMs(int bytes, int baud);
+
+    void setSaveDir(const QString &dir) { m_saveDir = dir; }
+    // Where the image of the last completed job went (or why it did not);
+    // empty without a save dir.
+    QString savedAs() const { return m_savedAs; }
+    static QString saveName(const QString &target, int repeat);
+
+    QList<QByteArray> frames() const { return m_frames; }
+    QStringList violations() const { return m_violations; }
+    int jobsCompleted() const { return m_jobsCompleted; }
+    virtual QByteArray flashedImage() const = 0;
+    virtual QString target() const = 0;
+    // Forgets the traffic and the jobs; faults stay.
+    virtual void reset();
+
+signals:
+    void jobCompleted(QString target, QByteArray image);
+    void frameReceived(QByteArray frame);
+
+protected:
+    simulatedUnit(const Grammar &grammar, QObject *parent);
+
+    static QString faultHelp(const Grammar &grammar);
+    // Why a well-formed fault makes no sense for the model; empty when it does.
+    virtual QString faultProblem(const Fault &fault) const;
+    // Counts one more answer to STEP and returns the kinds of fault that hit it.
+    QList<FaultKind> faultsOnAnswer(int step);
+    QString stepName(int step) const;
+
+    virtual void receive(const QByteArray &bytes) = 0;
+    void recordFrame(const QByteArray &frame);
+    void violation(const QString &text) { m_violations.append(text); }
+    void checkSpeed(int expectedBaud, const QString &what);
+    void completeJob(const QString &target, const QByteArray &image);
+
+    // Queues BYTES to leave PAUSEMS of unscaled unit time after what is
+    // queued before them, plus their wire time when paced; the scaled pause
+    // is at least MINIMUMMS, so that pieces of a reply can be kept apart.
+    void enqueue(const QByteArray &bytes, int pauseMs, int minimumMs = 0);
+    // Wire time of a request of BYTES when paced, else 0.
+    int arrivalMs(int bytes) const;
+    // The cable is pulled: nothing queued goes out any more.
+    void closeLine();
+
+private slots:
+    void onReceived(QByteArray bytes);
+    void onSendTimer();
+
+private:
+    struct Chunk
+    {
+        QByteArray bytes;
+        int delayMs; // scaled, after the chunk before
+    };
+
+    QString parseFault(const QString &faultText, Fault *fault) const;
+    int stepIndex(const QString &name) const;
+    void scheduleNext();
+    QString save(const QString &target, const QByteArray &image);
+
+    const Grammar &m_grammar;
+    ptyLine *m_line;
+    QTimer *m_sendTimer;
+    QList<Chunk> m_out;
+    QList<Fault> m_faults;
+    QHash<int, int> m_answers;
+    QList<QByteArray> m_frames;
+    QStringList m_violations;
+    QString m_saveDir;
+    QHash<QString, int> m_saved;
+    QString m_savedAs;
+    int m_jobsCompleted = 0;
+    bool m_lineRate = false;
+};
+
+#endif // SIMULATEDUNIT_H

@@ -1,0 +1,75 @@
+#ifndef UPDATECORE_H
+#define UPDATECORE_H
+
+#include <QObject>
+#include <QString>
+
+#include "package/zip.h"
+#include "protocol/first/progress.h"
+#include "protocol/second/progress1.h"
+#include "serial/serialport.h"
+#include "update/filesupdate.h"
+#include "update/updateparm.h"
+
+// One unit's update: the package, the queue, the serial line and both
+// boards' engines, wired once. The window and the headless flasher drive
+// it and show what it reports; several cores, each with its own line, can
+// run side by side in one process.
+class updateCore : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit updateCore(QObject *parent = nullptr);
+
+    zip &package() { return m_package; }
+    const zip &package() const { return m_package; }
+    filesUpdate &queue() { return m_queue; }
+    serialport &line() { return m_line; }
+    progress &firstEngine() { return m_first; }
+    progress1 &secondEngine() { return m_second; }
+    updateEngine &engine(int modelId);
+
+    bool isRunning() const { return m_running; }
+
+    // Sends the ticked images through portName. Refused, with a log line
+    // for each and false, while a ticked image cannot be sent.
+    bool start(const QString &portName);
+    // Runs the queue, translations included, with each job only checked as
+    // its engine would check it; nothing is sent and no port is opened.
+    bool startDryRun();
+    // Ends the run where it stands: both engines stop, the queue forgets
+    // the rest and the port closes.
+    void stop();
+
+signals:
+    void logLine(QString line);
+    void progressChanged(int row, qlonglong bytesWritten, qlonglong bytesTotal);
+    void jobStarted(updateParm job);
+    // One job's end; reason is an updateEngine::FailReason.
+    void jobEnded(updateParm job, bool success, int reason);
+    void runEnded(bool success);
+    void warning(QString text);
+
+private slots:
+    void onJob(updateParm job);
+    void onJobFinished(bool result);
+    void onJobFailed(int reason);
+    void onRunEnded(bool success);
+
+private:
+    void connectEngine(updateEngine &engine);
+    bool refuseUnsendable();
+    void checkDryRunJob(const updateParm &job);
+
+    zip m_package;
+    filesUpdate m_queue;
+    serialport m_line;
+    progress m_first;
+    progress1 m_second;
+    updateParm m_job;
+    bool m_running = false;
+    bool m_dryRun = false;
+};
+
+#endif // UPDATECORE_H
