@@ -25,6 +25,7 @@
 #include <limits>
 
 #include "app/warningbox.h"
+#include "upsversion.h"
 
 // The icon lives in the core library's resources; a static library drops
 // them unless they are initialised by name, outside any namespace.
@@ -84,6 +85,8 @@ Dialog::Dialog(QWidget *parent)
     setWindowIcon(QIcon(QStringLiteral(":/icons/ups.png")));
 
     setWindowFlags(Qt::WindowCloseButtonHint);
+    // Which release talks to the unit matters when a report comes back.
+    setWindowTitle(QStringLiteral("ups " UPS_VERSION));
     setFixedSize(kWindowWidth, kWindowHeight);
     tableView->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     tableView->horizontalHeader()->setStretchLastSection(true);

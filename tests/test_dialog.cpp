@@ -31,6 +31,7 @@
 #include <memory>
 
 #include "app/dialog.h"
+#include "upsversion.h"
 #include "tests/support/modalanswerer.h"
 #include "tests/support/testtime.h"
 #include "tools/support/coffwriter.h"
@@ -373,7 +374,7 @@ void TestDialog::fixedWindowSettings()
     QCOMPARE(dialog.size(), QSize(580, 300));
     QCOMPARE(dialog.minimumSize(), QSize(580, 300));
     QCOMPARE(dialog.maximumSize(), QSize(580, 300));
-    QVERIFY(dialog.windowTitle().isEmpty());
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("ups " UPS_VERSION));
     QVERIFY(!dialog.windowIcon().isNull());
     QCOMPARE(access.view()->horizontalHeader()->sectionResizeMode(0), QHeaderView::ResizeToContents);
     QVERIFY(access.view()->horizontalHeader()->stretchLastSection());

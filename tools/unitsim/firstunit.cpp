@@ -312,16 +312,16 @@ bool firstUnit::respond(Step step, const QByteArray &reply, quint8 code, int req
         closeLine();
         return false;
     }
-    const int arrival = arrivalMs(requestBytes);
     const bool garbage = faults.contains(Garbage);
     if (garbage)
-        enqueue(kGarbage, arrival);
+        enqueue(kGarbage, 0, requestBytes);
     const bool silent = faults.contains(Silence);
     const bool nak = faults.contains(Nak);
     // The gap only separates noise from the reply; a plain reply follows the
     // request as soon as it has crossed the line.
     if (!silent && !reply.isEmpty())
-        queueReply(nak ? buildReply(code, kNak) : reply, garbage ? kGapMs : arrival, faults);
+        queueReply(nak ? buildReply(code, kNak) : reply, garbage ? kGapMs : 0, garbage ? 0 : requestBytes,
+                   faults);
     if (faults.contains(UnknownCode))
         enqueue(buildReply(kUnknownCode, kAck), kGapMs);
     if (faults.contains(BadStatus))
@@ -329,19 +329,21 @@ bool firstUnit::respond(Step step, const QByteArray &reply, quint8 code, int req
     return !silent && !nak;
 }
 
-void firstUnit::queueReply(const QByteArray &reply, int pauseMs, const QList<FaultKind> &faults)
+void firstUnit::queueReply(const QByteArray &reply, int pauseMs, int requestBytes,
+                           const QList<FaultKind> &faults)
 {
     if (faults.contains(Drip)) {
-        for (int i = 0; i < reply.size(); ++i)
-            enqueue(reply.mid(i, 1), i == 0 ? pauseMs : kDripPauseMs);
+        enqueue(reply.left(1), pauseMs, requestBytes);
+        for (int i = 1; i < reply.size(); ++i)
+            enqueue(reply.mid(i, 1), kDripPauseMs);
         return;
     }
     if (faults.contains(Split) && reply.size() > 1) {
         const int dle = reply.indexOf(char(kDle));
         const int cut = dle >= 0 && dle + 1 < reply.size() ? dle + 1 : reply.size() / 2;
-        enqueue(reply.left(cut), pauseMs);
+        enqueue(reply.left(cut), pauseMs, requestBytes);
         enqueue(reply.mid(cut), kSplitPauseMs);
         return;
     }
-    enqueue(reply, pauseMs);
+    enqueue(reply, pauseMs, requestBytes);
 }

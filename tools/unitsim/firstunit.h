@@ -47,7 +47,7 @@ private:
     // Sends the reply of one step through the fault switches; false when the
     // unit stays silent or the line is gone, so the step has no effect.
     bool respond(Step step, const QByteArray &reply, quint8 code, int requestBytes);
-    void queueReply(const QByteArray &reply, int pauseMs, const QList<FaultKind> &faults);
+    void queueReply(const QByteArray &reply, int pauseMs, int requestBytes, const QList<FaultKind> &faults);
     void beginJob();
 
     QByteArray m_rx;

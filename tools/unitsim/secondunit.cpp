@@ -336,14 +336,16 @@ void secondUnit::reply(Step step, const QByteArray &bytes)
 
 void secondUnit::queuePieces(const QByteArray &bytes, const QList<FaultKind> &faults)
 {
-    const int arrival = arrivalMs(frames().isEmpty() ? 0 : frames().last().size());
+    const QList<QByteArray> seen = frames();
+    const int request = seen.isEmpty() ? 0 : seen.last().size(); // the frame answered
     if (faults.contains(Drip)) {
-        for (int i = 0; i < bytes.size(); ++i)
-            enqueue(bytes.mid(i, 1), i == 0 ? arrival : kDripPauseMs, i == 0 ? 0 : kMinPiecePauseMs);
+        enqueue(bytes.left(1), 0, request);
+        for (int i = 1; i < bytes.size(); ++i)
+            enqueue(bytes.mid(i, 1), kDripPauseMs, 0, kMinPiecePauseMs);
     } else if (faults.contains(Split)) {
-        enqueue(bytes.left(bytes.size() / 2), arrival);
-        enqueue(bytes.mid(bytes.size() / 2), kDripPauseMs, kMinPiecePauseMs);
+        enqueue(bytes.left(bytes.size() / 2), 0, request);
+        enqueue(bytes.mid(bytes.size() / 2), kDripPauseMs, 0, kMinPiecePauseMs);
     } else {
-        enqueue(bytes, arrival);
+        enqueue(bytes, 0, request);
     }
 }

@@ -217,14 +217,10 @@ int simulatedUnit::wireMs(int bytes, int baud)
     return int((qint64(bytes) * kBitsPerByte * 1000 + baud - 1) / baud);
 }
 
-int simulatedUnit::arrivalMs(int bytes) const
+void simulatedUnit::enqueue(const QByteArray &bytes, int pauseMs, int requestBytes, int minimumMs)
 {
-    return m_lineRate ? wireMs(bytes, m_line->baud()) : 0;
-}
-
-void simulatedUnit::enqueue(const QByteArray &bytes, int pauseMs, int minimumMs)
-{
-    const int delayMs = common::scaledMs(pauseMs + arrivalMs(bytes.size()));
+    const int wire = m_lineRate ? wireMs(requestBytes + bytes.size(), m_line->baud()) : 0;
+    const int delayMs = common::scaledMs(pauseMs + wire);
     m_out.append({bytes, qMax(minimumMs, delayMs)});
     if (!m_sendTimer->isActive())
         scheduleNext();

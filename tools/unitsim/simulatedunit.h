@@ -106,11 +106,11 @@ protected:
     void completeJob(const QString &target, const QByteArray &image);
 
     // Queues BYTES to leave PAUSEMS of unscaled unit time after what is
-    // queued before them, plus their wire time when paced; the scaled pause
-    // is at least MINIMUMMS, so that pieces of a reply can be kept apart.
-    void enqueue(const QByteArray &bytes, int pauseMs, int minimumMs = 0);
-    // Wire time of a request of BYTES when paced, else 0.
-    int arrivalMs(int bytes) const;
+    // queued before them. When paced they also wait for their own wire time
+    // and that of the REQUESTBYTES they answer, rounded up once for the
+    // whole. The scaled pause is at least MINIMUMMS, so that the pieces of a
+    // reply can be kept apart.
+    void enqueue(const QByteArray &bytes, int pauseMs, int requestBytes = 0, int minimumMs = 0);
     // The cable is pulled: nothing queued goes out any more.
     void closeLine();
 
