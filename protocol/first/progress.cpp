@@ -34,7 +34,7 @@ bool isKnownCommand(quint8 code)
 } // namespace
 
 progress::progress(serialport *port, QObject *parent)
-    : updateEngine(parent), m_util(this), m_modelId(0), m_imageIndex(0), m_row(0), m_fileSize(0),
+    : updateEngine(parent), m_modelId(0), m_imageIndex(0), m_row(0), m_fileSize(0),
       m_writtenSize(0), m_frame(), m_preambleMode(false), m_timer(new QTimer(this)), m_port(port)
 {
     connect(m_timer, &QTimer::timeout, this, &progress::timeout);

@@ -118,7 +118,6 @@ private:
     void parseFrame();
     void handleFrame(QByteArray frame);
 
-    common m_util;
     int m_modelId;
     int m_imageIndex;
     int m_row;

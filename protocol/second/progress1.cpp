@@ -29,17 +29,12 @@ progress1::progress1(serialport *port, QObject *parent)
     : updateEngine(parent), m_deviceAddress(1), m_rxBuffer(), m_rxCount(0), m_timer(new QTimer(this)),
       m_blockSeq(0), m_bytesSent(0), m_bytesTotal(0), m_fileSize(0), m_retryCount(0),
       m_lastShortFrame(), m_lastLongFrame(), m_blockMode(0), m_state(0), m_running(false),
-      m_lastBlockSent(false), m_util(this), m_modelId(0), m_imageIndex(0), m_row(0), m_port(port)
+      m_lastBlockSent(false), m_modelId(0), m_imageIndex(0), m_row(0), m_port(port)
 {
     connect(m_timer, &QTimer::timeout, this, &progress1::onTimer);
 }
 
 progress1::~progress1() = default;
-
-void progress1::log(const char *text)
-{
-    emit sendMessage(tr(text));
-}
 
 void progress1::armTimer(int ms)
 {
@@ -57,7 +52,7 @@ bool progress1::verifyImage(int imageIndex, const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        log(QT_TR_NOOP("file open failed!"));
+        emit sendMessage(tr("file open failed!"));
         return false;
     }
     const ImageKind *kind = imageKind(imageIndex);
@@ -191,16 +186,16 @@ void progress1::initParm(updateParm data)
     stopUpdate();
     emit sendprogressBar(m_row, 0, 100);
     if (!m_port->openSerialPort(m_modelId, m_portName, kHandshakeBaud)) {
-        log(QT_TR_NOOP("port opening failed!"));
+        emit sendMessage(tr("port opening failed!"));
         emit jobFailed(PortUnavailable);
         return;
     }
     if (!verifyImage(m_imageIndex, m_imagePath)) {
-        log(QT_TR_NOOP("verify failed!"));
+        emit sendMessage(tr("verify failed!"));
         emit jobFailed(ImageRejected);
         return;
     }
-    log(QT_TR_NOOP("verify success!"));
+    emit sendMessage(tr("verify success!"));
     m_file.setFileName(m_imagePath);
     armTimer(kHandshakeIntervalMs);
     m_rxCount = 0;
@@ -227,11 +222,11 @@ void progress1::handleResponse()
         break;
     case FileSizeSent:
         if (replyStartsWith(kCommandAck)) {
-            log(QT_TR_NOOP("get file size!"));
+            emit sendMessage(tr("get file size!"));
             m_state = ChangePortDue;
             armTimer(kCommandPauseMs);
         } else {
-            log(QT_TR_NOOP("file size get failed!"));
+            emit sendMessage(tr("file size get failed!"));
         }
         break;
     case ChangePortSent:
@@ -239,11 +234,11 @@ void progress1::handleResponse()
         break;
     case Erasing:
         if (replyStartsWith(kCommandAck)) {
-            log(QT_TR_NOOP("erase successs!"));
+            emit sendMessage(tr("erase successs!"));
             m_state = Updating;
             beginUpdating();
         } else {
-            log(QT_TR_NOOP("erase failed!"));
+            emit sendMessage(tr("erase failed!"));
         }
         break;
     case Updating:
@@ -257,37 +252,37 @@ void progress1::handleResponse()
 void progress1::onHandshakeReply()
 {
     if (!replyStartsWith(kStartAck)) {
-        log(QT_TR_NOOP("verify failed!"));
+        emit sendMessage(tr("verify failed!"));
         return;
     }
     m_state = m_blockMode == 1 ? FileSizeDue : ChangePortDue;
-    log(QT_TR_NOOP("prepare for updating!"));
+    emit sendMessage(tr("prepare for updating!"));
     armTimer(kCommandPauseMs);
 }
 
 void progress1::onChangePortReply()
 {
-    log(QT_TR_NOOP("port change success!"));
+    emit sendMessage(tr("port change success!"));
     if (m_port->openSerialPort(m_modelId, m_portName, kDataBaud)) {
         m_state = PortChanged;
         armTimer(kPortChangedPauseMs);
     } else {
         // The change-port expiries go on and end the job with "timeout!".
-        log(QT_TR_NOOP("port opening failed!"));
+        emit sendMessage(tr("port opening failed!"));
     }
 }
 
 void progress1::onUpdatingReply()
 {
     if (m_lastBlockSent) {
-        log(QT_TR_NOOP("updating success!"));
+        emit sendMessage(tr("updating success!"));
         armTimer(kFinishWaitMs);
         m_state = Finishing;
     } else if (replyStartsWith(kCommandAck)) {
         m_retryCount = 0;
         sendData();
     } else {
-        log(QT_TR_NOOP("updating failed!"));
+        emit sendMessage(tr("updating failed!"));
     }
 }
 
@@ -299,20 +294,20 @@ void progress1::onTimer()
         m_rxCount = 0;
         sendUpdateCmd(m_imageIndex);
         if (m_retryCount > kHandshakeQuietSendings)
-            log(QT_TR_NOOP("timeout!"));
+            emit sendMessage(tr("timeout!"));
         break;
     case ChangePortDue:
         m_retryCount = 0;
         sendChangePortCmd();
         armTimer(kChangePortIntervalMs);
         m_state = ChangePortSent;
-        log(QT_TR_NOOP("change the port!"));
+        emit sendMessage(tr("change the port!"));
         break;
     case FileSizeDue:
         sendFileSizeCmd();
         break;
     case FileSizeSent:
-        log(QT_TR_NOOP("timeout!"));
+        emit sendMessage(tr("timeout!"));
         break;
     case ChangePortSent:
         onChangePortExpired();
@@ -322,10 +317,10 @@ void progress1::onTimer()
         armTimer(kEraseTimeoutMs);
         m_state = Erasing;
         m_rxCount = 0;
-        log(QT_TR_NOOP("begin to erase!"));
+        emit sendMessage(tr("begin to erase!"));
         break;
     case Erasing:
-        log(QT_TR_NOOP("timeout!"));
+        emit sendMessage(tr("timeout!"));
         failJob(EraseFailed);
         break;
     case Updating:
@@ -347,7 +342,7 @@ void progress1::onChangePortExpired()
         sendChangePortCmd();
         return;
     }
-    log(QT_TR_NOOP("timeout!"));
+    emit sendMessage(tr("timeout!"));
     failJob(LineSpeedFailed);
 }
 
@@ -356,7 +351,7 @@ void progress1::onFrameExpired()
     ++m_retryCount;
     emit sendMessage(tr("timeout, retry %1...\n").arg(m_retryCount));
     if (m_retryCount >= kMaxFrameRetries) {
-        log(QT_TR_NOOP("updating failed!"));
+        emit sendMessage(tr("updating failed!"));
         failJob(TransferFailed);
         return;
     }
@@ -368,13 +363,13 @@ void progress1::beginUpdating()
     if (!m_file.open(QIODevice::ReadOnly)) {
         // Nothing was built to resend: end here rather than let the erase
         // timer run into the data phase.
-        log(QT_TR_NOOP("file opening failed!"));
+        emit sendMessage(tr("file opening failed!"));
         failJob(ImageUnreadable);
         return;
     }
     m_fileSize = m_file.size();
     m_bytesTotal = m_blockMode == 1 ? modelTable::announcedSize(m_fileSize) : m_fileSize;
-    log(QT_TR_NOOP("begin to updating!"));
+    emit sendMessage(tr("begin to updating!"));
     sendData();
 }
 
@@ -390,7 +385,7 @@ void progress1::afterFrameSent()
     armTimer(kFrameTimeoutMs);
     m_lastBlockSent = true;
     emit sendprogressBar(m_row, m_bytesTotal, m_bytesTotal);
-    log(QT_TR_NOOP("updating finished!"));
+    emit sendMessage(tr("updating finished!"));
 }
 
 void progress1::stopUpdate()

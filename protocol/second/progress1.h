@@ -81,7 +81,6 @@ private:
     void stopUpdate();
     void beginUpdating();
 
-    void log(const char *text);
     void armTimer(int ms);
     void send(const quint8 *frame, int length);
     bool replyComplete() const;
@@ -110,7 +109,6 @@ private:
     int m_state;
     bool m_running;
     bool m_lastBlockSent;
-    common m_util;
     int m_modelId;
     int m_imageIndex;
     int m_row;
