@@ -33,6 +33,7 @@
 #include "app/dialog.h"
 #include "upsversion.h"
 #include "tests/support/modalanswerer.h"
+#include "tests/support/testfiles.h"
 #include "tests/support/testtime.h"
 #include "tools/support/coffwriter.h"
 #include "tools/support/packagewriter.h"
@@ -188,10 +189,8 @@ QMap<QString, QByteArray> filesIn(const QString &dir)
 {
     QMap<QString, QByteArray> files;
     const QFileInfoList entries = QDir(dir).entryInfoList(QDir::Files | QDir::Hidden);
-    for (const QFileInfo &info : entries) {
-        QFile file(info.filePath());
-        files[info.fileName()] = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-    }
+    for (const QFileInfo &info : entries)
+        files[info.fileName()] = testFiles::read(info.filePath(), QByteArray("<unreadable>"));
     return files;
 }
 
@@ -1116,10 +1115,8 @@ void TestDialog::userFilesUntouched()
     const QString folder = zipPath.left(zipPath.size() - 4);
     QVERIFY(QDir().mkpath(folder));
     const QByteArray image = packageWriter::withTrailer(payloadOf('u', 2));
-    for (const QString &name : {QStringLiteral("arm.bin"), QStringLiteral("notes.txt")}) {
-        QFile file(folder + QLatin1Char('/') + name);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(image) == image.size());
-    }
+    for (const QString &name : {QStringLiteral("arm.bin"), QStringLiteral("notes.txt")})
+        QVERIFY(testFiles::write(folder + QLatin1Char('/') + name, image));
     Dialog dialog;
     DialogTestAccess access(dialog);
     access.path()->setText(situation == QLatin1String("folder") ? folder : zipPath);

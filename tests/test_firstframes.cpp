@@ -3,8 +3,9 @@
 #include "protocol/first/progress.h"
 #include "serial/serialport.h"
 #include "util/common.h"
+#include "support/checksumvectors.h"
+#include "support/testfiles.h"
 
-#include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -42,15 +43,6 @@ QByteArray stuffed(progress &engine)
     return sent(engine);
 }
 
-QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
-{
-    const QString path = dir.filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        return QString();
-    return path;
-}
-
 // An image of 'size' bytes whose every byte differs from its neighbours.
 QByteArray image(int size)
 {
@@ -61,7 +53,7 @@ QByteArray image(int size)
 }
 } // namespace
 
-class firstFramesTest : public QObject
+class TestFirstFrames : public QObject
 {
     Q_OBJECT
 
@@ -84,16 +76,15 @@ private slots:
     void receivePath();
 };
 
-void firstFramesTest::crcCheckValue_data()
+void TestFirstFrames::crcCheckValue_data()
 {
     QTest::addColumn<QByteArray>("input");
     QTest::addColumn<int>("crc");
-    QTest::newRow("check value") << QByteArray("123456789") << 0x29B1;
-    QTest::newRow("empty keeps init") << QByteArray() << 0xFFFF;
-    QTest::newRow("shake hand body") << QByteArray::fromHex("110101") << 0x9BDF;
+    for (const checksumVector &v : checksumVectors::crc16())
+        QTest::newRow(v.name) << v.input << int(v.value);
 }
 
-void firstFramesTest::crcCheckValue()
+void TestFirstFrames::crcCheckValue()
 {
     QFETCH(QByteArray, input);
     QFETCH(int, crc);
@@ -102,7 +93,7 @@ void firstFramesTest::crcCheckValue()
              crc);
 }
 
-void firstFramesTest::fixedFrames_data()
+void TestFirstFrames::fixedFrames_data()
 {
     QTest::addColumn<QString>("builder");
     QTest::addColumn<bool>("framed");
@@ -121,7 +112,7 @@ void firstFramesTest::fixedFrames_data()
     row("target any other index", "target7", false, 2, "23 04 00 05 AF 02 00 00 00 DD");
 }
 
-void firstFramesTest::fixedFrames()
+void TestFirstFrames::fixedFrames()
 {
     QFETCH(QString, builder);
     QFETCH(bool, framed);
@@ -139,7 +130,7 @@ void firstFramesTest::fixedFrames()
     QCOMPARE(framed ? stuffed(engine) : sent(engine), wire);
 }
 
-void firstFramesTest::verifyFrame_data()
+void TestFirstFrames::verifyFrame_data()
 {
     QTest::addColumn<QByteArray>("fileBytes");
     QTest::addColumn<QByteArray>("unstuffed");
@@ -155,7 +146,7 @@ void firstFramesTest::verifyFrame_data()
         << QByteArray::fromHex("02 00 06 13 04 07 00 00 00 10 22 5F 03");
 }
 
-void firstFramesTest::verifyFrame()
+void TestFirstFrames::verifyFrame()
 {
     QFETCH(QByteArray, fileBytes);
     QFETCH(QByteArray, unstuffed);
@@ -168,7 +159,7 @@ void firstFramesTest::verifyFrame()
     QCOMPARE(stuffed(engine), wire);
 }
 
-void firstFramesTest::verifyCode_data()
+void TestFirstFrames::verifyCode_data()
 {
     QTest::addColumn<int>("fileSize"); // -1: no file
     QTest::addColumn<int>("imageIndex");
@@ -183,7 +174,7 @@ void firstFramesTest::verifyCode_data()
     QTest::newRow("missing file") << -1 << 0 << none << true;
 }
 
-void firstFramesTest::verifyCode()
+void TestFirstFrames::verifyCode()
 {
     QFETCH(int, fileSize);
     QFETCH(int, imageIndex);
@@ -191,7 +182,7 @@ void firstFramesTest::verifyCode()
     QFETCH(bool, error);
     QTemporaryDir dir;
     QByteArray bytes = image(qMax(fileSize, 0));
-    const QString path = fileSize < 0 ? dir.filePath("absent.bin") : writeFile(dir, "img.bin", bytes);
+    const QString path = fileSize < 0 ? dir.filePath("absent.bin") : testFiles::writeIn(dir, "img.bin", bytes);
     serialport port;
     progress engine(&port);
     progressTestAccess::setJob(engine, path, fileSize);
@@ -204,7 +195,7 @@ void firstFramesTest::verifyCode()
         QCOMPARE(log.at(0).at(0).toString(), QString("verify code error!"));
 }
 
-void firstFramesTest::blocks_data()
+void TestFirstFrames::blocks_data()
 {
     QTest::addColumn<int>("fileSize");
     QTest::addColumn<int>("actualSize"); // bytes really in the file
@@ -219,7 +210,7 @@ void firstFramesTest::blocks_data()
     QTest::newRow("file vanished") << 1500 << -1 << QList<int>{} << 0 << true;
 }
 
-void firstFramesTest::blocks()
+void TestFirstFrames::blocks()
 {
     QFETCH(int, fileSize);
     QFETCH(int, actualSize);
@@ -228,7 +219,7 @@ void firstFramesTest::blocks()
     QFETCH(bool, readError);
     QTemporaryDir dir;
     const QByteArray bytes = image(qMax(actualSize, 0));
-    const QString path = actualSize < 0 ? dir.filePath("gone.bin") : writeFile(dir, "img.bin", bytes);
+    const QString path = actualSize < 0 ? dir.filePath("gone.bin") : testFiles::writeIn(dir, "img.bin", bytes);
     serialport port;
     progress engine(&port);
     progressTestAccess::setJob(engine, path, fileSize);
@@ -259,13 +250,13 @@ void firstFramesTest::blocks()
 
 // A block of nothing but bytes that need stuffing nearly doubles the frame;
 // it must fit the buffer and come back intact.
-void firstFramesTest::worstCaseBlockFits()
+void TestFirstFrames::worstCaseBlockFits()
 {
     QTemporaryDir dir;
     const QByteArray bytes(1024, char(0x10));
     serialport port;
     progress engine(&port);
-    progressTestAccess::setJob(engine, writeFile(dir, "dle.bin", bytes), bytes.size());
+    progressTestAccess::setJob(engine, testFiles::writeIn(dir, "dle.bin", bytes), bytes.size());
     QCOMPARE(engine.buildNextBlock(), 1);
     const QByteArray plain = sent(engine);
     const QByteArray wire = stuffed(engine);
@@ -276,7 +267,7 @@ void firstFramesTest::worstCaseBlockFits()
     QCOMPARE(inner, plain.mid(1, plain.size() - 2));
 }
 
-void firstFramesTest::receivePath_data()
+void TestFirstFrames::receivePath_data()
 {
     QTest::addColumn<QByteArray>("stream");
     QTest::addColumn<bool>("preamble");
@@ -308,7 +299,7 @@ void firstFramesTest::receivePath_data()
     row("preamble reply while idle", "23 02 00 03 AF AA 55 D6", true, 0, false, {}, 0, 8);
 }
 
-void firstFramesTest::receivePath()
+void TestFirstFrames::receivePath()
 {
     QFETCH(QByteArray, stream);
     QFETCH(bool, preamble);
@@ -349,5 +340,5 @@ void firstFramesTest::receivePath()
     }
 }
 
-QTEST_GUILESS_MAIN(firstFramesTest)
+QTEST_GUILESS_MAIN(TestFirstFrames)
 #include "test_firstframes.moc"

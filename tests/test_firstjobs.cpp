@@ -7,10 +7,10 @@
 #include "tools/unitsim/firstunit.h"
 #include "update/filesupdate.h"
 #include "util/common.h"
+#include "support/testfiles.h"
 #include "support/testtime.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -39,12 +39,6 @@ QByteArray armImage()
     for (int i = 0; i < bytes.size(); ++i)
         bytes[i] = char((i * 13 + i / 509) & 0xFF);
     return bytes;
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 int countCommand(const QList<QByteArray> &frames, quint8 code)
@@ -131,7 +125,7 @@ struct rig
     }
 };
 
-class firstJobsTest : public QObject
+class TestFirstJobs : public QObject
 {
     Q_OBJECT
 
@@ -145,13 +139,13 @@ private slots:
     void stepIntervalsUnscaled();
 };
 
-void firstJobsTest::bothImagesThroughTheQueue()
+void TestFirstJobs::bothImagesThroughTheQueue()
 {
     QTemporaryDir dir;
     const QByteArray arm = armImage();
     QByteArray dsp;
-    QVERIFY(writeFile(dir.filePath("arm.bin"), arm));
-    QVERIFY(writeFile(dir.filePath("dsp.out"), coffWriter::sampleObjectFile(&dsp)));
+    QVERIFY(testFiles::write(dir.filePath("arm.bin"), arm));
+    QVERIFY(testFiles::write(dir.filePath("dsp.out"), coffWriter::sampleObjectFile(&dsp)));
     rig r;
     QVERIFY(r.unit.open());
 
@@ -198,7 +192,7 @@ void firstJobsTest::bothImagesThroughTheQueue()
     QCOMPARE(r.bars, expected);
 }
 
-void firstJobsTest::failures_data()
+void TestFirstJobs::failures_data()
 {
     QTest::addColumn<QStringList>("faults");
     QTest::addColumn<QString>("image"); // "arm", "missing", "empty"
@@ -269,7 +263,7 @@ void firstJobsTest::failures_data()
                                  << QStringList{"reading failed!"} << false << 0 << 0 << QStringList();
 }
 
-void firstJobsTest::failures()
+void TestFirstJobs::failures()
 {
     QFETCH(QStringList, faults);
     QFETCH(QString, image);
@@ -284,9 +278,9 @@ void firstJobsTest::failures()
     const QByteArray arm = armImage();
     const QString path = dir.filePath("arm.bin");
     if (image == "arm")
-        QVERIFY(writeFile(path, arm));
+        QVERIFY(testFiles::write(path, arm));
     else if (image == "empty")
-        QVERIFY(writeFile(path, QByteArray()));
+        QVERIFY(testFiles::write(path, QByteArray()));
     rig r;
     QVERIFY(r.unit.open());
     for (const QString &fault : faults) {
@@ -327,11 +321,11 @@ void firstJobsTest::failures()
 
 // The one check at full protocol time: each step's timer is read right after
 // the step starts, and the engine is driven by replies fed straight in.
-void firstJobsTest::stepIntervalsUnscaled()
+void TestFirstJobs::stepIntervalsUnscaled()
 {
     common::setTimeScale(1.0);
     QTemporaryDir dir;
-    QVERIFY(writeFile(dir.filePath("arm.bin"), armImage()));
+    QVERIFY(testFiles::write(dir.filePath("arm.bin"), armImage()));
     rig r;
     QVERIFY(r.unit.open());
     QVERIFY(r.unit.addFault("silence:preamble"));
@@ -369,5 +363,5 @@ void firstJobsTest::stepIntervalsUnscaled()
     QCOMPARE(interval(), 3000);
 }
 
-QTEST_GUILESS_MAIN(firstJobsTest)
+QTEST_GUILESS_MAIN(TestFirstJobs)
 #include "test_firstjobs.moc"

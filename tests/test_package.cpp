@@ -14,22 +14,14 @@
 #include "tools/support/coffwriter.h"
 #include "tools/support/packagewriter.h"
 #include "update/filesupdate.h"
+#include "support/testfiles.h"
 
 namespace {
 
 const QByteArray kPayload = QByteArray("\x01\x02" "firmware image payload\xFF\x00", 26).repeated(40);
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
+// What an absent file reads as here, so that a file that should exist but
+// does not never compares equal to an empty one.
+const QByteArray kMissing("<missing>");
 
 // Every path under root (symlinks not followed) with what it is: a link
 // target, a file digest or a directory. Paths under `skip` are left out, and
@@ -53,7 +45,7 @@ QMap<QString, QString> snapshot(const QString &root, const QString &skip,
             seen[path] = QStringLiteral("dir");
         else
             seen[path] = QString::fromLatin1(
-                    QCryptographicHash::hash(readFile(path), QCryptographicHash::Sha256).toHex());
+                    QCryptographicHash::hash(testFiles::read(path, kMissing), QCryptographicHash::Sha256).toHex());
     }
     return seen;
 }
@@ -177,11 +169,11 @@ bool placeBefore(const QString &root, const QString &spec, int index)
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return false;
     if (kind == QLatin1String("file"))
-        return writeFile(path, "a user's own file, no trailer: " + path.toUtf8());
+        return testFiles::write(path, "a user's own file, no trailer: " + path.toUtf8());
     if (kind == QLatin1String("image"))
-        return writeFile(path, packageWriter::withTrailer("a user's own image " + path.toUtf8()));
+        return testFiles::write(path, packageWriter::withTrailer("a user's own image " + path.toUtf8()));
     const QString victim = root + QStringLiteral("/outside/victim-%1.txt").arg(index);
-    return kind == QLatin1String("link") && writeFile(victim, "victim " + victim.toUtf8())
+    return kind == QLatin1String("link") && testFiles::write(victim, "victim " + victim.toUtf8())
             && QFile::link(victim, path);
 }
 
@@ -337,7 +329,7 @@ void TestPackage::modelChoice()
     listed.sort(Qt::CaseInsensitive);
     QCOMPARE(images, listed);
     for (const QString &name : qAsConst(listed))
-        QCOMPARE(readFile(dir + "/" + name), kPayload + name.toUtf8());
+        QCOMPARE(testFiles::read(dir + "/" + name, kMissing), kPayload + name.toUtf8());
 }
 
 void TestPackage::integrityCheck_data()
@@ -379,7 +371,7 @@ void TestPackage::integrityCheck()
     zip pkg;
     pkg.extract(path, base() + "/fw_5-10k");
     QCOMPARE(listing(pkg), listed); // a removed image is still listed
-    QCOMPARE(readFile(base() + "/fw_5-10k/" + name), expected);
+    QCOMPARE(testFiles::read(base() + "/fw_5-10k/" + name, kMissing), expected);
 }
 
 void TestPackage::modelOnePackageFirstIsChecked()
@@ -388,7 +380,7 @@ void TestPackage::modelOnePackageFirstIsChecked()
     zip pkg;
     pkg.extract(path, base() + "/fw_15-20k");
     QCOMPARE(pkg.modelId(), 1);
-    QCOMPARE(readFile(base() + "/fw_15-20k/Inv_power33.out"), kPayload + "Inv_power33.out");
+    QCOMPARE(testFiles::read(base() + "/fw_15-20k/Inv_power33.out", kMissing), kPayload + "Inv_power33.out");
 }
 
 void TestPackage::reextractionChecksAgain()
@@ -397,9 +389,9 @@ void TestPackage::reextractionChecksAgain()
     const QString image = base() + "/fw_5-10k/arm.bin";
     zip pkg;
     pkg.extract(path, base() + "/fw_5-10k");
-    QVERIFY(writeFile(image, "tampered after the first check"));
+    QVERIFY(testFiles::write(image, "tampered after the first check"));
     pkg.extract(path, base() + "/fw_5-10k");
-    QCOMPARE(readFile(image), kPayload + "arm.bin");
+    QCOMPARE(testFiles::read(image, kMissing), kPayload + "arm.bin");
 }
 
 void TestPackage::honestPackageUnpacksWhole()
@@ -414,14 +406,14 @@ void TestPackage::honestPackageUnpacksWhole()
     QVERIFY(writer.addRaw("./sub//deeper/x.dat", "deep"));
     QVERIFY(writer.close());
     QVERIFY(QDir().mkpath(dir + "/docs"));
-    QVERIFY(writeFile(dir + "/docs/readme.txt", "old notes that are longer"));
+    QVERIFY(testFiles::write(dir + "/docs/readme.txt", "old notes that are longer"));
 
     zip pkg;
     pkg.extract(path, dir);
     QCOMPARE(filesUnder(dir), QStringList({"arm.bin", "docs/readme.txt", "sub/deeper/x.dat"}));
     QVERIFY(QFileInfo(dir + "/empty").isDir());
-    QCOMPARE(readFile(dir + "/docs/readme.txt"), QByteArray("new notes"));
-    QCOMPARE(readFile(dir + "/arm.bin"), kPayload);
+    QCOMPARE(testFiles::read(dir + "/docs/readme.txt", kMissing), QByteArray("new notes"));
+    QCOMPARE(testFiles::read(dir + "/arm.bin", kMissing), kPayload);
     QCOMPARE(pkg.entryCount(), 1); // subfolders are unpacked, never scanned
 }
 
@@ -524,7 +516,7 @@ void TestPackage::hostileArchive()
     const QString pkgPath = base() + "/fw_5-10k.zip";
     const QString dir = base() + "/fw_5-10k";
     QVERIFY(QDir().mkpath(outside));
-    QVERIFY(writeFile(victim, "original"));
+    QVERIFY(testFiles::write(victim, "original"));
 
     packageWriter writer(pkgPath);
     QVERIFY(writer.open());
@@ -575,22 +567,22 @@ void TestPackage::hostileArchive()
     if (kind == CrcDamagedEntry)
         QVERIFY(packageWriter::damageCrc(pkgPath, "arm.bin"));
     if (kind == Truncated) {
-        const QByteArray whole = readFile(pkgPath);
-        QVERIFY(writeFile(pkgPath, whole.left(whole.size() - 30)));
+        const QByteArray whole = testFiles::read(pkgPath, kMissing);
+        QVERIFY(testFiles::write(pkgPath, whole.left(whole.size() - 30)));
     }
     if (kind == NotAZip)
-        QVERIFY(writeFile(pkgPath, "this is plain text, not an archive"));
+        QVERIFY(testFiles::write(pkgPath, "this is plain text, not an archive"));
 
     const QMap<QString, QString> before = snapshot(base(), dir);
     zip pkg;
     pkg.extract(pkgPath, dir);
 
     QCOMPARE(snapshot(base(), dir), before); // nothing outside changed or added
-    QCOMPARE(readFile(victim), QByteArray("original"));
+    QCOMPARE(testFiles::read(victim, kMissing), QByteArray("original"));
     QCOMPARE(filesUnder(dir).join(QLatin1Char(',')), inside.join(QLatin1Char(',')));
     QCOMPARE(listing(pkg), listed);
     if (inside.contains("arm.bin"))
-        QCOMPARE(readFile(dir + "/arm.bin"), kPayload);
+        QCOMPARE(testFiles::read(dir + "/arm.bin", kMissing), kPayload);
 }
 
 // The reader behind the package tool's verification: every member is judged
@@ -628,7 +620,7 @@ void TestPackage::packageVerify()
     if (fault == "crc")
         QVERIFY(packageWriter::damageCrc(path, "arm.bin"));
     if (fault == "text")
-        QVERIFY(writeFile(path, "plain text"));
+        QVERIFY(testFiles::write(path, "plain text"));
 
     bool readable = false;
     const QList<packageMemberCheck> members = packageWriter::verify(path, &readable);
@@ -829,7 +821,7 @@ void TestPackage::packageOnDisk()
 
     const QString victim = base() + "/outside/victim.txt";
     QVERIFY(QDir().mkpath(base() + "/outside"));
-    QVERIFY(writeFile(victim, "original"));
+    QVERIFY(testFiles::write(victim, "original"));
     QByteArray flat;
     QList<member> parts;
     for (int i = 0; i < members.size(); ++i)
@@ -912,10 +904,10 @@ void TestPackage::packageOnDisk()
             continue;
         }
         QVERIFY2(file.isFile() && !file.isSymLink(), qPrintable(rel));
-        QCOMPARE(readFile(file.filePath()), expectedContent(parts, listed, rel, flat));
+        QCOMPARE(testFiles::read(file.filePath(), kMissing), expectedContent(parts, listed, rel, flat));
     }
     QCOMPARE(snapshot(base(), QString(), own), untouched);
-    QCOMPARE(readFile(victim), QByteArray("original"));
+    QCOMPARE(testFiles::read(victim, kMissing), QByteArray("original"));
 
     if (scenario == "moved") {
         QVERIFY(QDir().mkpath(base() + "/elsewhere"));

@@ -14,6 +14,7 @@
 #include "package/zip.h"
 #include "tools/support/packagewriter.h"
 #include "tools/unitsim/ptyline.h"
+#include "support/testfiles.h"
 #include "support/testtime.h"
 
 namespace {
@@ -63,12 +64,6 @@ bool sameImage(const QByteArray &flashed, const QByteArray &expected)
     return true;
 }
 
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // A simulated unit program serving in the background for one test.
 class simProcess
 {
@@ -98,7 +93,7 @@ public:
 
 } // namespace
 
-class test_programs : public QObject
+class TestPrograms : public QObject
 {
     Q_OBJECT
 
@@ -156,8 +151,8 @@ private slots:
         QVERIFY(r.out.trimmed().endsWith(QStringLiteral("update finished!")));
         QVERIFY2(r.err.contains(QStringLiteral("100% (")), qPrintable(r.err)); // plain progress lines
         for (int i = 0; i < saved.size(); ++i) {
-            const QByteArray flashed = readAll(work.filePath(QStringLiteral("flashed/") + saved.at(i)));
-            const QByteArray want = readAll(samples.filePath(QStringLiteral("expected/") + expected.at(i)));
+            const QByteArray flashed = testFiles::read(work.filePath(QStringLiteral("flashed/") + saved.at(i)));
+            const QByteArray want = testFiles::read(samples.filePath(QStringLiteral("expected/") + expected.at(i)));
             QVERIFY2(sameImage(flashed, want), qPrintable(saved.at(i)));
         }
     }
@@ -346,8 +341,7 @@ private slots:
             payloads.insert(members.at(i), content);
             paths << work.filePath(QStringLiteral("in/") + members.at(i));
             QVERIFY(QDir().mkpath(work.filePath("in")));
-            QFile f(paths.last());
-            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(content) == content.size());
+            QVERIFY(testFiles::write(paths.last(), content));
         }
         const QString out = work.filePath(packageName);
         const runResult built = run("ups-pack", QStringList{out} + paths);
@@ -372,7 +366,7 @@ private slots:
         const QString dir = out.left(out.indexOf(QLatin1String(".zip")));
         reader.extract(out, dir);
         for (const QString &name : members)
-            QCOMPARE(readAll(dir + QLatin1Char('/') + name), payloads.value(name));
+            QCOMPARE(testFiles::read(dir + QLatin1Char('/') + name), payloads.value(name));
     }
 
     void unitSimRejectsBadTimeScale_data()
@@ -437,7 +431,7 @@ private slots:
         QVERIFY(writer.open());
         for (const QString &member : members) {
             const QString name = member.section(QLatin1Char('='), 0, 0);
-            QVERIFY(writer.addImage(name, readAll(samples.filePath(QStringLiteral("images/") + name))));
+            QVERIFY(writer.addImage(name, testFiles::read(samples.filePath(QStringLiteral("images/") + name))));
         }
         QVERIFY(writer.close());
         for (const QString &member : members) {
@@ -452,11 +446,11 @@ private slots:
         QVERIFY2(r.status == status, qPrintable(QString::number(r.status) + r.out + r.err));
         if (status == 0) {
             // The unit saves each image under the processor that took it.
-            QVERIFY2(sameImage(readAll(work.filePath(QStringLiteral("flashed/arm.bin"))),
-                               readAll(samples.filePath(QStringLiteral("expected/arm.bin")))),
+            QVERIFY2(sameImage(testFiles::read(work.filePath(QStringLiteral("flashed/arm.bin"))),
+                               testFiles::read(samples.filePath(QStringLiteral("expected/arm.bin")))),
                      "the ARM processor got another image");
-            QVERIFY2(sameImage(readAll(work.filePath(QStringLiteral("flashed/dsp.bin"))),
-                               readAll(samples.filePath(QStringLiteral("expected/dsp.bin")))),
+            QVERIFY2(sameImage(testFiles::read(work.filePath(QStringLiteral("flashed/dsp.bin"))),
+                               testFiles::read(samples.filePath(QStringLiteral("expected/dsp.bin")))),
                      "the DSP got another image");
             return;
         }
@@ -470,5 +464,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(test_programs)
+QTEST_GUILESS_MAIN(TestPrograms)
 #include "test_programs.moc"

@@ -1,6 +1,7 @@
 // Checksums, frame stuffing and un-stuffing, image reads, the time scale and
 // the settings routines of common.
 #include "util/common.h"
+#include "support/checksumvectors.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -47,7 +48,7 @@ QByteArray stuffed(const QByteArray &frame)
 }
 } // namespace
 
-class ProtocolRoutinesTest : public QObject
+class TestProtocolRoutines : public QObject
 {
     Q_OBJECT
 
@@ -77,7 +78,7 @@ private slots:
     void settings();
 };
 
-void ProtocolRoutinesTest::initTestCase()
+void TestProtocolRoutines::initTestCase()
 {
     // Nothing has touched the knob yet: protocol time is exact.
     QCOMPARE(common::timeScale(), 1.0);
@@ -85,36 +86,32 @@ void ProtocolRoutinesTest::initTestCase()
     QCOMPARE(common::scaledMs(25000), 25000);
 }
 
-void ProtocolRoutinesTest::cleanup()
+void TestProtocolRoutines::cleanup()
 {
     common::setTimeScale(1.0);
 }
 
-void ProtocolRoutinesTest::checksums_data()
+void TestProtocolRoutines::checksums_data()
 {
     QTest::addColumn<int>("kind");
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<uint>("expected");
 
-    QTest::newRow("crc16: check value") << int(Crc16) << QByteArray("123456789") << 0x29B1u;
-    QTest::newRow("crc16: empty is initial value") << int(Crc16) << QByteArray() << 0xFFFFu;
-    QTest::newRow("crc16: shake hand body") << int(Crc16) << hex("110101") << 0x9BDFu;
-    QTest::newRow("crc16: erase body") << int(Crc16) << hex("1400") << 0xD2B8u;
-    QTest::newRow("crc16: jump body") << int(Crc16) << hex("0400") << 0xD1CBu;
-    QTest::newRow("modbus: check value") << int(Modbus) << QByteArray("123456789") << 0x4B37u;
-    QTest::newRow("modbus: abc") << int(Modbus) << QByteArray("abc") << 0x5749u;
-    QTest::newRow("modbus: empty is initial value") << int(Modbus) << QByteArray() << 0xFFFFu;
-    QTest::newRow("modbus: start-update index 0") << int(Modbus) << hex("0107AD") << 0x8DE3u;
-    QTest::newRow("modbus: start-update index 2") << int(Modbus) << hex("010755") << 0x0FE2u;
-    QTest::newRow("modbus: change-port request") << int(Modbus) << hex("01069CA70000") << 0x7916u;
-    QTest::newRow("xor: abc") << int(Xor) << QByteArray("abc") << 0x60u;
-    QTest::newRow("xor: empty is zero") << int(Xor) << QByteArray() << 0u;
-    QTest::newRow("xor: change-port frame") << int(Xor) << hex("01069CA700001679") << 0x53u;
-    QTest::newRow("xor: erase frame") << int(Xor) << hex("040000FFFF00AA55") << 0xFBu;
-    QTest::newRow("xor: file-size frame") << int(Xor) << hex("AA00018F00") << 0x24u;
+    const struct
+    {
+        Checksum kind;
+        const char *prefix;
+        QVector<checksumVector> vectors;
+    } tables[] = {{Crc16, "crc16", checksumVectors::crc16()},
+                  {Modbus, "modbus", checksumVectors::modbus()},
+                  {Xor, "xor", checksumVectors::xorCheck()}};
+    for (const auto &table : tables) {
+        for (const checksumVector &v : table.vectors)
+            QTest::addRow("%s: %s", table.prefix, v.name) << int(table.kind) << v.input << v.value;
+    }
 }
 
-void ProtocolRoutinesTest::checksums()
+void TestProtocolRoutines::checksums()
 {
     QFETCH(int, kind);
     QFETCH(QByteArray, data);
@@ -129,7 +126,7 @@ void ProtocolRoutinesTest::checksums()
     QCOMPARE(got, expected);
 }
 
-void ProtocolRoutinesTest::wireFrames_data()
+void TestProtocolRoutines::wireFrames_data()
 {
     QTest::addColumn<int>("command");
     QTest::addColumn<QByteArray>("payload");
@@ -142,7 +139,7 @@ void ProtocolRoutinesTest::wireFrames_data()
         << 0x13 << hex("0411223344") << stuffed(commandFrame(0x13, hex("0411223344")));
 }
 
-void ProtocolRoutinesTest::wireFrames()
+void TestProtocolRoutines::wireFrames()
 {
     QFETCH(int, command);
     QFETCH(QByteArray, payload);
@@ -151,7 +148,7 @@ void ProtocolRoutinesTest::wireFrames()
     QCOMPARE(stuffed(commandFrame(quint8(command), payload)).toHex(' '), wire.toHex(' '));
 }
 
-void ProtocolRoutinesTest::escape_data()
+void TestProtocolRoutines::escape_data()
 {
     QTest::addColumn<QByteArray>("frame");
     QTest::addColumn<QByteArray>("expected");
@@ -167,7 +164,7 @@ void ProtocolRoutinesTest::escape_data()
     QTest::newRow("short: empty") << QByteArray() << QByteArray();
 }
 
-void ProtocolRoutinesTest::escape()
+void TestProtocolRoutines::escape()
 {
     QFETCH(QByteArray, frame);
     QFETCH(QByteArray, expected);
@@ -175,7 +172,7 @@ void ProtocolRoutinesTest::escape()
     QCOMPARE(stuffed(frame).toHex(' '), expected.toHex(' '));
 }
 
-void ProtocolRoutinesTest::escapeWorstCaseFits()
+void TestProtocolRoutines::escapeWorstCaseFits()
 {
     // A write frame of 1031 bytes where every byte needs stuffing, in a
     // buffer of 2 x 1031 bytes followed by a guard.
@@ -193,7 +190,7 @@ void ProtocolRoutinesTest::escapeWorstCaseFits()
     QCOMPARE(buffer.mid(2 * frameLength), QByteArray(16, char(0x5A)));
 }
 
-void ProtocolRoutinesTest::recover_data()
+void TestProtocolRoutines::recover_data()
 {
     QTest::addColumn<QByteArray>("received");
     QTest::addColumn<QByteArray>("expected");
@@ -210,7 +207,7 @@ void ProtocolRoutinesTest::recover_data()
 
 // Fed whole, and in pieces of every size with the carried DLE: a reply split
 // anywhere, even between a DLE and its byte, comes out the same.
-void ProtocolRoutinesTest::recover()
+void TestProtocolRoutines::recover()
 {
     QFETCH(QByteArray, received);
     QFETCH(QByteArray, expected);
@@ -232,7 +229,7 @@ void ProtocolRoutinesTest::recover()
     }
 }
 
-void ProtocolRoutinesTest::recoverCarryAcrossEmptyPiece()
+void TestProtocolRoutines::recoverCarryAcrossEmptyPiece()
 {
     bool carry = false;
     QByteArray first = hex("4110"), empty, last = hex("22");
@@ -243,7 +240,7 @@ void ProtocolRoutinesTest::recoverCarryAcrossEmptyPiece()
     QVERIFY(!carry);
 }
 
-void ProtocolRoutinesTest::readFile_data()
+void TestProtocolRoutines::readFile_data()
 {
     QTest::addColumn<QString>("file"); // "image" (10 bytes 00..09) or "missing"
     QTest::addColumn<bool>("nullBuffer");
@@ -269,7 +266,7 @@ void ProtocolRoutinesTest::readFile_data()
     QTest::newRow("fail: negative count") << image << false << 0ll << -4ll << -1ll << QByteArray();
 }
 
-void ProtocolRoutinesTest::readFile()
+void TestProtocolRoutines::readFile()
 {
     QFETCH(QString, file);
     QFETCH(bool, nullBuffer);
@@ -293,7 +290,7 @@ void ProtocolRoutinesTest::readFile()
     QCOMPARE(out.right(8), QByteArray(8, char(0xAA)));
 }
 
-void ProtocolRoutinesTest::scaledMs_data()
+void TestProtocolRoutines::scaledMs_data()
 {
     QTest::addColumn<double>("factor");
     QTest::addColumn<int>("ms");
@@ -313,7 +310,7 @@ void ProtocolRoutinesTest::scaledMs_data()
     QTest::newRow("ignored: infinity") << HUGE_VAL << 5000 << 5000;
 }
 
-void ProtocolRoutinesTest::scaledMs()
+void TestProtocolRoutines::scaledMs()
 {
     QFETCH(double, factor);
     QFETCH(int, ms);
@@ -323,7 +320,7 @@ void ProtocolRoutinesTest::scaledMs()
     QCOMPARE(common::scaledMs(ms), expected);
 }
 
-void ProtocolRoutinesTest::refusedFactorKeepsPrevious_data()
+void TestProtocolRoutines::refusedFactorKeepsPrevious_data()
 {
     QTest::addColumn<double>("factor");
     QTest::newRow("not a number") << std::nan("");
@@ -334,7 +331,7 @@ void ProtocolRoutinesTest::refusedFactorKeepsPrevious_data()
     QTest::newRow("negative") << -1.0;
 }
 
-void ProtocolRoutinesTest::refusedFactorKeepsPrevious()
+void TestProtocolRoutines::refusedFactorKeepsPrevious()
 {
     QFETCH(double, factor);
     common::setTimeScale(0.25);
@@ -343,7 +340,7 @@ void ProtocolRoutinesTest::refusedFactorKeepsPrevious()
     QCOMPARE(common::scaledMs(4000), 1000);
 }
 
-void ProtocolRoutinesTest::timeScaleOption_data()
+void TestProtocolRoutines::timeScaleOption_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("accepted");
@@ -362,7 +359,7 @@ void ProtocolRoutinesTest::timeScaleOption_data()
     QTest::newRow("refused: empty") << "" << false << 0.0;
 }
 
-void ProtocolRoutinesTest::timeScaleOption()
+void TestProtocolRoutines::timeScaleOption()
 {
     QFETCH(QString, text);
     QFETCH(bool, accepted);
@@ -372,7 +369,7 @@ void ProtocolRoutinesTest::timeScaleOption()
     QCOMPARE(parsed, accepted ? factor : -7.0);
 }
 
-void ProtocolRoutinesTest::delayProcessesEvents()
+void TestProtocolRoutines::delayProcessesEvents()
 {
     common::setTimeScale(0.01);
     bool fired = false;
@@ -385,7 +382,7 @@ void ProtocolRoutinesTest::delayProcessesEvents()
     QVERIFY(fired);
 }
 
-void ProtocolRoutinesTest::settings_data()
+void TestProtocolRoutines::settings_data()
 {
     QTest::addColumn<QString>("key");
     QTest::addColumn<QVariant>("written"); // invalid: nothing written
@@ -398,7 +395,7 @@ void ProtocolRoutinesTest::settings_data()
     QTest::newRow("round trip: empty string") << "filePath" << QVariant(QString("")) << true;
 }
 
-void ProtocolRoutinesTest::settings()
+void TestProtocolRoutines::settings()
 {
     QFETCH(QString, key);
     QFETCH(QVariant, written);
@@ -419,5 +416,5 @@ void ProtocolRoutinesTest::settings()
     QVERIFY(QFile::exists(file));
 }
 
-QTEST_GUILESS_MAIN(ProtocolRoutinesTest)
+QTEST_GUILESS_MAIN(TestProtocolRoutines)
 #include "test_protocolroutines.moc"

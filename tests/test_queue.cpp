@@ -6,16 +6,11 @@
 
 #include "tools/support/coffwriter.h"
 #include "update/filesupdate.h"
+#include "support/testfiles.h"
 
 namespace {
 
 const char *const kPort = "/dev/ttyTEST";
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
 
 QByteArray validObjectFile()
 {
@@ -59,12 +54,12 @@ void TestQueue::init()
     QVERIFY(tmp->isValid());
     const QString d = tmp->path() + '/';
     for (const char *flat : {"arm.bin", "2U_20K_MONITOR.bin", "readme.txt"})
-        QVERIFY(writeFile(d + flat, "flat image bytes"));
+        QVERIFY(testFiles::write(d + flat, "flat image bytes"));
     for (const char *object : {"dsp.out", "Inv_power33.out", "Rec_power33.out"})
-        QVERIFY(writeFile(d + object, validObjectFile()));
+        QVERIFY(testFiles::write(d + object, validObjectFile()));
     QVERIFY(QDir().mkpath(d + "bad"));
-    QVERIFY(writeFile(d + "bad/dsp.out", "not an object file, far too short"));
-    QVERIFY(writeFile(d + "bad/Inv_power33.out", "not an object file, far too short"));
+    QVERIFY(testFiles::write(d + "bad/dsp.out", "not an object file, far too short"));
+    QVERIFY(testFiles::write(d + "bad/Inv_power33.out", "not an object file, far too short"));
 }
 
 QList<checkedFile> TestQueue::files(const QStringList &items) const

@@ -40,7 +40,7 @@ int addRows(const QString &kind, const QString &root)
 }
 } // namespace
 
-class regressTest : public QObject
+class TestRegress : public QObject
 {
     Q_OBJECT
 
@@ -124,5 +124,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(regressTest)
+QTEST_GUILESS_MAIN(TestRegress)
 #include "test_regress.moc"

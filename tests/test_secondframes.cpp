@@ -5,9 +5,10 @@
 #include "tools/unitsim/ptyline.h"
 #include "tools/unitsim/secondunit.h"
 #include "util/common.h"
+#include "support/checksumvectors.h"
+#include "support/testfiles.h"
 #include "support/testtime.h"
 
-#include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -24,15 +25,6 @@ QByteArray imageBytes(int index, int size)
     if (index >= 0 && index < 4 && kSignatureOffsets[index] + kSignatures[index].size() <= size)
         image.replace(int(kSignatureOffsets[index]), kSignatures[index].size(), kSignatures[index]);
     return image;
-}
-
-QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
-{
-    const QString path = dir.filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        return QString();
-    return path;
 }
 
 QByteArray dataFrame(quint8 seq, const QByteArray &payload, int length)
@@ -160,7 +152,7 @@ private slots:
     {
         QFETCH(int, size);
         QFETCH(QByteArray, frame);
-        const QString path = writeFile(m_dir, QStringLiteral("size%1").arg(size), imageBytes(0, size));
+        const QString path = testFiles::writeIn(m_dir, QStringLiteral("size%1").arg(size), imageBytes(0, size));
         QVERIFY(startJob(0, path));
         m_wire.clear();
         m_engine->sendFileSizeCmd();
@@ -170,22 +162,23 @@ private slots:
 
     void checksums_data()
     {
+        QTest::addColumn<bool>("isXor");
         QTest::addColumn<QByteArray>("input");
-        QTest::addColumn<int>("crc");
-        QTest::addColumn<int>("xorValue");
-        QTest::newRow("digits") << QByteArray("123456789") << 0x4B37 << int(0x31 ^ 0x32 ^ 0x33 ^ 0x34 ^ 0x35 ^ 0x36 ^ 0x37 ^ 0x38 ^ 0x39);
-        QTest::newRow("letters") << QByteArray("abc") << 0x5749 << 0x60;
-        QTest::newRow("empty") << QByteArray() << 0xFFFF << 0;
+        QTest::addColumn<int>("expected");
+        for (const checksumVector &v : checksumVectors::modbus())
+            QTest::addRow("modbus: %s", v.name) << false << v.input << int(v.value);
+        for (const checksumVector &v : checksumVectors::xorCheck())
+            QTest::addRow("xor: %s", v.name) << true << v.input << int(v.value);
     }
 
     void checksums()
     {
+        QFETCH(bool, isXor);
         QFETCH(QByteArray, input);
-        QFETCH(int, crc);
-        QFETCH(int, xorValue);
+        QFETCH(int, expected);
         const auto *p = reinterpret_cast<const quint8 *>(input.constData());
-        QCOMPARE(int(common::modbusCrc16(p, quint32(input.size()))), crc);
-        QCOMPARE(int(common::xorCheck(p, quint32(input.size()))), xorValue);
+        const quint32 n = quint32(input.size());
+        QCOMPARE(isXor ? int(common::xorCheck(p, n)) : int(common::modbusCrc16(p, n)), expected);
     }
 
     void replyFraming_data()
@@ -220,7 +213,7 @@ private slots:
         QFETCH(bool, running);
         QFETCH(QStringList, expected);
         QFETCH(int, pending);
-        const QString path = writeFile(m_dir, QStringLiteral("rec"), imageBytes(2, 98300));
+        const QString path = testFiles::writeIn(m_dir, QStringLiteral("rec"), imageBytes(2, 98300));
         for (int pattern = 0; pattern < 3; ++pattern) {
             QVERIFY(startJob(2, path)); // a started job begins with an empty reply buffer
             if (!running)
@@ -261,7 +254,7 @@ private slots:
         QFETCH(bool, missing);
         QFETCH(bool, expected);
         QFETCH(QStringList, log);
-        const QString path = missing ? m_dir.filePath(QStringLiteral("absent")) : writeFile(m_dir, QStringLiteral("sig"), bytes);
+        const QString path = missing ? m_dir.filePath(QStringLiteral("absent")) : testFiles::writeIn(m_dir, QStringLiteral("sig"), bytes);
         QCOMPARE(m_engine->verifyImage(index, path), expected);
         QCOMPARE(m_log, log);
     }
@@ -285,7 +278,7 @@ private slots:
         QFETCH(QString, fault);
         common::setTimeScale(testTimeScale(0.02));
         const QByteArray image = imageBytes(index, size);
-        const QString path = writeFile(m_dir, QStringLiteral("data%1").arg(index), image);
+        const QString path = testFiles::writeIn(m_dir, QStringLiteral("data%1").arg(index), image);
         secondUnit unit;
         QVERIFY(unit.open());
         QVERIFY(fault.isEmpty() || unit.addFault(fault));

@@ -7,6 +7,7 @@
 #include "tools/unitsim/secondunit.h"
 #include "update/filesupdate.h"
 #include "util/common.h"
+#include "support/testfiles.h"
 #include "support/testtime.h"
 
 #include <QDir>
@@ -30,12 +31,6 @@ QByteArray imageBytes(int index, int size, int seed = 0)
     if (kSignatureOffsets[index] + kSignatures[index].size() <= size)
         image.replace(int(kSignatureOffsets[index]), kSignatures[index].size(), kSignatures[index]);
     return image;
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 using Progress = QList<qlonglong>;
@@ -116,7 +111,7 @@ class TestSecondJobs : public QObject
     QString image(int index, int size, const QString &name = QString(), int seed = 0)
     {
         const QString path = m_dir.filePath(name.isEmpty() ? QStringLiteral("img%1_%2").arg(index).arg(size) : name);
-        return writeFile(path, imageBytes(index, size, seed)) ? path : QString();
+        return testFiles::write(path, imageBytes(index, size, seed)) ? path : QString();
     }
 
     static void verifyFlashed(const secondUnit &unit, const QByteArray &source, qint64 flashSize)
@@ -203,9 +198,9 @@ private slots:
 
         QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("pkg")));
         const QString dir = m_dir.filePath(QStringLiteral("pkg/"));
-        QVERIFY(writeFile(dir + "Rec_power33.bin", imageBytes(2, 98300, 1)));
-        QVERIFY(writeFile(dir + "2U_20K_MONITOR.bin", imageBytes(0, 17000, 2)));
-        QVERIFY(writeFile(dir + "Inv_power33.bin", imageBytes(1, 163840, 3)));
+        QVERIFY(testFiles::write(dir + "Rec_power33.bin", imageBytes(2, 98300, 1)));
+        QVERIFY(testFiles::write(dir + "2U_20K_MONITOR.bin", imageBytes(0, 17000, 2)));
+        QVERIFY(testFiles::write(dir + "Inv_power33.bin", imageBytes(1, 163840, 3)));
         const QList<checkedFile> ticked = {
             {0, dir + "Rec_power33.bin"}, {1, dir + "Inv_power33.bin"}, {2, dir + "2U_20K_MONITOR.bin"}};
         updater.start(1, ticked, rig.unit.portName());

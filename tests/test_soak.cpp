@@ -11,6 +11,7 @@
 #include "tools/unitsim/ptyline.h"
 #include "tools/unitsim/secondunit.h"
 #include "util/common.h"
+#include "support/testfiles.h"
 #include "support/testtime.h"
 
 #include <QElapsedTimer>
@@ -66,12 +67,6 @@ QByteArray pattern(int size, quint32 seed)
     for (int i = 0; i < size; ++i)
         bytes[i] = char(random.bounded(256));
     return bytes;
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 // What the soak asks of one model: its unit, its engine, its faults and the
@@ -206,7 +201,7 @@ bool isFlashedCopy(const QByteArray &flashed, const QByteArray &source)
 }
 } // namespace
 
-class soakTest : public QObject
+class TestSoak : public QObject
 {
     Q_OBJECT
 
@@ -283,7 +278,7 @@ class soakTest : public QObject
                                            QString::number(m.dataFrames(source.size())));
         }
         const QString path = m_dir.filePath(QStringLiteral("%1-%2.bin").arg(m.name).arg(seed));
-        writeFile(path, source);
+        testFiles::write(path, source);
 
         const std::unique_ptr<simulatedUnit> owned = m.makeUnit();
         simulatedUnit &unit = *owned;
@@ -459,5 +454,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(soakTest)
+QTEST_GUILESS_MAIN(TestSoak)
 #include "test_soak.moc"

@@ -38,7 +38,7 @@ std::unique_ptr<simulatedUnit> unitOf(int model)
 }
 } // namespace
 
-class unitSimTest : public QObject
+class TestUnitSim : public QObject
 {
     Q_OBJECT
 
@@ -150,5 +150,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(unitSimTest)
+QTEST_GUILESS_MAIN(TestUnitSim)
 #include "test_unitsim.moc"

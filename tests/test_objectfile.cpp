@@ -2,6 +2,7 @@
 // object-file writer; every expected image is spelled out byte for byte.
 #include "tools/support/coffwriter.h"
 #include "util/common.h"
+#include "support/testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -76,18 +77,6 @@ QByteArray objectFile(const Sections &sections)
     return w.build();
 }
 
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-QByteArray readBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 QStringList messagesOf(const QSignalSpy &spy)
 {
     QStringList out;
@@ -109,7 +98,7 @@ QStringList entriesOf(const QString &dir)
 }
 } // namespace
 
-class TranslationTest : public QObject
+class TestObjectFile : public QObject
 {
     Q_OBJECT
 
@@ -143,29 +132,29 @@ private:
     QScopedPointer<QTemporaryDir> m_dir;
 };
 
-void TranslationTest::init()
+void TestObjectFile::init()
 {
     m_dir.reset(new QTemporaryDir);
     QVERIFY(m_dir->isValid());
 }
 
-TranslationTest::Outcome TranslationTest::translate(const QByteArray &object)
+TestObjectFile::Outcome TestObjectFile::translate(const QByteArray &object)
 {
     const QString in = m_dir->filePath("dsp.out");
-    writeBytes(in, object);
+    testFiles::write(in, object);
     common util;
     QSignalSpy spy(&util, &common::sendMessage);
     Outcome o;
     o.result = util.translateFile(in);
     o.messages = messagesOf(spy);
-    o.output = readBytes(m_dir->filePath("dsp.bin"));
+    o.output = testFiles::read(m_dir->filePath("dsp.bin"));
     o.entries = entriesOf(m_dir->path());
     return o;
 }
 
 // Each row: an object file, the log lines, and the flat image left on disk
 // (the whole image on success, nothing on failure).
-void TranslationTest::image_data()
+void TestObjectFile::image_data()
 {
     QTest::addColumn<QByteArray>("object");
     QTest::addColumn<QStringList>("messages");
@@ -293,7 +282,7 @@ void TranslationTest::image_data()
         << moreHeaders.build() << formatError << QByteArray();
 }
 
-void TranslationTest::image()
+void TestObjectFile::image()
 {
     QFETCH(QByteArray, object);
     QFETCH(QStringList, messages);
@@ -309,7 +298,7 @@ void TranslationTest::image()
 }
 
 // A file cut at every byte of the headers and the raw data of one section.
-void TranslationTest::headerCut_data()
+void TestObjectFile::headerCut_data()
 {
     QTest::addColumn<int>("cutAt");
     QTest::addColumn<QStringList>("messages");
@@ -336,7 +325,7 @@ void TranslationTest::headerCut_data()
     }
 }
 
-void TranslationTest::headerCut()
+void TestObjectFile::headerCut()
 {
     QFETCH(int, cutAt);
     QFETCH(QStringList, messages);
@@ -350,7 +339,7 @@ void TranslationTest::headerCut()
     QCOMPARE(o.entries, lines({"dsp.out"}));
 }
 
-void TranslationTest::outputName_data()
+void TestObjectFile::outputName_data()
 {
     QTest::addColumn<QString>("input");
     QTest::addColumn<QString>("output");
@@ -365,7 +354,7 @@ void TranslationTest::outputName_data()
     QTest::newRow("no slash: bare name") << "dsp.out" << "dsp.bin" << true;
 }
 
-void TranslationTest::outputName()
+void TestObjectFile::outputName()
 {
     QFETCH(QString, input);
     QFETCH(QString, output);
@@ -376,16 +365,16 @@ void TranslationTest::outputName()
     const QString previous = QDir::currentPath();
     if (relative)
         QDir::setCurrent(m_dir->path());
-    QVERIFY(writeBytes(m_dir->filePath(input), objectFile({sec(kA, "1122")})));
+    QVERIFY(testFiles::write(m_dir->filePath(input), objectFile({sec(kA, "1122")})));
 
     common util;
     const QString result = util.translateFile(dirPrefix + input);
     QDir::setCurrent(previous);
     QCOMPARE(result, dirPrefix + output);
-    QCOMPARE(readBytes(m_dir->filePath(output)), hex("1122"));
+    QCOMPARE(testFiles::read(m_dir->filePath(output)), hex("1122"));
 }
 
-void TranslationTest::sampleFlashBuild()
+void TestObjectFile::sampleFlashBuild()
 {
     QByteArray expected;
     const QByteArray object = coffWriter::sampleObjectFile(&expected, 0x11223344);
@@ -401,7 +390,7 @@ void TranslationTest::sampleFlashBuild()
 // What sits at the output name before a translation ("none", "older" image,
 // "link" to a file outside the folder, "dangling" link, "directory") and what
 // must be there after it. A victim file beside the folder must never change.
-void TranslationTest::outputReplacedOnlyWhenComplete_data()
+void TestObjectFile::outputReplacedOnlyWhenComplete_data()
 {
     QTest::addColumn<QByteArray>("object");
     QTest::addColumn<QString>("before");
@@ -435,7 +424,7 @@ void TranslationTest::outputReplacedOnlyWhenComplete_data()
     row("directory at output name: refused and kept", good, "directory", false);
 }
 
-void TranslationTest::outputReplacedOnlyWhenComplete()
+void TestObjectFile::outputReplacedOnlyWhenComplete()
 {
     QFETCH(QByteArray, object);
     QFETCH(QString, before);
@@ -448,10 +437,10 @@ void TranslationTest::outputReplacedOnlyWhenComplete()
     const QString out = folder + "/dsp.bin";
     const QByteArray older(5000, 'x');
     QVERIFY(QDir().mkpath(folder));
-    QVERIFY(writeBytes(victim, "victim bytes"));
-    QVERIFY(writeBytes(folder + "/dsp.out", object));
+    QVERIFY(testFiles::write(victim, "victim bytes"));
+    QVERIFY(testFiles::write(folder + "/dsp.out", object));
     if (before == "older")
-        QVERIFY(writeBytes(out, older));
+        QVERIFY(testFiles::write(out, older));
     else if (before == "link" || before == "dangling")
         QVERIFY(QFile::link(linkTarget, out));
     else if (before == "directory")
@@ -460,20 +449,20 @@ void TranslationTest::outputReplacedOnlyWhenComplete()
     common util;
     QCOMPARE(util.translateFile(folder + "/dsp.out"), success ? out : QString());
 
-    QCOMPARE(readBytes(victim), QByteArray("victim bytes"));
+    QCOMPARE(testFiles::read(victim), QByteArray("victim bytes"));
     QVERIFY(!QFileInfo::exists(dangling));
     const bool outLeft = success || before != "none";
     QCOMPARE(entriesOf(folder), outLeft ? lines({"dsp.bin", "dsp.out"}) : lines({"dsp.out"}));
     const QFileInfo left(out);
     if (success) {
         QVERIFY(left.isFile() && !left.isSymLink());
-        QCOMPARE(readBytes(out), hex("1122ffff3344"));
+        QCOMPARE(testFiles::read(out), hex("1122ffff3344"));
         const auto modeBits = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
             | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
         QCOMPARE(int(left.permissions() & modeBits),
                  int(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
     } else if (before == "older") {
-        QCOMPARE(readBytes(out), older);
+        QCOMPARE(testFiles::read(out), older);
     } else if (before == "link" || before == "dangling") {
         QCOMPARE(left.symLinkTarget(), linkTarget);
     } else if (before == "directory") {
@@ -481,19 +470,19 @@ void TranslationTest::outputReplacedOnlyWhenComplete()
     }
 }
 
-void TranslationTest::inputNamedLikeOutputKept()
+void TestObjectFile::inputNamedLikeOutputKept()
 {
     const QByteArray object = objectFile({sec(kA, "1122")});
     const QString in = m_dir->filePath("dsp.bin");
-    QVERIFY(writeBytes(in, object));
+    QVERIFY(testFiles::write(in, object));
     common util;
     QSignalSpy spy(&util, &common::sendMessage);
     QCOMPARE(util.translateFile(in), QString());
     QCOMPARE(messagesOf(spy), QStringList{kTranslatingFail});
-    QCOMPARE(readBytes(in), object);
+    QCOMPARE(testFiles::read(in), object);
 }
 
-void TranslationTest::emptyPath()
+void TestObjectFile::emptyPath()
 {
     const QString previous = QDir::currentPath();
     QDir::setCurrent(m_dir->path());
@@ -506,7 +495,7 @@ void TranslationTest::emptyPath()
     QVERIFY(QDir(m_dir->path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
 }
 
-void TranslationTest::missingInput()
+void TestObjectFile::missingInput()
 {
     common util;
     QSignalSpy spy(&util, &common::sendMessage);
@@ -516,7 +505,7 @@ void TranslationTest::missingInput()
     QCOMPARE(util.selectedSectionCount(), 0u);
 }
 
-void TranslationTest::appendFailures_data()
+void TestObjectFile::appendFailures_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<bool>("expected");
@@ -527,7 +516,7 @@ void TranslationTest::appendFailures_data()
         QTest::newRow("write fails: device full") << QStringLiteral("/dev/full") << false;
 }
 
-void TranslationTest::appendFailures()
+void TestObjectFile::appendFailures()
 {
     QFETCH(QString, path);
     QFETCH(bool, expected);
@@ -537,8 +526,8 @@ void TranslationTest::appendFailures()
     common util;
     QCOMPARE(util.appendFile(full, bytes, 4), expected);
     if (expected)
-        QCOMPARE(readBytes(full), hex("01020304"));
+        QCOMPARE(testFiles::read(full), hex("01020304"));
 }
 
-QTEST_GUILESS_MAIN(TranslationTest)
-#include "test_translation.moc"
+QTEST_GUILESS_MAIN(TestObjectFile)
+#include "test_objectfile.moc"
