@@ -73,13 +73,24 @@ QProgressBar *newProgressBar(int percent)
 } // namespace
 
 Dialog::Dialog(QWidget *parent)
-    : QDialog(parent, Qt::WindowFlags()), tableView(new QTableView(this)),
-      tableModel(new QStandardItemModel), logBrowser(new QTextBrowser(this)),
-      fileLabel(new QLabel(this)), pathEdit(new QLineEdit(this)), selectButton(new QPushButton(this)),
-      fileRow(new QHBoxLayout), languageBox(new QComboBox(this)), portRow(new QHBoxLayout),
-      portLabel(new QLabel(this)), portBox(new portComboBox(this)), updateButton(new QPushButton(this)),
-      bottomRow(new QHBoxLayout), mainLayout(new QVBoxLayout(this)), core(this),
-      translator(new QTranslator(this)), util(this)
+    : QDialog(parent, Qt::WindowFlags())
+    , tableView(new QTableView(this))
+    , tableModel(new QStandardItemModel)
+    , logBrowser(new QTextBrowser(this))
+    , fileLabel(new QLabel(this))
+    , pathEdit(new QLineEdit(this))
+    , selectButton(new QPushButton(this))
+    , fileRow(new QHBoxLayout)
+    , languageBox(new QComboBox(this))
+    , portRow(new QHBoxLayout)
+    , portLabel(new QLabel(this))
+    , portBox(new portComboBox(this))
+    , updateButton(new QPushButton(this))
+    , bottomRow(new QHBoxLayout)
+    , mainLayout(new QVBoxLayout(this))
+    , core(this)
+    , translator(new QTranslator(this))
+    , util(this)
 {
     initIconResource();
     setWindowIcon(QIcon(QStringLiteral(":/icons/ups.png")));
@@ -273,7 +284,8 @@ void Dialog::updating()
 {
     if (running) {
         if (askYesNo(tr("An update is running. Stop it now? The unit stays in its boot loader "
-                        "until it is updated again.")) && running)
+                        "until it is updated again."))
+            && running)
             stopUpdate();
         return;
     }

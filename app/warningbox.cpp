@@ -6,6 +6,5 @@
 
 void warningBox::show(const QString &text)
 {
-    QMessageBox::warning(nullptr, serialport::tr("warn"), text, serialport::tr("sure"), QString(), QString(), 0,
-                         -1);
+    QMessageBox::warning(nullptr, serialport::tr("warn"), text, serialport::tr("sure"), QString(), QString(), 0, -1);
 }

@@ -82,16 +82,18 @@ void objectFiles()
         {"cut-in-data", [](coffWriter &w) { w.setTruncateAt(260); }},
         {"count-too-high", [](coffWriter &w) { w.setHeaderSectionCount(9); }},
         {"count-huge", [](coffWriter &w) { w.setHeaderSectionCount(0xFFFF); }},
-        {"offset-nowhere", [](coffWriter &w) {
+        {"offset-nowhere",
+         [](coffWriter &w) {
              coffWriter::Section s = coffWriter::loaded(".econst", 0x3E8100, coffWriter::pattern(8, 3));
              s.dataOffsetOverride = 0x7FFFFFF0;
              w.addSection(s);
          }},
-        {"overlap", [](coffWriter &w) {
-             w.addSection(coffWriter::loaded(".cinit", 0x3E8004, coffWriter::pattern(8, 4)));
-         }},
-        {"wrong-start", [](coffWriter &w) { w.addSection(coffWriter::loaded(".x", 0x3E7000, coffWriter::pattern(4, 5))); }},
-        {"huge-section", [](coffWriter &w) {
+        {"overlap",
+         [](coffWriter &w) { w.addSection(coffWriter::loaded(".cinit", 0x3E8004, coffWriter::pattern(8, 4))); }},
+        {"wrong-start",
+         [](coffWriter &w) { w.addSection(coffWriter::loaded(".x", 0x3E7000, coffWriter::pattern(4, 5))); }},
+        {"huge-section",
+         [](coffWriter &w) {
              coffWriter::Section s = coffWriter::loaded(".big", 0x3E9000, coffWriter::pattern(8, 6));
              s.sizeWords = 0x00FFFFFF;
              w.addSection(s);
@@ -109,8 +111,7 @@ void objectFiles()
 
 // ---- packages --------------------------------------------------------------------
 
-void package(const QString &name, const std::function<void(packageWriter &)> &fill,
-             const QString &damaged = QString())
+void package(const QString &name, const std::function<void(packageWriter &)> &fill, const QString &damaged = QString())
 {
     const QString path = g_work->filePath(name + ".zip");
     QFile::remove(path);
@@ -130,13 +131,19 @@ void packages()
 {
     const QByteArray arm = pattern(1500, 1);
     const QByteArray dsp = pattern(900, 2);
-    package("honest-5-10k", [&](packageWriter &w) { w.addImage("arm.bin", arm); w.addImage("dsp.out", dsp); });
+    package("honest-5-10k", [&](packageWriter &w) {
+        w.addImage("arm.bin", arm);
+        w.addImage("dsp.out", dsp);
+    });
     package("honest-15-20k", [&](packageWriter &w) {
         w.addImage("2U_20K_MONITOR.bin", arm);
         w.addImage("Inv_power33.out", dsp);
         w.addImage("Rec_power33.out", pattern(700, 3));
     });
-    package("wrong-trailer", [&](packageWriter &w) { w.addImage("arm.bin", arm, true); w.addImage("dsp.out", dsp); });
+    package("wrong-trailer", [&](packageWriter &w) {
+        w.addImage("arm.bin", arm, true);
+        w.addImage("dsp.out", dsp);
+    });
     package("short-image", [&](packageWriter &w) { w.addRaw("arm.bin", QByteArray("\xe3\xb0\xc4", 3)); });
     package("empty-image", [&](packageWriter &w) { w.addRaw("arm.bin", QByteArray()); });
     package("dot-dot", [&](packageWriter &w) {
@@ -144,7 +151,10 @@ void packages()
         w.addImage("a/../../arm.bin", arm);
         w.addImage("dsp.out", dsp);
     });
-    package("absolute", [&](packageWriter &w) { w.addImage("/tmp/arm.bin", arm); w.addImage("C:/arm.bin", arm); });
+    package("absolute", [&](packageWriter &w) {
+        w.addImage("/tmp/arm.bin", arm);
+        w.addImage("C:/arm.bin", arm);
+    });
     package("backslash", [&](packageWriter &w) { w.addImage("..\\outside\\arm.bin", arm); });
     package("symlink-through", [&](packageWriter &w) {
         w.addSymlink("lnk", "../outside");
@@ -160,8 +170,13 @@ void packages()
         w.addImage("arm.bin", arm);
         w.addImage("arm.bin", pattern(600, 9), true);
     });
-    package("damaged-crc", [&](packageWriter &w) { w.addImage("arm.bin", arm); w.addImage("dsp.out", dsp); },
-            "arm.bin");
+    package(
+        "damaged-crc",
+        [&](packageWriter &w) {
+            w.addImage("arm.bin", arm);
+            w.addImage("dsp.out", dsp);
+        },
+        "arm.bin");
     package("empty", [](packageWriter &) {});
     save("package", "not-a-zip", QByteArray("PK\x03\x04 this is no archive"));
 }
@@ -170,14 +185,14 @@ void packages()
 
 struct Capture
 {
-    QByteArray head;           // mode and job bytes of the harness
+    QByteArray head; // mode and job bytes of the harness
     QList<QByteArray> arrivals;
 };
 
 // Groups the arrivals by the step they came in and writes one seed per
 // group, and one seed with every framed reply in order.
-void saveCaptures(const QString &target, const QString &name, const QList<Capture> &groups,
-                  const QByteArray &allHead, const QList<QByteArray> &all)
+void saveCaptures(const QString &target, const QString &name, const QList<Capture> &groups, const QByteArray &allHead,
+                  const QList<QByteArray> &all)
 {
     int n = 0;
     for (const Capture &group : groups) {
@@ -192,7 +207,7 @@ void saveCaptures(const QString &target, const QString &name, const QList<Captur
 void addArrival(QList<Capture> &groups, const QByteArray &head, const QByteArray &bytes)
 {
     if (groups.isEmpty() || groups.last().head != head)
-        groups.append(Capture{head, {}});
+        groups.append(Capture {head, {}});
     groups.last().arrivals.append(bytes);
 }
 
@@ -294,12 +309,18 @@ int main(int argc, char **argv)
 
     objectFiles();
     packages();
-    const QStringList firstFaults = {"", "drip", "split", "garbage:shakehand", "unknown:verify",
-                                     "badstatus:erase", "nak:write@2", "nak:shakehand@1"};
+    const QStringList firstFaults = {"",
+                                     "drip",
+                                     "split",
+                                     "garbage:shakehand",
+                                     "unknown:verify",
+                                     "badstatus:erase",
+                                     "nak:write@2",
+                                     "nak:shakehand@1"};
     for (int i = 0; i < firstFaults.size(); ++i)
         firstBoardJob(QStringLiteral("job%1").arg(i), firstFaults.at(i));
-    const QStringList secondFaults = {"", "drip:start", "split", "garbage:erase", "long12:filesize",
-                                      "long13:data@3", "double:data@2", "nak:data@4"};
+    const QStringList secondFaults = {
+        "", "drip:start", "split", "garbage:erase", "long12:filesize", "long13:data@3", "double:data@2", "nak:data@4"};
     for (int i = 0; i < secondFaults.size(); ++i)
         secondBoardJob(QStringLiteral("job%1").arg(i), secondFaults.at(i));
     return 0;

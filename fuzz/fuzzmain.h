@@ -32,17 +32,17 @@ inline void require(const QString &broken)
 
 } // namespace fuzzmain
 
-#define UPS_FUZZ_TARGET(feed)                                                       \
-    extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)                    \
-    {                                                                               \
-        fuzzmain::initialise(argc, argv);                                           \
-        return 0;                                                                   \
-    }                                                                               \
-    extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)         \
-    {                                                                               \
-        const QByteArray bytes(reinterpret_cast<const char *>(data), int(size));    \
-        fuzzmain::require(hostileInput::feed(bytes));                               \
-        return 0;                                                                   \
+#define UPS_FUZZ_TARGET(feed)                                                                                          \
+    extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)                                                       \
+    {                                                                                                                  \
+        fuzzmain::initialise(argc, argv);                                                                              \
+        return 0;                                                                                                      \
+    }                                                                                                                  \
+    extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)                                            \
+    {                                                                                                                  \
+        const QByteArray bytes(reinterpret_cast<const char *>(data), int(size));                                       \
+        fuzzmain::require(hostileInput::feed(bytes));                                                                  \
+        return 0;                                                                                                      \
     }
 
 #endif // FUZZMAIN_H

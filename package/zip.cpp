@@ -144,10 +144,14 @@ QString temporaryBeside(const QString &target)
 zip::ImageProblem problemOf(CopyResult result)
 {
     switch (result) {
-    case CopyResult::Damaged: return zip::Damaged;
-    case CopyResult::TooLarge: return zip::TooLarge;
-    case CopyResult::WriteFailed: return zip::NotWritten;
-    case CopyResult::Ok: break;
+    case CopyResult::Damaged:
+        return zip::Damaged;
+    case CopyResult::TooLarge:
+        return zip::TooLarge;
+    case CopyResult::WriteFailed:
+        return zip::NotWritten;
+    case CopyResult::Ok:
+        break;
     }
     return zip::NoProblem;
 }
@@ -156,14 +160,17 @@ zip::ImageProblem problemOf(CopyResult result)
 
 struct zip::unpacking
 {
-    explicit unpacking(const QString &zipPath) : archive(zipPath) {}
+    explicit unpacking(const QString &zipPath)
+        : archive(zipPath)
+    {
+    }
 
     QuaZip archive;
-    QuaZipFileInfo64 info;      // the member in hand
-    QString root;               // absolute extraction folder
-    QString packagePath;        // canonical path of the package itself
+    QuaZipFileInfo64 info;           // the member in hand
+    QString root;                    // absolute extraction folder
+    QString packagePath;             // canonical path of the package itself
     qint64 budget = kMaxPackageSize; // bytes the package may still unpack
-    QSet<int> ambiguous;        // image indexes matched by several members
+    QSet<int> ambiguous;             // image indexes matched by several members
 
     bool fitsBounds(qint64 size) const { return size <= kMaxMemberSize && size <= budget; }
 
@@ -220,14 +227,22 @@ int zip::imageIndexOf(int modelId, const QString &fileName)
 QString zip::problemText(ImageProblem problem)
 {
     switch (problem) {
-    case DigestMismatch: return tr("its digest check failed");
-    case Damaged: return tr("it could not be unpacked whole");
-    case NotAFile: return tr("it is a folder or a link in the package");
-    case TooLarge: return tr("it is larger than any image can be");
-    case NotWritten: return tr("it could not be written to the disk");
-    case Ambiguous: return tr("more than one file of the package matches its image name");
-    case SeveralNames: return tr("its name matches more than one image name");
-    case NoProblem: break;
+    case DigestMismatch:
+        return tr("its digest check failed");
+    case Damaged:
+        return tr("it could not be unpacked whole");
+    case NotAFile:
+        return tr("it is a folder or a link in the package");
+    case TooLarge:
+        return tr("it is larger than any image can be");
+    case NotWritten:
+        return tr("it could not be written to the disk");
+    case Ambiguous:
+        return tr("more than one file of the package matches its image name");
+    case SeveralNames:
+        return tr("its name matches more than one image name");
+    case NoProblem:
+        break;
     }
     return QString();
 }
@@ -263,9 +278,8 @@ void zip::extract(const QString &zipPath, const QString &dir)
     for (bool more = state.archive.goToFirstFile(); more; more = state.archive.goToNextFile())
         unpackMember(state);
     state.archive.close();
-    std::stable_sort(entries.begin(), entries.end(), [](const entry &a, const entry &b) {
-        return a.name.compare(b.name, Qt::CaseInsensitive) < 0;
-    });
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const entry &a, const entry &b) { return a.name.compare(b.name, Qt::CaseInsensitive) < 0; });
     reportProblems();
 }
 
@@ -308,7 +322,7 @@ void zip::unpackMember(unpacking &state)
         unpackOther(state);
         return;
     }
-    entry item{parts.first(), state.root + QLatin1Char('/') + parts.first(), declaredSize(state.info), NoProblem};
+    entry item {parts.first(), state.root + QLatin1Char('/') + parts.first(), declaredSize(state.info), NoProblem};
     if (matches > 1)
         item.problem = SeveralNames;
     else if (state.ambiguous.contains(first))
@@ -372,7 +386,7 @@ void zip::unpackOther(unpacking &state)
     if (!temp.open() || state.copyTo(temp) != CopyResult::Ok || !placeFile(temp, target))
         return;
     if (parts.size() == 1)
-        entries.append(entry{fileName, target, QFileInfo(target).size(), NoProblem});
+        entries.append(entry {fileName, target, QFileInfo(target).size(), NoProblem});
 }
 
 void zip::reportProblems()
@@ -441,7 +455,7 @@ bool zip::addChecked(int row, const QString &name)
             return false;
     }
     if (found)
-        checkedList.append(checkedFile{row, found->path});
+        checkedList.append(checkedFile {row, found->path});
     return true;
 }
 

@@ -18,15 +18,15 @@ public:
     // Why a job ended without finish().
     enum FailReason {
         NoFailure = 0,
-        PortUnavailable,  // the port could not be opened (at either speed)
-        ImageUnreadable,  // the image file is missing, empty or cannot be read
-        ImageRejected,    // the image is not the kind this board takes
-        HandshakeFailed,  // the unit never answered the start of the job
-        VerifyFailed,     // the unit did not take the image's verify code
-        EraseFailed,      // the erase was not confirmed
-        TransferFailed,   // data frames went unanswered too often
-        JumpFailed,       // the start of the new firmware was not confirmed
-        LineSpeedFailed,  // the switch of the line speed was not confirmed
+        PortUnavailable, // the port could not be opened (at either speed)
+        ImageUnreadable, // the image file is missing, empty or cannot be read
+        ImageRejected,   // the image is not the kind this board takes
+        HandshakeFailed, // the unit never answered the start of the job
+        VerifyFailed,    // the unit did not take the image's verify code
+        EraseFailed,     // the erase was not confirmed
+        TransferFailed,  // data frames went unanswered too often
+        JumpFailed,      // the start of the new firmware was not confirmed
+        LineSpeedFailed, // the switch of the line speed was not confirmed
     };
     Q_ENUM(FailReason)
 

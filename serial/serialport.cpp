@@ -92,7 +92,6 @@ void serialport::receiveData()
 // event loop and lets the engines' own timers run their failure rules.
 void serialport::onErrorOccurred(QSerialPort::SerialPortError error)
 {
-    if ((error == QSerialPort::ReadError || error == QSerialPort::ResourceError)
-        && m_serialPort->isOpen())
+    if ((error == QSerialPort::ReadError || error == QSerialPort::ResourceError) && m_serialPort->isOpen())
         m_serialPort->close();
 }

@@ -45,7 +45,10 @@
 class DialogTestAccess
 {
 public:
-    explicit DialogTestAccess(Dialog &dialog) : d(dialog) {}
+    explicit DialogTestAccess(Dialog &dialog)
+        : d(dialog)
+    {
+    }
 
     QTableView *view() const { return d.tableView; }
     QStandardItemModel *model() const { return d.tableModel; }
@@ -109,7 +112,7 @@ public:
     // then the update button.
     QString disabledControls() const
     {
-        QList<QWidget *> all{d.selectButton, d.languageBox, d.portBox};
+        QList<QWidget *> all {d.selectButton, d.languageBox, d.portBox};
         for (int r = 0; r < d.tableModel->rowCount(); ++r)
             all << checkBox(r);
         all << d.updateButton;
@@ -367,7 +370,7 @@ void TestDialog::fixedWindowSettings()
     DialogTestAccess access(dialog);
     // Only the close button is asked for; the platform adds title and menu.
     const Qt::WindowFlags unwanted = Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint
-            | Qt::WindowContextHelpButtonHint | Qt::WindowStaysOnTopHint | Qt::FramelessWindowHint;
+        | Qt::WindowContextHelpButtonHint | Qt::WindowStaysOnTopHint | Qt::FramelessWindowHint;
     QVERIFY(dialog.windowFlags() & Qt::WindowCloseButtonHint);
     QCOMPARE(dialog.windowFlags() & unwanted, Qt::WindowFlags());
     QCOMPARE(dialog.size(), QSize(580, 300));
@@ -415,16 +418,26 @@ void TestDialog::englishTexts_data()
     QTest::addColumn<QString>("which");
     QTest::addColumn<QString>("text");
 
-    QTest::newRow("file label") << "fileLabel" << "updating file:";
-    QTest::newRow("port label keeps its seven spaces") << "portLabel" << "       port:";
-    QTest::newRow("select button") << "selectButton" << "select";
-    QTest::newRow("update button") << "updateButton" << "updating";
-    QTest::newRow("header name") << "header0" << "fileName";
-    QTest::newRow("header size") << "header1" << "fileSize";
-    QTest::newRow("header keeps its own spelling") << "header2" << "opration";
-    QTest::newRow("header progress") << "header3" << "progress";
-    QTest::newRow("first language item") << "language0" << "English";
-    QTest::newRow("second language item") << "language1" << "Chinese";
+    QTest::newRow("file label") << "fileLabel"
+                                << "updating file:";
+    QTest::newRow("port label keeps its seven spaces") << "portLabel"
+                                                       << "       port:";
+    QTest::newRow("select button") << "selectButton"
+                                   << "select";
+    QTest::newRow("update button") << "updateButton"
+                                   << "updating";
+    QTest::newRow("header name") << "header0"
+                                 << "fileName";
+    QTest::newRow("header size") << "header1"
+                                 << "fileSize";
+    QTest::newRow("header keeps its own spelling") << "header2"
+                                                   << "opration";
+    QTest::newRow("header progress") << "header3"
+                                     << "progress";
+    QTest::newRow("first language item") << "language0"
+                                         << "English";
+    QTest::newRow("second language item") << "language1"
+                                          << "Chinese";
 }
 
 void TestDialog::englishTexts()
@@ -536,20 +549,20 @@ void TestDialog::selectingPackageListsModelImages_data()
     QTest::addColumn<int>("model");
 
     QTest::newRow("model 0 lists only its images")
-        << "pack_5-10k.zip" << QStringList{"dsp.out", "readme.txt", "arm.bin", "Inv_power33.out"}
-        << QStringList{"arm.bin", "dsp.out"} << QStringList{"3.00KB", "1.00KB"} << 0;
+        << "pack_5-10k.zip" << QStringList {"dsp.out", "readme.txt", "arm.bin", "Inv_power33.out"}
+        << QStringList {"arm.bin", "dsp.out"} << QStringList {"3.00KB", "1.00KB"} << 0;
     QTest::newRow("model 1 lists its three images")
-        << "pack_15-20k.zip" << QStringList{"Rec_power33.out", "arm.bin", "2U_20K_MONITOR.bin", "Inv_power33.out"}
-        << QStringList{"2U_20K_MONITOR.bin", "Inv_power33.out", "Rec_power33.out"}
-        << QStringList{"3.00KB", "4.00KB", "1.00KB"} << 1;
+        << "pack_15-20k.zip" << QStringList {"Rec_power33.out", "arm.bin", "2U_20K_MONITOR.bin", "Inv_power33.out"}
+        << QStringList {"2U_20K_MONITOR.bin", "Inv_power33.out", "Rec_power33.out"}
+        << QStringList {"3.00KB", "4.00KB", "1.00KB"} << 1;
     QTest::newRow("a name that only holds an image name is no image")
-        << "more_5-10k.zip" << QStringList{"arm.bin", "dsp.out.bak"} << QStringList{"arm.bin"}
-        << QStringList{"1.00KB"} << 0;
+        << "more_5-10k.zip" << QStringList {"arm.bin", "dsp.out.bak"} << QStringList {"arm.bin"}
+        << QStringList {"1.00KB"} << 0;
     QTest::newRow("a folder name holding an image name makes no image")
-        << "dsp.out_5-10k.zip" << QStringList{"arm.bin", "notes.bin"} << QStringList{"arm.bin"}
-        << QStringList{"1.00KB"} << 0;
+        << "dsp.out_5-10k.zip" << QStringList {"arm.bin", "notes.bin"} << QStringList {"arm.bin"}
+        << QStringList {"1.00KB"} << 0;
     QTest::newRow("package without images lists nothing")
-        << "empty_5-10k.zip" << QStringList{"notes.txt"} << QStringList{} << QStringList{} << 0;
+        << "empty_5-10k.zip" << QStringList {"notes.txt"} << QStringList {} << QStringList {} << 0;
 }
 
 void TestDialog::selectingPackageListsModelImages()
@@ -620,7 +633,7 @@ void TestDialog::fileDialogStartsAtRememberedPlace()
     QCOMPARE(answerer.fileDialogs().size(), 1);
     const modalAnswerer::FileDialogSeen seen = answerer.fileDialogs().first();
     QCOMPARE(seen.title, QStringLiteral("select zip file"));
-    QCOMPARE(seen.nameFilters, QStringList{QStringLiteral("Firmware Files(*.zip)")});
+    QCOMPARE(seen.nameFilters, QStringList {QStringLiteral("Firmware Files(*.zip)")});
     const QStringList desktops = QStandardPaths::standardLocations(QStandardPaths::DesktopLocation);
     const QString start = desktop ? (desktops.isEmpty() ? QDir::homePath() : desktops.first()) : remembered;
     QCOMPARE(QDir(seen.directory).canonicalPath(), QDir(start).canonicalPath());
@@ -633,11 +646,10 @@ void TestDialog::checkBoxesEditCheckedList_data()
     QTest::addColumn<QList<int>>("toggles"); // row to flip, in order
     QTest::addColumn<QStringList>("checked");
 
-    QTest::newRow("untick removes that image") << QList<int>{0} << QStringList{"1:dsp.out"};
-    QTest::newRow("tick again appends it with its row") << QList<int>{0, 0} << QStringList{"1:dsp.out", "0:arm.bin"};
-    QTest::newRow("untick all empties the list") << QList<int>{1, 0} << QStringList{};
-    QTest::newRow("order follows the clicks") << QList<int>{1, 0, 1, 0}
-                                              << QStringList{"1:dsp.out", "0:arm.bin"};
+    QTest::newRow("untick removes that image") << QList<int> {0} << QStringList {"1:dsp.out"};
+    QTest::newRow("tick again appends it with its row") << QList<int> {0, 0} << QStringList {"1:dsp.out", "0:arm.bin"};
+    QTest::newRow("untick all empties the list") << QList<int> {1, 0} << QStringList {};
+    QTest::newRow("order follows the clicks") << QList<int> {1, 0, 1, 0} << QStringList {"1:dsp.out", "0:arm.bin"};
 }
 
 void TestDialog::checkBoxesEditCheckedList()
@@ -650,7 +662,7 @@ void TestDialog::checkBoxesEditCheckedList()
     DialogTestAccess access(dialog);
     access.path()->setText(zipPath);
     access.fillTable();
-    QCOMPARE(access.checkedNames(), (QStringList{"0:arm.bin", "1:dsp.out"}));
+    QCOMPARE(access.checkedNames(), (QStringList {"0:arm.bin", "1:dsp.out"}));
     for (int row : toggles) {
         QVERIFY(access.checkBox(row));
         access.checkBox(row)->click();
@@ -684,7 +696,7 @@ void TestDialog::cancelRebuildsTable()
     QVERIFY(access.checkBox(0) && access.checkBox(0)->isChecked());
     QVERIFY(access.progressBar(1));
     QCOMPARE(access.progressBar(1)->value(), 0);
-    QCOMPARE(access.checkedNames(), (QStringList{"0:arm.bin", "1:dsp.out"}));
+    QCOMPARE(access.checkedNames(), (QStringList {"0:arm.bin", "1:dsp.out"}));
 }
 
 void TestDialog::updateButtonHandsOverToQueue_data()
@@ -699,17 +711,16 @@ void TestDialog::updateButtonHandsOverToQueue_data()
     QTest::addColumn<QString>("warning");
 
     QTest::newRow("model 0, empty port box warns no port")
-        << "go_5-10k.zip" << QStringList{"arm.bin", "dsp.out"} << QList<int>{} << QString() << 0 << "arm.bin" << 0
+        << "go_5-10k.zip" << QStringList {"arm.bin", "dsp.out"} << QList<int> {} << QString() << 0 << "arm.bin" << 0
         << "no port";
     QTest::newRow("model 0, unticked image is not sent")
-        << "go_5-10k.zip" << QStringList{"arm.bin", "dsp.out"} << QList<int>{0} << "/nonexistent/ttyUPS" << 0
+        << "go_5-10k.zip" << QStringList {"arm.bin", "dsp.out"} << QList<int> {0} << "/nonexistent/ttyUPS" << 0
         << "dsp.bin" << 1 << "opening failed!";
     QTest::newRow("model 1 goes to the second engine")
-        << "go_15-20k.zip" << QStringList{"Rec_power33.out", "2U_20K_MONITOR.bin"} << QList<int>{}
+        << "go_15-20k.zip" << QStringList {"Rec_power33.out", "2U_20K_MONITOR.bin"} << QList<int> {}
         << "/nonexistent/ttyUPS" << 1 << "2U_20K_MONITOR.bin" << 0 << QString();
-    QTest::newRow("nothing ticked sends nothing")
-        << "go_5-10k.zip" << QStringList{"arm.bin"} << QList<int>{0} << QString() << -1 << QString() << -1
-        << QString();
+    QTest::newRow("nothing ticked sends nothing") << "go_5-10k.zip" << QStringList {"arm.bin"} << QList<int> {0}
+                                                  << QString() << -1 << QString() << -1 << QString();
 }
 
 void TestDialog::updateButtonHandsOverToQueue()
@@ -772,13 +783,15 @@ void TestDialog::settingsRestoredAtStart_data()
     QTest::addColumn<QString>("storedPort"); // empty leaves the key out
 
     QTest::newRow("first start writes English") << "-" << QString() << 0 << "English" << false << QString();
-    QTest::newRow("English") << "English" << "/some/dir" << 0 << "English" << false << QString();
-    QTest::newRow("Chinese installs the translation") << "Chinese" << "/some/dir" << 1 << "Chinese" << true
-                                                      << QString();
-    QTest::newRow("unknown value counts as English, kept") << "Klingon" << QString() << 0 << "Klingon" << false
-                                                            << QString();
-    QTest::newRow("remembered port back in the box") << "English" << "/some/dir" << 0 << "English" << false
-                                                     << "/dev/pts/no-such-ups-line";
+    QTest::newRow("English") << "English"
+                             << "/some/dir" << 0 << "English" << false << QString();
+    QTest::newRow("Chinese installs the translation") << "Chinese"
+                                                      << "/some/dir" << 1 << "Chinese" << true << QString();
+    QTest::newRow("unknown value counts as English, kept")
+        << "Klingon" << QString() << 0 << "Klingon" << false << QString();
+    QTest::newRow("remembered port back in the box")
+        << "English"
+        << "/some/dir" << 0 << "English" << false << "/dev/pts/no-such-ups-line";
 }
 
 void TestDialog::settingsRestoredAtStart()
@@ -850,10 +863,10 @@ void TestDialog::chineseRetranslatesButKeepsLanguageItems()
     access.checkBox(1)->click();
 
     access.languages()->setCurrentIndex(1);
-    const QStringList sources{"fileLabel", "portLabel", "selectButton", "updateButton",
-                              "header0", "header1", "header2", "header3"};
-    const QStringList english{"updating file:", "       port:", "select", "updating",
-                              "fileName", "fileSize", "opration", "progress"};
+    const QStringList sources {"fileLabel", "portLabel", "selectButton", "updateButton",
+                               "header0",   "header1",   "header2",      "header3"};
+    const QStringList english {"updating file:", "       port:", "select",   "updating",
+                               "fileName",       "fileSize",     "opration", "progress"};
     for (int i = 0; i < sources.size(); ++i) {
         const QString chinese = translated("Dialog", english.at(i).toLatin1().constData());
         QVERIFY2(!chinese.isEmpty() && chinese != english.at(i), qPrintable(english.at(i)));
@@ -862,13 +875,13 @@ void TestDialog::chineseRetranslatesButKeepsLanguageItems()
     QCOMPARE(access.text(QStringLiteral("language0")), QStringLiteral("English"));
     QCOMPARE(access.text(QStringLiteral("language1")), QStringLiteral("Chinese"));
     QCOMPARE(readIni(QStringLiteral("language")), QStringLiteral("Chinese"));
-    QCOMPARE(access.checkedNames(), (QStringList{"0:arm.bin", "1:dsp.out"})); // table refilled
+    QCOMPARE(access.checkedNames(), (QStringList {"0:arm.bin", "1:dsp.out"})); // table refilled
 
     access.languages()->setCurrentIndex(0);
     for (int i = 0; i < sources.size(); ++i)
         QCOMPARE(access.text(sources.at(i)), english.at(i));
     QCOMPARE(readIni(QStringLiteral("language")), QStringLiteral("English"));
-    QCOMPARE(access.names(), (QStringList{"arm.bin", "dsp.out"}));
+    QCOMPARE(access.names(), (QStringList {"arm.bin", "dsp.out"}));
 }
 
 void TestDialog::lockDuringRun_data()
@@ -877,9 +890,9 @@ void TestDialog::lockDuringRun_data()
     QTest::addColumn<QStringList>("members");
     QTest::addColumn<bool>("outlivesPress");
 
-    QTest::newRow("run completes") << 0 << QStringList{"arm.bin", "dsp.out:object"} << true;
-    QTest::newRow("port cannot be opened: the run ends inside the press") << -1 << QStringList{"arm.bin"} << false;
-    QTest::newRow("second board refuses the image") << 1 << QStringList{"2U_20K_MONITOR.bin"} << false;
+    QTest::newRow("run completes") << 0 << QStringList {"arm.bin", "dsp.out:object"} << true;
+    QTest::newRow("port cannot be opened: the run ends inside the press") << -1 << QStringList {"arm.bin"} << false;
+    QTest::newRow("second board refuses the image") << 1 << QStringList {"2U_20K_MONITOR.bin"} << false;
 }
 
 // The lock holds while a run goes on and is gone at every end; the port the
@@ -927,13 +940,18 @@ void TestDialog::questionDuringRun_data()
     QTest::addColumn<QString>("answer");
     QTest::addColumn<bool>("stops");
 
-    QTest::newRow("close, no: window and run go on") << 0 << "close" << "no" << false;
-    QTest::newRow("escape, yes: run stopped, window closed") << 1 << "escape" << "yes" << true;
-    QTest::newRow("update, no: the job goes on, not restarted") << 1 << "update" << "no" << false;
-    QTest::newRow("update, yes: line silent, nothing left queued") << 0 << "update" << "yes" << true;
+    QTest::newRow("close, no: window and run go on") << 0 << "close"
+                                                     << "no" << false;
+    QTest::newRow("escape, yes: run stopped, window closed") << 1 << "escape"
+                                                             << "yes" << true;
+    QTest::newRow("update, no: the job goes on, not restarted") << 1 << "update"
+                                                                << "no" << false;
+    QTest::newRow("update, yes: line silent, nothing left queued") << 0 << "update"
+                                                                   << "yes" << true;
     // The first engine waits before its target preamble in a nested event
     // loop; a stop answered there must hold when that wait ends.
-    QTest::newRow("update in the target pause, yes: no target preamble") << 0 << "pause" << "yes" << true;
+    QTest::newRow("update in the target pause, yes: no target preamble") << 0 << "pause"
+                                                                         << "yes" << true;
 }
 
 void TestDialog::questionDuringRun()
@@ -998,7 +1016,7 @@ void TestDialog::questionDuringRun()
     QVERIFY(box.text.contains(action == QLatin1String("close") || action == QLatin1String("escape")
                                   ? "Close the program now?"
                                   : "Stop it now?"));
-    QCOMPARE(box.buttons, (QStringList{"yes", "no"}));
+    QCOMPARE(box.buttons, (QStringList {"yes", "no"}));
     QCOMPARE(box.defaultButton, QStringLiteral("no"));
     QCOMPARE(dialog.isVisible(), !(stops && action == QLatin1String("escape")));
     QCOMPARE(access.running(), !stops);
@@ -1101,7 +1119,7 @@ void TestDialog::userFilesUntouched_data()
 
     QTest::newRow("remembered folder, language switch") << "folder" << false << QStringList();
     QTest::newRow("remembered folder, cancelled chooser") << "folder" << true << QStringList();
-    QTest::newRow("user files in the extraction folder") << "beside" << false << QStringList{"dsp.out"};
+    QTest::newRow("user files in the extraction folder") << "beside" << false << QStringList {"dsp.out"};
     QTest::newRow("package moved away") << "moved" << true << QStringList();
 }
 
@@ -1148,11 +1166,11 @@ void TestDialog::unsendableImageBlocksUpdate_data()
     QTest::addColumn<QList<int>>("badRows");
     QTest::addColumn<QString>("goodImage");
 
-    QTest::newRow("digest mismatch") << "bad_5-10k.zip" << QStringList{"arm.bin", "dsp.out:wrong"} << QList<int>{1}
+    QTest::newRow("digest mismatch") << "bad_5-10k.zip" << QStringList {"arm.bin", "dsp.out:wrong"} << QList<int> {1}
                                      << "arm.bin";
     QTest::newRow("ambiguous duplicate, second board")
-        << "bad_15-20k.zip" << QStringList{"2U_20K_MONITOR.bin:signed", "Inv_power33.out", "new_Inv_power33.out"}
-        << QList<int>{1, 2} << "2U_20K_MONITOR.bin";
+        << "bad_15-20k.zip" << QStringList {"2U_20K_MONITOR.bin:signed", "Inv_power33.out", "new_Inv_power33.out"}
+        << QList<int> {1, 2} << "2U_20K_MONITOR.bin";
 }
 
 // Ticked images that cannot be sent hold back the whole press; unticked, the
@@ -1207,7 +1225,8 @@ void TestDialog::screenshots()
     QVERIFY(QDir().mkpath(stage.filePath(QStringLiteral("firmware"))));
     const QString zipPath = stage.filePath(QStringLiteral("firmware/ups_5-10k.zip"));
     QVERIFY(QFile::rename(makePackage(QStringLiteral("ups_5-10k.zip"), {"arm.bin", "dsp.out"}), zipPath));
-    const struct {
+    const struct
+    {
         const char *file;
         int language;
         bool filled;

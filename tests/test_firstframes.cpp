@@ -88,9 +88,7 @@ void TestFirstFrames::crcCheckValue()
 {
     QFETCH(QByteArray, input);
     QFETCH(int, crc);
-    QCOMPARE(int(common::calcCrc16(reinterpret_cast<const quint8 *>(input.constData()),
-                                   quint32(input.size()))),
-             crc);
+    QCOMPARE(int(common::calcCrc16(reinterpret_cast<const quint8 *>(input.constData()), quint32(input.size()))), crc);
 }
 
 void TestFirstFrames::fixedFrames_data()
@@ -120,12 +118,18 @@ void TestFirstFrames::fixedFrames()
     QFETCH(QByteArray, wire);
     serialport port;
     progress engine(&port);
-    if (builder == "shake") engine.buildShakeHand();
-    else if (builder == "erase") engine.buildErase();
-    else if (builder == "jump") engine.buildJump();
-    else if (builder == "start") engine.buildPreambleStart();
-    else if (builder == "confirm") engine.buildPreambleConfirm();
-    else engine.buildPreambleTarget(builder.mid(6).toInt());
+    if (builder == "shake")
+        engine.buildShakeHand();
+    else if (builder == "erase")
+        engine.buildErase();
+    else if (builder == "jump")
+        engine.buildJump();
+    else if (builder == "start")
+        engine.buildPreambleStart();
+    else if (builder == "confirm")
+        engine.buildPreambleConfirm();
+    else
+        engine.buildPreambleTarget(builder.mid(6).toInt());
     QCOMPARE(engine.frame().step, step);
     QCOMPARE(framed ? stuffed(engine) : sent(engine), wire);
 }
@@ -135,9 +139,9 @@ void TestFirstFrames::verifyFrame_data()
     QTest::addColumn<QByteArray>("fileBytes");
     QTest::addColumn<QByteArray>("unstuffed");
     QTest::addColumn<QByteArray>("wire");
-    QTest::newRow("byte order reversed")
-        << QByteArray::fromHex("44332211") << QByteArray::fromHex("02 00 06 13 04 11 22 33 44 8E 41 03")
-        << QByteArray::fromHex("02 00 06 13 04 11 22 33 44 8E 41 03");
+    QTest::newRow("byte order reversed") << QByteArray::fromHex("44332211")
+                                         << QByteArray::fromHex("02 00 06 13 04 11 22 33 44 8E 41 03")
+                                         << QByteArray::fromHex("02 00 06 13 04 11 22 33 44 8E 41 03");
     QTest::newRow("payload bytes stuffed")
         << QByteArray::fromHex("10030244") << QByteArray::fromHex("02 00 06 13 04 44 02 03 10 DE 1D 03")
         << QByteArray::fromHex("02 00 06 13 04 44 10 22 10 23 10 30 DE 1D 03");
@@ -202,12 +206,12 @@ void TestFirstFrames::blocks_data()
     QTest::addColumn<QList<int>>("progressValues");
     QTest::addColumn<int>("lastResult");
     QTest::addColumn<bool>("readError");
-    QTest::newRow("1500 bytes: last block padded") << 1500 << 1500 << QList<int>{1024, 1500} << 2 << false;
-    QTest::newRow("2048 bytes: exactly two blocks") << 2048 << 2048 << QList<int>{1024, 2048} << 2 << false;
-    QTest::newRow("one byte") << 1 << 1 << QList<int>{1} << 2 << false;
-    QTest::newRow("file shrank during the job") << 2048 << 1100 << QList<int>{1024, 1100} << 0 << true;
-    QTest::newRow("file grew during the job") << 1500 << 3000 << QList<int>{1024, 1500} << 2 << false;
-    QTest::newRow("file vanished") << 1500 << -1 << QList<int>{} << 0 << true;
+    QTest::newRow("1500 bytes: last block padded") << 1500 << 1500 << QList<int> {1024, 1500} << 2 << false;
+    QTest::newRow("2048 bytes: exactly two blocks") << 2048 << 2048 << QList<int> {1024, 2048} << 2 << false;
+    QTest::newRow("one byte") << 1 << 1 << QList<int> {1} << 2 << false;
+    QTest::newRow("file shrank during the job") << 2048 << 1100 << QList<int> {1024, 1100} << 0 << true;
+    QTest::newRow("file grew during the job") << 1500 << 3000 << QList<int> {1024, 1500} << 2 << false;
+    QTest::newRow("file vanished") << 1500 << -1 << QList<int> {} << 0 << true;
 }
 
 void TestFirstFrames::blocks()
@@ -277,10 +281,9 @@ void TestFirstFrames::receivePath_data()
     QTest::addColumn<int>("stepAfter");
     QTest::addColumn<int>("held"); // bytes left in receivedata
     const QStringList acked = {"shake hand success!", "verify code error!"};
-    auto row = [](const char *name, const char *hex, bool preamble, int step, bool waiting,
-                  const QStringList &logs, int stepAfter, int held) {
-        QTest::newRow(name) << QByteArray::fromHex(hex) << preamble << step << waiting << logs
-                            << stepAfter << held;
+    auto row = [](const char *name, const char *hex, bool preamble, int step, bool waiting, const QStringList &logs,
+                  int stepAfter, int held) {
+        QTest::newRow(name) << QByteArray::fromHex(hex) << preamble << step << waiting << logs << stepAfter << held;
     };
     row("stuffed ACK", "02 00 10 23 11 01 06 9B DF 03", false, 3, true, acked, 4, 0);
     row("stuffed CRC byte in ACK", "02 00 10 23 11 01 06 10 30 55 03", false, 3, true, acked, 4, 0);
@@ -322,9 +325,12 @@ void TestFirstFrames::receivePath()
     for (const QList<QByteArray> &pieces : qAsConst(feeds)) {
         serialport port;
         progress engine(&port);
-        if (step == 0) engine.buildPreambleStart();
-        else if (step == 1) engine.buildPreambleConfirm();
-        else engine.buildShakeHand();
+        if (step == 0)
+            engine.buildPreambleStart();
+        else if (step == 1)
+            engine.buildPreambleConfirm();
+        else
+            engine.buildShakeHand();
         progressTestAccess::setJob(engine, QStringLiteral("/nonexistent/arm.bin"), 0);
         progressTestAccess::setReceiving(engine, preamble, waiting);
         QSignalSpy log(&engine, &progress::sendMessage);

@@ -22,9 +22,8 @@ constexpr int kJobTimeoutMs = testWaitMs(5000);
 // After a job ends, this long must pass without any further log or finish.
 constexpr int kQuietMs = 300;
 
-const QStringList kGoodJob = {"updating...", "shake hand success!", "verify success!",
-                              "erea success!", "writing flash!", "flash writed success!",
-                              "updating success!"};
+const QStringList kGoodJob = {"updating...",    "shake hand success!",   "verify success!",  "erea success!",
+                              "writing flash!", "flash writed success!", "updating success!"};
 
 QByteArray padded(const QByteArray &image)
 {
@@ -66,7 +65,7 @@ struct rig
 {
     firstUnit unit;
     serialport serial;
-    progress engine{&serial};
+    progress engine {&serial};
     filesUpdate queue;
     QStringList engineLog;
     QStringList queueLog;
@@ -204,7 +203,7 @@ void TestFirstJobs::failures_data()
     QTest::addColumn<QStringList>("warnings");
 
     const QStringList head = {"updating...", "shake hand success!"};
-    const QStringList upToWrite = head + QStringList{"verify success!", "erea success!", "writing flash!"};
+    const QStringList upToWrite = head + QStringList {"verify success!", "erea success!", "writing flash!"};
     const QStringList tail = {"flash writed success!", "updating success!"};
     QStringList nineSilences;
     for (int n = 2; n <= 10; ++n)
@@ -212,55 +211,52 @@ void TestFirstJobs::failures_data()
 
     auto row = [](const char *name, const QStringList &faults, const QStringList &logs, bool success,
                   int shakeHands = -1, int preambles = -1) {
-        QTest::newRow(name) << faults << QString("arm") << false << logs << success << shakeHands
-                            << preambles << QStringList();
+        QTest::newRow(name) << faults << QString("arm") << false << logs << success << shakeHands << preambles
+                            << QStringList();
     };
     row("good job", {}, kGoodJob, true, 1, 3);
     row("silent preamble: straight to shake hand", {"silence:preamble"}, kGoodJob, true, 1, 1);
     row("silent confirm: straight to shake hand", {"silence:confirm"}, kGoodJob, true, 1, 2);
     row("shake hand never answered", {"silence:shakehand"}, {"updating...", "shake hand failed!"}, false, 10);
     row("shake hand NAKs count as silences", {"nak:shakehand"}, {"updating...", "shake hand failed!"}, false, 10);
-    row("tenth shake hand answered", QStringList{"silence:shakehand@1"} + nineSilences.mid(0, 8), kGoodJob, true, 10);
-    row("verify NAK", {"nak:verify"}, head + QStringList{"verify failed!"}, false);
-    row("verify silence", {"silence:verify"}, head + QStringList{"verify failed!"}, false);
+    row("tenth shake hand answered", QStringList {"silence:shakehand@1"} + nineSilences.mid(0, 8), kGoodJob, true, 10);
+    row("verify NAK", {"nak:verify"}, head + QStringList {"verify failed!"}, false);
+    row("verify silence", {"silence:verify"}, head + QStringList {"verify failed!"}, false);
     row("unknown code instead of the verify reply", {"silence:verify", "unknown:verify"},
-        head + QStringList{"verify failed!"}, false);
-    row("erase NAK: back to shake hand",
-        {"nak:erase@1"},
-        head + QStringList{"verify success!", "erea failed!", "shake hand...", "shake hand success!"}
+        head + QStringList {"verify failed!"}, false);
+    row("erase NAK: back to shake hand", {"nak:erase@1"},
+        head + QStringList {"verify success!", "erea failed!", "shake hand...", "shake hand success!"}
             + kGoodJob.mid(2),
         true, 2);
-    row("erase NAK: shake hand gets a fresh count of ten",
-        QStringList{"nak:erase@1"} + nineSilences,
-        head + QStringList{"verify success!", "erea failed!", "shake hand...", "shake hand success!"}
+    row("erase NAK: shake hand gets a fresh count of ten", QStringList {"nak:erase@1"} + nineSilences,
+        head + QStringList {"verify success!", "erea failed!", "shake hand...", "shake hand success!"}
             + kGoodJob.mid(2),
         true, 11);
     row("write NAK: erase and rewrite from byte 0", {"nak:write@2"},
-        upToWrite + QStringList{"flash send failed!", "erea success!", "writing flash!"} + tail, true);
+        upToWrite + QStringList {"flash send failed!", "erea success!", "writing flash!"} + tail, true);
     row("write silence: erase and rewrite", {"silence:write@40"},
-        upToWrite + QStringList{"flash send failed!", "erea success!", "writing flash!"} + tail, true);
-    row("jump silence", {"silence:jump"}, upToWrite + QStringList{"flash writed success!", "jump failed!"}, false);
-    row("jump NAK", {"nak:jump"}, upToWrite + QStringList{"flash writed success!", "jump failed!"}, false);
+        upToWrite + QStringList {"flash send failed!", "erea success!", "writing flash!"} + tail, true);
+    row("jump silence", {"silence:jump"}, upToWrite + QStringList {"flash writed success!", "jump failed!"}, false);
+    row("jump NAK", {"nak:jump"}, upToWrite + QStringList {"flash writed success!", "jump failed!"}, false);
     row("unknown code while waiting after the jump", {"unknown:jump"}, kGoodJob, true);
     row("unknown status while waiting after the jump", {"badstatus:jump"}, kGoodJob, true);
     row("unknown status to a block", {"badstatus:write@5"}, kGoodJob, true);
     row("garbage before replies",
-        {"garbage:preamble", "garbage:confirm", "garbage:shakehand", "garbage:verify", "garbage:erase",
-         "garbage:write", "garbage:jump"},
+        {"garbage:preamble", "garbage:confirm", "garbage:shakehand", "garbage:verify", "garbage:erase", "garbage:write",
+         "garbage:jump"},
         kGoodJob, true, 1, 3);
     row("replies dripped byte by byte", {"drip"}, kGoodJob, true, 1, 3);
     row("replies split after a DLE", {"split"}, kGoodJob, true, 1, 3);
     row("line closed mid-transfer", {"close:write@3"},
-        upToWrite + QStringList{"flash send failed!", "erea failed!", "shake hand...", "shake hand failed!"},
-        false);
+        upToWrite + QStringList {"flash send failed!", "erea failed!", "shake hand...", "shake hand failed!"}, false);
 
-    QTest::newRow("port cannot be opened") << QStringList() << QString("arm") << true
-                                           << QStringList{"port opening failed!"} << false << 0 << 0
-                                           << QStringList{"opening failed!"};
-    QTest::newRow("image missing") << QStringList() << QString("missing") << false
-                                   << QStringList{"reading failed!"} << false << 0 << 0 << QStringList();
-    QTest::newRow("image empty") << QStringList() << QString("empty") << false
-                                 << QStringList{"reading failed!"} << false << 0 << 0 << QStringList();
+    QTest::newRow("port cannot be opened")
+        << QStringList() << QString("arm") << true << QStringList {"port opening failed!"} << false << 0 << 0
+        << QStringList {"opening failed!"};
+    QTest::newRow("image missing") << QStringList() << QString("missing") << false << QStringList {"reading failed!"}
+                                   << false << 0 << 0 << QStringList();
+    QTest::newRow("image empty") << QStringList() << QString("empty") << false << QStringList {"reading failed!"}
+                                 << false << 0 << 0 << QStringList();
 }
 
 void TestFirstJobs::failures()

@@ -93,8 +93,7 @@ QStringList lines(std::initializer_list<QString> l)
 // Every entry of a folder, hidden ones too: a leftover temporary shows here.
 QStringList entriesOf(const QString &dir)
 {
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                               QDir::Name);
+    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 } // namespace
 
@@ -164,45 +163,34 @@ void TestObjectFile::image_data()
     const auto formatError = lines({kFormatError});
     const auto buildFail = lines({kTranslatingFail});
     const auto startFail = lines({kStartError, kTranslatingFail});
-    const auto add = [](const char *name, const Sections &s, const QStringList &m,
-                        const QByteArray &out) {
+    const auto add = [](const char *name, const Sections &s, const QStringList &m, const QByteArray &out) {
         QTest::newRow(name) << objectFile(s) << m << out;
     };
 
-    add("order: file order reversed",
-        {sec(kA + 3, "5566"), sec(kA + 1, "3344"), sec(kA, "1122")}, ok, hex("11223344ffff5566"));
-    add("order: start section last in file",
-        {sec(kA + 2, "7788"), sec(kA, "11223344")}, ok, hex("112233447788"));
-    add("gap: exact 0xFF fill", {sec(kA, "1122"), sec(kA + 5, "3344")}, ok,
-        hex("1122") + ff(8) + hex("3344"));
-    add("gap: adjacent sections have none", {sec(kA, "11223344"), sec(kA + 2, "5566")}, ok,
-        hex("112233445566"));
+    add("order: file order reversed", {sec(kA + 3, "5566"), sec(kA + 1, "3344"), sec(kA, "1122")}, ok,
+        hex("11223344ffff5566"));
+    add("order: start section last in file", {sec(kA + 2, "7788"), sec(kA, "11223344")}, ok, hex("112233447788"));
+    add("gap: exact 0xFF fill", {sec(kA, "1122"), sec(kA + 5, "3344")}, ok, hex("1122") + ff(8) + hex("3344"));
+    add("gap: adjacent sections have none", {sec(kA, "11223344"), sec(kA + 2, "5566")}, ok, hex("112233445566"));
     add("gap: data bytes copied unchanged", {sec(kA, "00ff10020300")}, ok, hex("00ff10020300"));
 
-    add("unselected: BSS flags",
-        {sec(kA, "1122"), sec(kA + 1, "7788", coffWriter::kFlagBss), sec(kA + 2, "3344")}, ok,
+    add("unselected: BSS flags", {sec(kA, "1122"), sec(kA + 1, "7788", coffWriter::kFlagBss), sec(kA + 2, "3344")}, ok,
         hex("1122ffff3344"));
-    add("unselected: no flags", {sec(kA, "1122"), sec(kA + 1, "7788", 0), sec(kA + 2, "3344")},
+    add("unselected: no flags", {sec(kA, "1122"), sec(kA + 1, "7788", 0), sec(kA + 2, "3344")}, ok,
+        hex("1122ffff3344"));
+    add("unselected: zero run address", {sec(kA, "1122"), withRun(sec(kA + 1, "7788"), 0), sec(kA + 2, "3344")}, ok,
+        hex("1122ffff3344"));
+    add("unselected: zero load address", {sec(kA, "1122"), withLoad(sec(kA + 1, "7788"), 0), sec(kA + 2, "3344")}, ok,
+        hex("1122ffff3344"));
+    add("unselected: zero raw-data offset", {sec(kA, "1122"), withOffset(sec(kA + 1, "7788"), 0), sec(kA + 2, "3344")},
         ok, hex("1122ffff3344"));
-    add("unselected: zero run address",
-        {sec(kA, "1122"), withRun(sec(kA + 1, "7788"), 0), sec(kA + 2, "3344")}, ok,
-        hex("1122ffff3344"));
-    add("unselected: zero load address",
-        {sec(kA, "1122"), withLoad(sec(kA + 1, "7788"), 0), sec(kA + 2, "3344")}, ok,
-        hex("1122ffff3344"));
-    add("unselected: zero raw-data offset",
-        {sec(kA, "1122"), withOffset(sec(kA + 1, "7788"), 0), sec(kA + 2, "3344")}, ok,
-        hex("1122ffff3344"));
-    add("unselected: no raw data",
-        {sec(kA, "1122"), withoutData(sec(kA + 1, "7788")), sec(kA + 2, "3344")}, ok,
+    add("unselected: no raw data", {sec(kA, "1122"), withoutData(sec(kA + 1, "7788")), sec(kA + 2, "3344")}, ok,
         hex("1122ffff3344"));
     add("unselected: run elsewhere still placed by load address",
         {withRun(sec(kA + 1, "3344"), 0x008000), sec(kA, "1122")}, ok, hex("11223344"));
 
-    add("start: second start address", {sec(kB + 1, "3344"), sec(kB, "1122")}, ok,
-        hex("11223344"));
-    add("start: section at first start inside second image",
-        {sec(kA, "3344"), sec(kB, "1122")}, ok,
+    add("start: second start address", {sec(kB + 1, "3344"), sec(kB, "1122")}, ok, hex("11223344"));
+    add("start: section at first start inside second image", {sec(kA, "3344"), sec(kB, "1122")}, ok,
         hex("1122") + ff(2 * int(kA - kB - 1)) + hex("3344"));
     {
         const QByteArray big = coffWriter::pattern(kA - kB + 1, 9);
@@ -214,41 +202,30 @@ void TestObjectFile::image_data()
     add("start: no selected section", {withoutData(sec(kA, "1122"))}, startFail, QByteArray());
     add("start: no sections at all", {}, startFail, QByteArray());
 
-    add("end bound: adjacent section at the bound",
-        {sec(kA, "1122"), sec(kEnd - 1, "3344"), sec(kEnd, "5566")}, ok,
+    add("end bound: adjacent section at the bound", {sec(kA, "1122"), sec(kEnd - 1, "3344"), sec(kEnd, "5566")}, ok,
         hex("1122") + ff(2 * int(kEnd - 1 - kA - 1)) + hex("3344"));
-    add("end bound: gap before a section above it ends the image",
-        {sec(kA, "1122"), sec(kEnd + 0x10, "5566")}, ok, hex("1122"));
-    add("end bound: every later section dropped",
-        {sec(0x3F7FF8, "9999"), sec(kA, "1122"), sec(kEnd, "3344"), sec(kEnd + 1, "5566")}, ok,
+    add("end bound: gap before a section above it ends the image", {sec(kA, "1122"), sec(kEnd + 0x10, "5566")}, ok,
         hex("1122"));
-    add("end bound: highest possible address",
-        {sec(kA, "1122"), sec(0xFFFFFFFF, "3344")}, ok, hex("1122"));
+    add("end bound: every later section dropped",
+        {sec(0x3F7FF8, "9999"), sec(kA, "1122"), sec(kEnd, "3344"), sec(kEnd + 1, "5566")}, ok, hex("1122"));
+    add("end bound: highest possible address", {sec(kA, "1122"), sec(0xFFFFFFFF, "3344")}, ok, hex("1122"));
 
-    add("overlap: second starts inside first", {sec(kA, "11223344"), sec(kA + 1, "5566")},
-        buildFail, QByteArray());
-    add("overlap: equal addresses keep file order", {sec(kA, "1122"), sec(kA, "3344")},
-        buildFail, QByteArray());
-    add("zero size: at the start then a section there",
-        {withSize(sec(kA, ""), 0), sec(kA, "3344")}, ok, hex("3344"));
-    add("zero size: counts for the gap test",
-        {sec(kA, "1122"), withSize(sec(kA + 2, ""), 0), sec(kA + 2, "3344")}, ok,
+    add("overlap: second starts inside first", {sec(kA, "11223344"), sec(kA + 1, "5566")}, buildFail, QByteArray());
+    add("overlap: equal addresses keep file order", {sec(kA, "1122"), sec(kA, "3344")}, buildFail, QByteArray());
+    add("zero size: at the start then a section there", {withSize(sec(kA, ""), 0), sec(kA, "3344")}, ok, hex("3344"));
+    add("zero size: counts for the gap test", {sec(kA, "1122"), withSize(sec(kA + 2, ""), 0), sec(kA + 2, "3344")}, ok,
         hex("1122ffff3344"));
-    add("zero size: inside the previous section is an overlap",
-        {sec(kA, "11223344"), withSize(sec(kA + 1, ""), 0)}, buildFail, QByteArray());
+    add("zero size: inside the previous section is an overlap", {sec(kA, "11223344"), withSize(sec(kA + 1, ""), 0)},
+        buildFail, QByteArray());
 
-    add("data: raw data past the end of the file",
-        {withOffset(sec(kA, "1122"), 0xFFFFFFF0)}, formatError, QByteArray());
-    add("data: size field longer than the file", {withSize(sec(kA, "1122"), 2)}, buildFail,
+    add("data: raw data past the end of the file", {withOffset(sec(kA, "1122"), 0xFFFFFFF0)}, formatError,
         QByteArray());
-    add("data: size field beyond test buffer", {withSize(sec(kA, "1122"), 65537)}, formatError,
-        QByteArray());
-    add("data: size field at 2^32 - 1", {withSize(sec(kA, "1122"), 0xFFFFFFFF)}, formatError,
-        QByteArray());
+    add("data: size field longer than the file", {withSize(sec(kA, "1122"), 2)}, buildFail, QByteArray());
+    add("data: size field beyond test buffer", {withSize(sec(kA, "1122"), 65537)}, formatError, QByteArray());
+    add("data: size field at 2^32 - 1", {withSize(sec(kA, "1122"), 0xFFFFFFFF)}, formatError, QByteArray());
     {
         const QByteArray max = coffWriter::pattern(65536, 3);
-        add("data: size field at the test buffer limit", {coffWriter::loaded("max", kA, max)}, ok,
-            max);
+        add("data: size field at the test buffer limit", {coffWriter::loaded("max", kA, max)}, ok, max);
     }
 
     Sections table48;
@@ -273,13 +250,11 @@ void TestObjectFile::image_data()
     coffWriter elf;
     elf.addSection(sec(kA, "1122"));
     elf.setElf(true);
-    QTest::newRow("target: ELF file named .out")
-        << elf.build() << lines({kFormatError, kFormatError}) << QByteArray();
+    QTest::newRow("target: ELF file named .out") << elf.build() << lines({kFormatError, kFormatError}) << QByteArray();
     coffWriter moreHeaders;
     moreHeaders.addSection(sec(kA, "1122"));
     moreHeaders.setHeaderSectionCount(1000);
-    QTest::newRow("header: count beyond the headers in the file")
-        << moreHeaders.build() << formatError << QByteArray();
+    QTest::newRow("header: count beyond the headers in the file") << moreHeaders.build() << formatError << QByteArray();
 }
 
 void TestObjectFile::image()
@@ -290,7 +265,7 @@ void TestObjectFile::image()
 
     const Outcome o = translate(object);
     QCOMPARE(o.messages, messages);
-    const bool success = messages == QStringList{kSuccess};
+    const bool success = messages == QStringList {kSuccess};
     QCOMPARE(o.result, success ? m_dir->filePath("dsp.bin") : QString());
     QCOMPARE(o.output.size(), output.size());
     QCOMPARE(o.output, output);
@@ -345,13 +320,20 @@ void TestObjectFile::outputName_data()
     QTest::addColumn<QString>("output");
     QTest::addColumn<bool>("relative");
 
-    QTest::newRow("extension: .out") << "dsp.out" << "dsp.bin" << false;
-    QTest::newRow("extension: longer") << "a.outx" << "a.binx" << false;
-    QTest::newRow("extension: shorter") << "a.o" << "a.bin" << false;
-    QTest::newRow("extension: last dot counts") << "x.y.out" << "x.y.bin" << false;
-    QTest::newRow("no dot: first three replaced") << "image" << "binge" << false;
-    QTest::newRow("no dot: dot only in directory") << "d.d/file" << "d.d/bine" << false;
-    QTest::newRow("no slash: bare name") << "dsp.out" << "dsp.bin" << true;
+    QTest::newRow("extension: .out") << "dsp.out"
+                                     << "dsp.bin" << false;
+    QTest::newRow("extension: longer") << "a.outx"
+                                       << "a.binx" << false;
+    QTest::newRow("extension: shorter") << "a.o"
+                                        << "a.bin" << false;
+    QTest::newRow("extension: last dot counts") << "x.y.out"
+                                                << "x.y.bin" << false;
+    QTest::newRow("no dot: first three replaced") << "image"
+                                                  << "binge" << false;
+    QTest::newRow("no dot: dot only in directory") << "d.d/file"
+                                                   << "d.d/bine" << false;
+    QTest::newRow("no slash: bare name") << "dsp.out"
+                                         << "dsp.bin" << true;
 }
 
 void TestObjectFile::outputName()
@@ -382,7 +364,7 @@ void TestObjectFile::sampleFlashBuild()
     QCOMPARE(expected.mid(0x17FE8, 4), hex("44332211"));
 
     const Outcome o = translate(object);
-    QCOMPARE(o.messages, QStringList{kSuccess});
+    QCOMPARE(o.messages, QStringList {kSuccess});
     QCOMPARE(o.output.size(), expected.size());
     QVERIFY(o.output == expected);
 }
@@ -478,7 +460,7 @@ void TestObjectFile::inputNamedLikeOutputKept()
     common util;
     QSignalSpy spy(&util, &common::sendMessage);
     QCOMPARE(util.translateFile(in), QString());
-    QCOMPARE(messagesOf(spy), QStringList{kTranslatingFail});
+    QCOMPARE(messagesOf(spy), QStringList {kTranslatingFail});
     QCOMPARE(testFiles::read(in), object);
 }
 
@@ -491,7 +473,7 @@ void TestObjectFile::emptyPath()
     const QString result = util.translateFile(QString());
     QDir::setCurrent(previous);
     QCOMPARE(result, QString());
-    QCOMPARE(messagesOf(spy), QStringList{"no translating file:"});
+    QCOMPARE(messagesOf(spy), QStringList {"no translating file:"});
     QVERIFY(QDir(m_dir->path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
 }
 

@@ -18,7 +18,10 @@
 
 namespace {
 
-const QByteArray kPayload = QByteArray("\x01\x02" "firmware image payload\xFF\x00", 26).repeated(40);
+const QByteArray kPayload = QByteArray("\x01\x02"
+                                       "firmware image payload\xFF\x00",
+                                       26)
+                                .repeated(40);
 // What an absent file reads as here, so that a file that should exist but
 // does not never compares equal to an empty one.
 const QByteArray kMissing("<missing>");
@@ -27,8 +30,7 @@ const QByteArray kMissing("<missing>");
 // target, a file digest or a directory. Paths under `skip` are left out, and
 // so are the exact paths in `skipExactly` (a skipped folder's contents are
 // still compared).
-QMap<QString, QString> snapshot(const QString &root, const QString &skip,
-                                const QSet<QString> &skipExactly = {})
+QMap<QString, QString> snapshot(const QString &root, const QString &skip, const QSet<QString> &skipExactly = {})
 {
     QMap<QString, QString> seen;
     QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
@@ -45,7 +47,7 @@ QMap<QString, QString> snapshot(const QString &root, const QString &skip,
             seen[path] = QStringLiteral("dir");
         else
             seen[path] = QString::fromLatin1(
-                    QCryptographicHash::hash(testFiles::read(path, kMissing), QCryptographicHash::Sha256).toHex());
+                QCryptographicHash::hash(testFiles::read(path, kMissing), QCryptographicHash::Sha256).toHex());
     }
     return seen;
 }
@@ -66,11 +68,10 @@ QStringList filesUnder(const QString &dir)
 
 QString problemName(zip::ImageProblem problem)
 {
-    static const char *const names[] = {"NoProblem", "DigestMismatch", "Damaged", "NotAFile",
-                                        "TooLarge", "NotWritten", "Ambiguous", "SeveralNames"};
+    static const char *const names[] = {"NoProblem", "DigestMismatch", "Damaged",   "NotAFile",
+                                        "TooLarge",  "NotWritten",     "Ambiguous", "SeveralNames"};
     const int i = int(problem);
-    return i >= 0 && i < int(sizeof names / sizeof *names) ? QLatin1String(names[i])
-                                                            : QStringLiteral("?%1").arg(i);
+    return i >= 0 && i < int(sizeof names / sizeof *names) ? QLatin1String(names[i]) : QStringLiteral("?%1").arg(i);
 }
 
 // What the window lists of a package: "name:Problem" per image entry.
@@ -143,7 +144,7 @@ bool writePackage(const QString &path, const QList<member> &members)
         return false;
     for (const member &m : members) {
         const bool added = m.kind == QLatin1String("dir") ? writer.addDirectory(m.name)
-                : m.kind == QLatin1String("link")         ? writer.addSymlink(m.name, QString::fromUtf8(m.stored))
+            : m.kind == QLatin1String("link")             ? writer.addSymlink(m.name, QString::fromUtf8(m.stored))
                                                           : writer.addRaw(m.name, m.stored);
         if (!added)
             return false;
@@ -174,7 +175,7 @@ bool placeBefore(const QString &root, const QString &spec, int index)
         return testFiles::write(path, packageWriter::withTrailer("a user's own image " + path.toUtf8()));
     const QString victim = root + QStringLiteral("/outside/victim-%1.txt").arg(index);
     return kind == QLatin1String("link") && testFiles::write(victim, "victim " + victim.toUtf8())
-            && QFile::link(victim, path);
+        && QFile::link(victim, path);
 }
 
 // What a file the row expects written must hold: a member's payload when it
@@ -185,8 +186,7 @@ QByteArray expectedContent(const QList<member> &members, const QStringList &list
 {
     for (int i = members.size() - 1; i >= 0; --i) {
         if (members.at(i).name == rel)
-            return listed.contains(rel + QStringLiteral(":NoProblem")) ? members.at(i).payload
-                                                                        : members.at(i).stored;
+            return listed.contains(rel + QStringLiteral(":NoProblem")) ? members.at(i).payload : members.at(i).stored;
     }
     const QString object = rel.left(rel.size() - 4) + QStringLiteral(".out");
     for (const member &m : members) {
@@ -215,8 +215,11 @@ QStringList dryRun(const zip &pkg, QStringList *folders)
     QStringList jobs;
     bool ended = false;
     const auto record = [&](int engine, const updateParm &job) {
-        jobs << QStringLiteral("%1:%2:%3:%4").arg(engine).arg(job.imageIndex).arg(job.row)
-                        .arg(QFileInfo(job.imagePath).fileName());
+        jobs << QStringLiteral("%1:%2:%3:%4")
+                    .arg(engine)
+                    .arg(job.imageIndex)
+                    .arg(job.row)
+                    .arg(QFileInfo(job.imagePath).fileName());
         *folders << QFileInfo(job.imagePath).absolutePath();
     };
     QObject::connect(&queue, &filesUpdate::sendParm, [&](updateParm job) { record(0, job); });
@@ -229,9 +232,18 @@ QStringList dryRun(const zip &pkg, QStringList *folders)
 }
 
 enum Hostile {
-    DotDotNames, AbsoluteName, BackslashName, DriveLetter, SymlinkThenFileThroughIt,
-    SymlinkOntoExistingFile, ExistingSymlinkAtDestination, ExistingSymlinkedSubfolder,
-    CrcDamagedEntry, Truncated, NotAZip, EmptyZip
+    DotDotNames,
+    AbsoluteName,
+    BackslashName,
+    DriveLetter,
+    SymlinkThenFileThroughIt,
+    SymlinkOntoExistingFile,
+    ExistingSymlinkAtDestination,
+    ExistingSymlinkedSubfolder,
+    CrcDamagedEntry,
+    Truncated,
+    NotAZip,
+    EmptyZip
 };
 
 } // namespace
@@ -293,13 +305,18 @@ void TestPackage::modelChoice_data()
     QTest::addColumn<int>("model");
     QTest::addColumn<QStringList>("listed");
 
-    const QStringList model0{"arm.bin", "dsp.out"};
-    const QStringList model1{"2U_20K_MONITOR.bin", "Inv_power33.out", "Rec_power33.out"};
-    QTest::newRow("5-10k path") << "" << "fw_5-10k.zip" << 0 << model0;
-    QTest::newRow("15-20k path") << "" << "fw_15-20k.zip" << 1 << model1;
-    QTest::newRow("both strings, 5-10k wins") << "" << "fw_15-20k_5-10k.zip" << 0 << model0;
-    QTest::newRow("neither keeps model 1") << "old_15-20k.zip" << "plain.zip" << 1 << model1;
-    QTest::newRow("neither, first package") << "" << "plain.zip" << 0 << model0;
+    const QStringList model0 {"arm.bin", "dsp.out"};
+    const QStringList model1 {"2U_20K_MONITOR.bin", "Inv_power33.out", "Rec_power33.out"};
+    QTest::newRow("5-10k path") << ""
+                                << "fw_5-10k.zip" << 0 << model0;
+    QTest::newRow("15-20k path") << ""
+                                 << "fw_15-20k.zip" << 1 << model1;
+    QTest::newRow("both strings, 5-10k wins") << ""
+                                              << "fw_15-20k_5-10k.zip" << 0 << model0;
+    QTest::newRow("neither keeps model 1") << "old_15-20k.zip"
+                                           << "plain.zip" << 1 << model1;
+    QTest::newRow("neither, first package") << ""
+                                            << "plain.zip" << 0 << model0;
 }
 
 void TestPackage::modelChoice()
@@ -309,8 +326,8 @@ void TestPackage::modelChoice()
     QFETCH(int, model);
     QFETCH(QStringList, listed);
 
-    const QStringList all{"2U_20K_MONITOR.bin", "Inv_power33.out", "Rec_power33.out",
-                          "arm.bin", "dsp.out", "notes.txt"};
+    const QStringList all {"2U_20K_MONITOR.bin", "Inv_power33.out", "Rec_power33.out", "arm.bin", "dsp.out",
+                           "notes.txt"};
     zip pkg;
     if (!earlierPackage.isEmpty()) {
         const QString earlier = makeImagePackage(earlierPackage, all);
@@ -341,18 +358,16 @@ void TestPackage::integrityCheck_data()
 
     const QByteArray good = packageWriter::withTrailer(kPayload);
     const QByteArray missing("<missing>");
-    QTest::newRow("good trailer stripped") << "arm.bin" << good << kPayload
-                                           << QStringList{"arm.bin:NoProblem"};
-    QTest::newRow("wrong trailer removed") << "arm.bin" << packageWriter::withTrailer(kPayload, true)
-                                           << missing << QStringList{"arm.bin:DigestMismatch"};
+    QTest::newRow("good trailer stripped") << "arm.bin" << good << kPayload << QStringList {"arm.bin:NoProblem"};
+    QTest::newRow("wrong trailer removed")
+        << "arm.bin" << packageWriter::withTrailer(kPayload, true) << missing << QStringList {"arm.bin:DigestMismatch"};
     QTest::newRow("empty image fails") << "arm.bin" << QByteArray() << missing
-                                       << QStringList{"arm.bin:DigestMismatch"};
+                                       << QStringList {"arm.bin:DigestMismatch"};
     QTest::newRow("bare digest of nothing fails")
-            << "arm.bin" << packageWriter::withTrailer(QByteArray()) << missing
-            << QStringList{"arm.bin:DigestMismatch"};
-    QTest::newRow("longer name is no image, left whole") << "dsp.out.bak" << good << good << QStringList{};
-    QTest::newRow("other model's name untouched") << "Inv_power33.out" << good << good << QStringList{};
-    QTest::newRow("non-image untouched") << "readme.txt" << good << good << QStringList{};
+        << "arm.bin" << packageWriter::withTrailer(QByteArray()) << missing << QStringList {"arm.bin:DigestMismatch"};
+    QTest::newRow("longer name is no image, left whole") << "dsp.out.bak" << good << good << QStringList {};
+    QTest::newRow("other model's name untouched") << "Inv_power33.out" << good << good << QStringList {};
+    QTest::newRow("non-image untouched") << "readme.txt" << good << good << QStringList {};
 }
 
 void TestPackage::integrityCheck()
@@ -425,27 +440,23 @@ void TestPackage::checkedList_data()
     QTest::addColumn<QString>("results");
     QTest::addColumn<QStringList>("finalList");
 
-    QTest::newRow("adds in call order") << QStringList{"+1:dsp.out", "+0:arm.bin"} << "11"
-                                        << QStringList{"1:dsp.out", "0:arm.bin"};
-    QTest::newRow("duplicate refused") << QStringList{"+0:arm.bin", "+5:arm.bin"} << "10"
-                                       << QStringList{"0:arm.bin"};
-    QTest::newRow("same row refused") << QStringList{"+0:arm.bin", "+0:dsp.out"} << "10"
-                                      << QStringList{"0:arm.bin"};
-    QTest::newRow("contained name ticks nothing") << QStringList{"+0:arm.bin", "+3:arm"} << "11"
-                                                  << QStringList{"0:arm.bin"};
-    QTest::newRow("one name, one entry, not the longer name") << QStringList{"+2:dsp.out"} << "1"
-                                                               << QStringList{"2:dsp.out"};
-    QTest::newRow("name matching no entry") << QStringList{"+4:Rec_power33"} << "1" << QStringList{};
-    QTest::newRow("remove absent") << QStringList{"+0:arm.bin", "-dsp.out"} << "10"
-                                   << QStringList{"0:arm.bin"};
+    QTest::newRow("adds in call order") << QStringList {"+1:dsp.out", "+0:arm.bin"} << "11"
+                                        << QStringList {"1:dsp.out", "0:arm.bin"};
+    QTest::newRow("duplicate refused") << QStringList {"+0:arm.bin", "+5:arm.bin"} << "10" << QStringList {"0:arm.bin"};
+    QTest::newRow("same row refused") << QStringList {"+0:arm.bin", "+0:dsp.out"} << "10" << QStringList {"0:arm.bin"};
+    QTest::newRow("contained name ticks nothing")
+        << QStringList {"+0:arm.bin", "+3:arm"} << "11" << QStringList {"0:arm.bin"};
+    QTest::newRow("one name, one entry, not the longer name")
+        << QStringList {"+2:dsp.out"} << "1" << QStringList {"2:dsp.out"};
+    QTest::newRow("name matching no entry") << QStringList {"+4:Rec_power33"} << "1" << QStringList {};
+    QTest::newRow("remove absent") << QStringList {"+0:arm.bin", "-dsp.out"} << "10" << QStringList {"0:arm.bin"};
     QTest::newRow("remove needs the exact name")
-            << QStringList{"+2:dsp.out", "-dsp", "-sp.out"} << "100" << QStringList{"2:dsp.out"};
+        << QStringList {"+2:dsp.out", "-dsp", "-sp.out"} << "100" << QStringList {"2:dsp.out"};
     QTest::newRow("remove takes that name only")
-            << QStringList{"+2:dsp.out", "+0:arm.bin", "-dsp.out"} << "111" << QStringList{"0:arm.bin"};
+        << QStringList {"+2:dsp.out", "+0:arm.bin", "-dsp.out"} << "111" << QStringList {"0:arm.bin"};
     QTest::newRow("re-add after remove keeps new row")
-            << QStringList{"+0:arm.bin", "-arm.bin", "+7:arm.bin"} << "111"
-            << QStringList{"7:arm.bin"};
-    QTest::newRow("clear empties") << QStringList{"+0:arm.bin", "0"} << "1" << QStringList{};
+        << QStringList {"+0:arm.bin", "-arm.bin", "+7:arm.bin"} << "111" << QStringList {"7:arm.bin"};
+    QTest::newRow("clear empties") << QStringList {"+0:arm.bin", "0"} << "1" << QStringList {};
 }
 
 void TestPackage::checkedList()
@@ -483,26 +494,24 @@ void TestPackage::hostileArchive_data()
     QTest::addColumn<QStringList>("inside"); // regular files left under the extraction dir
     QTest::addColumn<QStringList>("listed");
 
-    const QStringList honest{"arm.bin"};
-    const QStringList armListed{"arm.bin:NoProblem"};
+    const QStringList honest {"arm.bin"};
+    const QStringList armListed {"arm.bin:NoProblem"};
     QTest::newRow("dot-dot names") << DotDotNames << honest << armListed;
     QTest::newRow("absolute name") << AbsoluteName << honest << armListed;
     QTest::newRow("backslash name") << BackslashName << honest << armListed;
     QTest::newRow("drive letter") << DriveLetter << honest << armListed;
     QTest::newRow("symlink entry, then file through it")
-            << SymlinkThenFileThroughIt << QStringList{"arm.bin", "lnk/victim.txt"} << armListed;
-    QTest::newRow("symlink onto existing file") << SymlinkOntoExistingFile
-                                               << QStringList{"arm.bin", "evil"} << armListed;
-    QTest::newRow("existing symlink at destination") << ExistingSymlinkAtDestination << honest
-                                                     << armListed;
-    QTest::newRow("existing symlinked subfolder") << ExistingSymlinkedSubfolder
-                                                  << honest << armListed;
+        << SymlinkThenFileThroughIt << QStringList {"arm.bin", "lnk/victim.txt"} << armListed;
+    QTest::newRow("symlink onto existing file")
+        << SymlinkOntoExistingFile << QStringList {"arm.bin", "evil"} << armListed;
+    QTest::newRow("existing symlink at destination") << ExistingSymlinkAtDestination << honest << armListed;
+    QTest::newRow("existing symlinked subfolder") << ExistingSymlinkedSubfolder << honest << armListed;
     // A damaged image is not written but stays listed, failed.
-    QTest::newRow("crc-damaged entry") << CrcDamagedEntry << QStringList{"dsp.out"}
-                                       << QStringList{"arm.bin:Damaged", "dsp.out:NoProblem"};
-    QTest::newRow("truncated") << Truncated << QStringList{} << QStringList{};
-    QTest::newRow("not a zip") << NotAZip << QStringList{} << QStringList{};
-    QTest::newRow("empty zip") << EmptyZip << QStringList{} << QStringList{};
+    QTest::newRow("crc-damaged entry") << CrcDamagedEntry << QStringList {"dsp.out"}
+                                       << QStringList {"arm.bin:Damaged", "dsp.out:NoProblem"};
+    QTest::newRow("truncated") << Truncated << QStringList {} << QStringList {};
+    QTest::newRow("not a zip") << NotAZip << QStringList {} << QStringList {};
+    QTest::newRow("empty zip") << EmptyZip << QStringList {} << QStringList {};
 }
 
 void TestPackage::hostileArchive()
@@ -592,12 +601,18 @@ void TestPackage::packageVerify_data()
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("verdict"); // "name:intact:trailerOk" per member, or "unreadable"
 
-    QTest::newRow("honest image") << "" << "arm.bin:1:1";
-    QTest::newRow("wrong trailer") << "wrong" << "arm.bin:1:0";
-    QTest::newRow("file shorter than a trailer") << "short" << "arm.bin:1:0";
-    QTest::newRow("damaged crc") << "crc" << "arm.bin:0:0";
-    QTest::newRow("symlink and folder skipped") << "extras" << "arm.bin:1:1";
-    QTest::newRow("not a zip") << "text" << "unreadable";
+    QTest::newRow("honest image") << ""
+                                  << "arm.bin:1:1";
+    QTest::newRow("wrong trailer") << "wrong"
+                                   << "arm.bin:1:0";
+    QTest::newRow("file shorter than a trailer") << "short"
+                                                 << "arm.bin:1:0";
+    QTest::newRow("damaged crc") << "crc"
+                                 << "arm.bin:0:0";
+    QTest::newRow("symlink and folder skipped") << "extras"
+                                                << "arm.bin:1:1";
+    QTest::newRow("not a zip") << "text"
+                               << "unreadable";
 }
 
 void TestPackage::packageVerify()
@@ -695,30 +710,28 @@ void TestPackage::packageOnDisk_data()
     QTest::addColumn<QStringList>("sent");    // "engine:image:row:file" per job
     QTest::addColumn<QStringList>("written"); // under the extraction folder; "x/": a folder may appear
 
-    const auto row = [](const char *name, const QString &package, const QStringList &members,
-                        const QStringList &before, const QString &dir, int model, const QStringList &listed,
-                        const QStringList &sent, const QStringList &written,
-                        const QString &scenario = QString()) {
-        QTest::newRow(name) << package << members << before << scenario << dir << model << listed << sent
-                            << written;
+    const auto row = [](const char *name, const QString &package, const QStringList &members, const QStringList &before,
+                        const QString &dir, int model, const QStringList &listed, const QStringList &sent,
+                        const QStringList &written, const QString &scenario = QString()) {
+        QTest::newRow(name) << package << members << before << scenario << dir << model << listed << sent << written;
     };
-    const QStringList m0{"arm.bin", "dsp.out=obj"};
-    const QStringList m0Listed{"arm.bin:NoProblem", "dsp.out:NoProblem"};
-    const QStringList m0Sent{"0:0:0:arm.bin", "0:1:1:dsp.bin"};
-    const QStringList m0Written{"arm.bin", "dsp.out", "dsp.bin"};
-    const QStringList dspOnly{"0:1:1:dsp.bin"};
-    const QStringList dspWritten{"dsp.out", "dsp.bin"};
+    const QStringList m0 {"arm.bin", "dsp.out=obj"};
+    const QStringList m0Listed {"arm.bin:NoProblem", "dsp.out:NoProblem"};
+    const QStringList m0Sent {"0:0:0:arm.bin", "0:1:1:dsp.bin"};
+    const QStringList m0Written {"arm.bin", "dsp.out", "dsp.bin"};
+    const QStringList dspOnly {"0:1:1:dsp.bin"};
+    const QStringList dspWritten {"dsp.out", "dsp.bin"};
 
-    row("image name in package name: arm.bin_5-10k.zip", "arm.bin_5-10k.zip", m0, {}, "arm.bin_5-10k", 0,
-        m0Listed, m0Sent, m0Written);
+    row("image name in package name: arm.bin_5-10k.zip", "arm.bin_5-10k.zip", m0, {}, "arm.bin_5-10k", 0, m0Listed,
+        m0Sent, m0Written);
     row("image name in package name, model 1: 2U_20K_MONITOR_15-20k.zip", "2U_20K_MONITOR_15-20k.zip",
         {"Inv_power33.out=obj", "Rec_power33.out=obj"}, {}, "2U_20K_MONITOR_15-20k", 1,
         {"Inv_power33.out:NoProblem", "Rec_power33.out:NoProblem"}, {"1:1:0:Inv_power33.bin", "1:2:1:Rec_power33.bin"},
         {"Inv_power33.out", "Inv_power33.bin", "Rec_power33.out", "Rec_power33.bin"});
-    row("image name in folder name: dsp.out/", "dsp.out/fw_5-10k.zip", m0, {}, "dsp.out/fw_5-10k", 0, m0Listed,
-        m0Sent, m0Written);
-    row("image name in folder name: arm.bin/", "arm.bin/fw_5-10k.zip", m0, {}, "arm.bin/fw_5-10k", 0, m0Listed,
-        m0Sent, m0Written);
+    row("image name in folder name: dsp.out/", "dsp.out/fw_5-10k.zip", m0, {}, "dsp.out/fw_5-10k", 0, m0Listed, m0Sent,
+        m0Written);
+    row("image name in folder name: arm.bin/", "arm.bin/fw_5-10k.zip", m0, {}, "arm.bin/fw_5-10k", 0, m0Listed, m0Sent,
+        m0Written);
     row("image name in folder name, model 1: Inv_power33.out/", "Inv_power33.out/fw_15-20k.zip",
         {"2U_20K_MONITOR.bin", "Rec_power33.out=obj"}, {}, "Inv_power33.out/fw_15-20k", 1,
         {"2U_20K_MONITOR.bin:NoProblem", "Rec_power33.out:NoProblem"},
@@ -726,8 +739,8 @@ void TestPackage::packageOnDisk_data()
         {"2U_20K_MONITOR.bin", "Rec_power33.out", "Rec_power33.bin"});
 
     row("longer names: arm.bin.old and dsp.out.bak are no images", "fw_5-10k.zip",
-        m0 + QStringList{"arm.bin.old", "dsp.out.bak"}, {}, "fw_5-10k", 0, m0Listed, m0Sent,
-        m0Written + QStringList{"arm.bin.old", "dsp.out.bak"});
+        m0 + QStringList {"arm.bin.old", "dsp.out.bak"}, {}, "fw_5-10k", 0, m0Listed, m0Sent,
+        m0Written + QStringList {"arm.bin.old", "dsp.out.bak"});
     row("longer names: Inv_power33_v2.out is the inverter", "fw_15-20k.zip",
         {"2U_20K_MONITOR.bin", "Inv_power33_v2.out=obj"}, {}, "fw_15-20k", 1,
         {"2U_20K_MONITOR.bin:NoProblem", "Inv_power33_v2.out:NoProblem"},
@@ -739,33 +752,32 @@ void TestPackage::packageOnDisk_data()
     row("duplicate: same member name twice, an earlier file at the target", "fw_5-10k.zip",
         {"arm.bin", "arm.bin", "dsp.out=obj"}, {"file:fw_5-10k/arm.bin"}, "fw_5-10k", 0,
         {"arm.bin:Ambiguous", "arm.bin:Ambiguous", "dsp.out:NoProblem"}, {"0:1:2:dsp.bin"}, dspWritten);
-    row("duplicate: arm.bin and xarm.bin", "fw_5-10k.zip", {"arm.bin", "xarm.bin", "dsp.out=obj"}, {},
-        "fw_5-10k", 0, {"arm.bin:Ambiguous", "dsp.out:NoProblem", "xarm.bin:Ambiguous"}, dspOnly, dspWritten);
+    row("duplicate: arm.bin and xarm.bin", "fw_5-10k.zip", {"arm.bin", "xarm.bin", "dsp.out=obj"}, {}, "fw_5-10k", 0,
+        {"arm.bin:Ambiguous", "dsp.out:NoProblem", "xarm.bin:Ambiguous"}, dspOnly, dspWritten);
     row("duplicate, model 1: Rec_power33.out and Rec_power33_b.out", "fw_15-20k.zip",
         {"2U_20K_MONITOR.bin", "Rec_power33.out=obj", "Rec_power33_b.out=obj"}, {}, "fw_15-20k", 1,
         {"2U_20K_MONITOR.bin:NoProblem", "Rec_power33.out:Ambiguous", "Rec_power33_b.out:Ambiguous"},
         {"1:0:0:2U_20K_MONITOR.bin"}, {"2U_20K_MONITOR.bin"});
-    row("spaces: leading space beside the plain name", "fw_5-10k.zip", {" arm.bin", "arm.bin", "dsp.out=obj"},
-        {}, "fw_5-10k", 0, {" arm.bin:Ambiguous", "arm.bin:Ambiguous", "dsp.out:NoProblem"}, {"0:1:2:dsp.bin"},
-        dspWritten);
-    row("spaces: leading space alone is the ARM image", "fw_5-10k.zip", {" arm.bin", "dsp.out=obj"}, {},
-        "fw_5-10k", 0, {" arm.bin:NoProblem", "dsp.out:NoProblem"}, {"0:0:0: arm.bin", "0:1:1:dsp.bin"},
+    row("spaces: leading space beside the plain name", "fw_5-10k.zip", {" arm.bin", "arm.bin", "dsp.out=obj"}, {},
+        "fw_5-10k", 0, {" arm.bin:Ambiguous", "arm.bin:Ambiguous", "dsp.out:NoProblem"}, {"0:1:2:dsp.bin"}, dspWritten);
+    row("spaces: leading space alone is the ARM image", "fw_5-10k.zip", {" arm.bin", "dsp.out=obj"}, {}, "fw_5-10k", 0,
+        {" arm.bin:NoProblem", "dsp.out:NoProblem"}, {"0:0:0: arm.bin", "0:1:1:dsp.bin"},
         {" arm.bin", "dsp.out", "dsp.bin"});
     row("spaces: trailing space is no image", "fw_5-10k.zip", {"arm.bin ", "dsp.out=obj"}, {}, "fw_5-10k", 0,
         {"dsp.out:NoProblem"}, {"0:1:0:dsp.bin"}, {"arm.bin ", "dsp.out", "dsp.bin"});
 
     row("damaged member: CRC error, an earlier file at the target", "fw_5-10k.zip", {"arm.bin=crc", "dsp.out=obj"},
         {"file:fw_5-10k/arm.bin"}, "fw_5-10k", 0, {"arm.bin:Damaged", "dsp.out:NoProblem"}, dspOnly, dspWritten);
-    row("not a file: folder entry named like an image", "fw_5-10k.zip", {"arm.bin=dir", "dsp.out=obj"}, {},
-        "fw_5-10k", 0, {"arm.bin:NotAFile", "dsp.out:NoProblem"}, dspOnly, dspWritten + QStringList{"arm.bin/"});
-    row("not a file: link entry named like an image", "fw_5-10k.zip", {"arm.bin=link", "dsp.out=obj"}, {},
-        "fw_5-10k", 0, {"arm.bin:NotAFile", "dsp.out:NoProblem"}, dspOnly, dspWritten);
+    row("not a file: folder entry named like an image", "fw_5-10k.zip", {"arm.bin=dir", "dsp.out=obj"}, {}, "fw_5-10k",
+        0, {"arm.bin:NotAFile", "dsp.out:NoProblem"}, dspOnly, dspWritten + QStringList {"arm.bin/"});
+    row("not a file: link entry named like an image", "fw_5-10k.zip", {"arm.bin=link", "dsp.out=obj"}, {}, "fw_5-10k",
+        0, {"arm.bin:NotAFile", "dsp.out:NoProblem"}, dspOnly, dspWritten);
     row("not written: a folder in the way at the target", "fw_5-10k.zip", m0, {"file:fw_5-10k/arm.bin/keep.txt"},
         "fw_5-10k", 0, {"arm.bin:NotWritten", "dsp.out:NoProblem"}, dspOnly, dspWritten);
     row("too large: 17 MiB image", "fw_5-10k.zip", {"arm.bin=big", "dsp.out=obj"}, {}, "fw_5-10k", 0,
         {"arm.bin:TooLarge", "dsp.out:NoProblem"}, dspOnly, dspWritten);
-    row("too large: declared size over the bound, few bytes inside", "fw_5-10k.zip", {"arm.bin=lie", "dsp.out=obj"},
-        {}, "fw_5-10k", 0, {"arm.bin:TooLarge", "dsp.out:NoProblem"}, dspOnly, dspWritten);
+    row("too large: declared size over the bound, few bytes inside", "fw_5-10k.zip", {"arm.bin=lie", "dsp.out=obj"}, {},
+        "fw_5-10k", 0, {"arm.bin:TooLarge", "dsp.out:NoProblem"}, dspOnly, dspWritten);
     for (const int size : {0, 1, 2, 31, 32})
         row(qPrintable(QStringLiteral("short image: %1 bytes").arg(size)), "fw_5-10k.zip",
             {QStringLiteral("arm.bin=raw:%1").arg(size)}, {}, "fw_5-10k", 0, {"arm.bin:DigestMismatch"}, {}, {});
@@ -774,28 +786,26 @@ void TestPackage::packageOnDisk_data()
     row("short image: 1 byte and its digest passes", "fw_5-10k.zip", {"arm.bin=t33"}, {}, "fw_5-10k", 0,
         {"arm.bin:NoProblem"}, {"0:0:0:arm.bin"}, {"arm.bin"});
 
-    row("link at the output: unpacked member", "fw_5-10k.zip", m0 + QStringList{"notes.txt"},
-        {"link:fw_5-10k/notes.txt"}, "fw_5-10k", 0, m0Listed, m0Sent, m0Written + QStringList{"notes.txt"});
+    row("link at the output: unpacked member", "fw_5-10k.zip", m0 + QStringList {"notes.txt"},
+        {"link:fw_5-10k/notes.txt"}, "fw_5-10k", 0, m0Listed, m0Sent, m0Written + QStringList {"notes.txt"});
     row("link at the output: stripped images", "fw_5-10k.zip", m0, {"link:fw_5-10k/arm.bin", "link:fw_5-10k/dsp.out"},
         "fw_5-10k", 0, m0Listed, m0Sent, m0Written);
-    row("link at the output: translated image", "fw_5-10k.zip", m0, {"link:fw_5-10k/dsp.bin"}, "fw_5-10k", 0,
-        m0Listed, m0Sent, m0Written);
+    row("link at the output: translated image", "fw_5-10k.zip", m0, {"link:fw_5-10k/dsp.bin"}, "fw_5-10k", 0, m0Listed,
+        m0Sent, m0Written);
     row("user files: an ARM image beside a package of dsp.out only", "fw_5-10k.zip", {"dsp.out=obj"},
-        {"image:fw_5-10k/arm.bin", "file:fw_5-10k/readme.txt"}, "fw_5-10k", 0, {"dsp.out:NoProblem"},
-        {"0:1:0:dsp.bin"}, dspWritten);
+        {"image:fw_5-10k/arm.bin", "file:fw_5-10k/readme.txt"}, "fw_5-10k", 0, {"dsp.out:NoProblem"}, {"0:1:0:dsp.bin"},
+        dspWritten);
     row("user files, model 1: monitor and rectifier beside a package of the inverter only", "fw_15-20k.zip",
-        {"Inv_power33.out=obj"}, {"image:fw_15-20k/2U_20K_MONITOR.bin", "image:fw_15-20k/Rec_power33.out"},
-        "fw_15-20k", 1, {"Inv_power33.out:NoProblem"}, {"1:1:0:Inv_power33.bin"},
-        {"Inv_power33.out", "Inv_power33.bin"});
+        {"Inv_power33.out=obj"}, {"image:fw_15-20k/2U_20K_MONITOR.bin", "image:fw_15-20k/Rec_power33.out"}, "fw_15-20k",
+        1, {"Inv_power33.out:NoProblem"}, {"1:1:0:Inv_power33.bin"}, {"Inv_power33.out", "Inv_power33.bin"});
     row("not a package: moved away after a first opening", "fw_5-10k.zip", m0, {}, "fw_5-10k", 0, m0Listed, m0Sent,
         m0Written, "moved");
-    row("not a package: the remembered folder", "fw_5-10k.zip", {},
-        {"image:fw_5-10k/arm.bin", "file:fw_5-10k/dsp.out"}, "fw_5-10k", 0, {}, {}, {}, "folder");
+    row("not a package: the remembered folder", "fw_5-10k.zip", {}, {"image:fw_5-10k/arm.bin", "file:fw_5-10k/dsp.out"},
+        "fw_5-10k", 0, {}, {}, {}, "folder");
 
-    row("package name: .zip in a folder name", "dl.zip.d/pack_5-10k.zip", m0, {}, "dl.zip.d/pack_5-10k", 0,
-        m0Listed, m0Sent, m0Written);
-    row("package name: upper-case .ZIP", "a/PACK_5-10k.ZIP", m0, {}, "a/PACK_5-10k", 0, m0Listed, m0Sent,
-        m0Written);
+    row("package name: .zip in a folder name", "dl.zip.d/pack_5-10k.zip", m0, {}, "dl.zip.d/pack_5-10k", 0, m0Listed,
+        m0Sent, m0Written);
+    row("package name: upper-case .ZIP", "a/PACK_5-10k.ZIP", m0, {}, "a/PACK_5-10k", 0, m0Listed, m0Sent, m0Written);
     row("package name: only .zip", "pkgs/.zip", m0, {}, "", 0, {}, {}, {});
     row("package name: not ending in .zip", "fw_5-10k.zip.part", m0, {}, "", 0, {}, {}, {});
     row("model: from the folder when the file name names none", "15-20k/fw.zip", {"2U_20K_MONITOR.bin"}, {},
@@ -860,8 +870,8 @@ void TestPackage::packageOnDisk()
             continue;
         names << name;
         QCOMPARE(pkg.entryPath(i), target + '/' + name);
-        const auto m = std::find_if(parts.cbegin(), parts.cend(), [&](const member &p) { return p.name == name
-                || p.name == name + '/'; });
+        const auto m = std::find_if(parts.cbegin(), parts.cend(),
+                                    [&](const member &p) { return p.name == name || p.name == name + '/'; });
         QVERIFY(m != parts.cend());
         const bool passed = pkg.entryProblem(i) == zip::NoProblem;
         QCOMPARE(pkg.entrySize(i), passed ? qint64(m->payload.size()) : m->declared);

@@ -71,14 +71,13 @@ public:
     bool start(int model, const QString &dir, const QStringList &faults)
     {
         link = dir + QStringLiteral("/tty%1").arg(model);
-        QStringList args{QStringLiteral("--model"), QString::number(model), QStringLiteral("--link"), link,
-                         QStringLiteral("--save-dir"), dir + QStringLiteral("/flashed"),
-                         QStringLiteral("--time-scale"), kScale};
+        QStringList args {
+            QStringLiteral("--model"),    QString::number(model),           QStringLiteral("--link"),       link,
+            QStringLiteral("--save-dir"), dir + QStringLiteral("/flashed"), QStringLiteral("--time-scale"), kScale};
         for (const QString &f : faults)
             args << QStringLiteral("--fault") << f;
         process.start(program("ups-unit-sim"), args);
-        return process.waitForReadyRead(10000) && process.canReadLine()
-               && process.readLine().startsWith("/dev/");
+        return process.waitForReadyRead(10000) && process.canReadLine() && process.readLine().startsWith("/dev/");
     }
     ~simProcess()
     {
@@ -120,17 +119,17 @@ private slots:
         QTest::addColumn<QStringList>("expected"); // the flat images they must equal
         QTest::addColumn<QStringList>("faults");
         QTest::newRow("model 0: monitor image and translated main object file")
-                << 0 << QStringList{"arm.bin", "dsp.bin"} << QStringList{"arm.bin", "dsp.bin"} << QStringList();
+            << 0 << QStringList {"arm.bin", "dsp.bin"} << QStringList {"arm.bin", "dsp.bin"} << QStringList();
         QTest::newRow("model 1: monitor, inverter and rectifier, two translated")
-                << 1 << QStringList{"monitor.bin", "inv.bin", "rec.bin"}
-                << QStringList{"2U_20K_MONITOR.bin", "Inv_power33.bin", "Rec_power33.bin"} << QStringList();
+            << 1 << QStringList {"monitor.bin", "inv.bin", "rec.bin"}
+            << QStringList {"2U_20K_MONITOR.bin", "Inv_power33.bin", "Rec_power33.bin"} << QStringList();
         QTest::newRow("model 0: replies byte by byte and a lost block reply")
-                << 0 << QStringList{"arm.bin", "dsp.bin"} << QStringList{"arm.bin", "dsp.bin"}
-                << QStringList{"drip", "silence:write@3"};
+            << 0 << QStringList {"arm.bin", "dsp.bin"} << QStringList {"arm.bin", "dsp.bin"}
+            << QStringList {"drip", "silence:write@3"};
         QTest::newRow("model 1: replies split and noise before a data reply")
-                << 1 << QStringList{"monitor.bin", "inv.bin", "rec.bin"}
-                << QStringList{"2U_20K_MONITOR.bin", "Inv_power33.bin", "Rec_power33.bin"}
-                << QStringList{"split", "garbage:data@7"};
+            << 1 << QStringList {"monitor.bin", "inv.bin", "rec.bin"}
+            << QStringList {"2U_20K_MONITOR.bin", "Inv_power33.bin", "Rec_power33.bin"}
+            << QStringList {"split", "garbage:data@7"};
     }
 
     void flashSamplePackage()
@@ -144,9 +143,9 @@ private slots:
         simProcess sim;
         QVERIFY(sim.start(model, work.path(), faults));
 
-        const runResult r = run("ups-flash", {QStringLiteral("--port"), sim.link, QStringLiteral("--time-scale"),
-                                              kScale,
-                                              work.filePath(QFileInfo(samplePackage(model)).fileName())});
+        const runResult r = run("ups-flash",
+                                {QStringLiteral("--port"), sim.link, QStringLiteral("--time-scale"), kScale,
+                                 work.filePath(QFileInfo(samplePackage(model)).fileName())});
         QVERIFY2(r.status == 0, qPrintable(r.out + r.err));
         QVERIFY(r.out.trimmed().endsWith(QStringLiteral("update finished!")));
         QVERIFY2(r.err.contains(QStringLiteral("100% (")), qPrintable(r.err)); // plain progress lines
@@ -166,32 +165,32 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("said");
         QTest::newRow("job failure: silent unit at shake hand")
-                << 0 << QStringList{"silence:shakehand"} << "sample" << QStringList() << 1 << "shake hand failed!";
+            << 0 << QStringList {"silence:shakehand"} << "sample" << QStringList() << 1 << "shake hand failed!";
         QTest::newRow("job failure: unit stops answering data frames")
-                << 1 << QStringList{"silence:data"} << "sample" << QStringList() << 1 << "updating failed!";
+            << 1 << QStringList {"silence:data"} << "sample" << QStringList() << 1 << "updating failed!";
         QTest::newRow("job failure: port does not exist")
-                << -1 << QStringList() << "sample" << QStringList{"--port", "/nonexistent/ttyUPS"} << 1
-                << "warn: opening failed!";
+            << -1 << QStringList() << "sample" << QStringList {"--port", "/nonexistent/ttyUPS"} << 1
+            << "warn: opening failed!";
         QTest::newRow("no image: package without images")
-                << -1 << QStringList() << "empty" << QStringList{"--port", "/dev/null"} << 2 << "no image to send";
+            << -1 << QStringList() << "empty" << QStringList {"--port", "/dev/null"} << 2 << "no image to send";
         QTest::newRow("no image: --only matches nothing")
-                << -1 << QStringList() << "sample" << QStringList{"--port", "/dev/null", "--only", "nothing"} << 2
-                << "matches nothing";
+            << -1 << QStringList() << "sample" << QStringList {"--port", "/dev/null", "--only", "nothing"} << 2
+            << "matches nothing";
         QTest::newRow("unreadable package: not a zip")
-                << -1 << QStringList() << "garbage" << QStringList{"--port", "/dev/null"} << 2
-                << "cannot read the package";
+            << -1 << QStringList() << "garbage" << QStringList {"--port", "/dev/null"} << 2
+            << "cannot read the package";
         QTest::newRow("unreadable package: image fails its digest check")
-                << -1 << QStringList() << "badtrailer" << QStringList{"--port", "/dev/null"} << 2
-                << "cannot be sent: its digest check failed";
+            << -1 << QStringList() << "badtrailer" << QStringList {"--port", "/dev/null"} << 2
+            << "cannot be sent: its digest check failed";
         QTest::newRow("usage: no port") << -1 << QStringList() << "sample" << QStringList() << 2 << "--port";
-        QTest::newRow("usage: no package") << -1 << QStringList() << "none" << QStringList{"--port", "/dev/null"}
-                                           << 2 << "exactly one package";
+        QTest::newRow("usage: no package")
+            << -1 << QStringList() << "none" << QStringList {"--port", "/dev/null"} << 2 << "exactly one package";
         QTest::newRow("usage: bad time scale")
-                << -1 << QStringList() << "sample" << QStringList{"--port", "/dev/null", "--time-scale", "0"} << 2
-                << "--time-scale";
+            << -1 << QStringList() << "sample" << QStringList {"--port", "/dev/null", "--time-scale", "0"} << 2
+            << "--time-scale";
         const auto badScale = [](const char *name, const char *scale) {
             QTest::newRow(name) << -1 << QStringList() << "sample"
-                                << QStringList{"--port", "/dev/null", "--time-scale", scale} << 2
+                                << QStringList {"--port", "/dev/null", "--time-scale", scale} << 2
                                 << "above 0 and at most 100";
         };
         badScale("usage: time scale not a number", "nan");
@@ -200,8 +199,8 @@ private slots:
         badScale("usage: time scale negative", "-1");
         badScale("usage: time scale above 100", "100.5");
         QTest::newRow("accepted: time scale at the bound 100")
-                << -1 << QStringList() << "sample" << QStringList{"--dry-run", "--time-scale", "100"} << 0
-                << "dry run: nothing was sent";
+            << -1 << QStringList() << "sample" << QStringList {"--dry-run", "--time-scale", "100"} << 0
+            << "dry run: nothing was sent";
     }
 
     void exitStatus()
@@ -311,19 +310,18 @@ private slots:
         QTest::addColumn<QString>("damage"); // none, trailer, crc
         QTest::addColumn<int>("verifyStatus");
         QTest::addColumn<QString>("warning");
-        QTest::newRow("good: model 0 names") << "fw_5-10k.zip" << QStringList{"arm.bin", "dsp.out"} << "none" << 0
-                                             << QString();
-        QTest::newRow("good: model 1 names") << "fw_15-20k.zip"
-                                             << QStringList{"2U_20K_MONITOR.bin", "Rec_power33.out"} << "none" << 0
-                                             << QString();
-        QTest::newRow("warning: path names no model") << "firmware.zip" << QStringList{"arm.bin"} << "none" << 0
-                                                      << "names neither model";
-        QTest::newRow("warning: foreign image name") << "fw_5-10k.zip" << QStringList{"Inv_power33.out"} << "none"
-                                                     << 0 << "not an image name";
-        QTest::newRow("bad: trailer altered") << "fw_5-10k.zip" << QStringList{"arm.bin", "dsp.out"} << "trailer"
-                                              << 1 << QString();
-        QTest::newRow("bad: member damaged") << "fw_5-10k.zip" << QStringList{"arm.bin", "dsp.out"} << "crc" << 1
-                                             << QString();
+        QTest::newRow("good: model 0 names")
+            << "fw_5-10k.zip" << QStringList {"arm.bin", "dsp.out"} << "none" << 0 << QString();
+        QTest::newRow("good: model 1 names")
+            << "fw_15-20k.zip" << QStringList {"2U_20K_MONITOR.bin", "Rec_power33.out"} << "none" << 0 << QString();
+        QTest::newRow("warning: path names no model")
+            << "firmware.zip" << QStringList {"arm.bin"} << "none" << 0 << "names neither model";
+        QTest::newRow("warning: foreign image name")
+            << "fw_5-10k.zip" << QStringList {"Inv_power33.out"} << "none" << 0 << "not an image name";
+        QTest::newRow("bad: trailer altered")
+            << "fw_5-10k.zip" << QStringList {"arm.bin", "dsp.out"} << "trailer" << 1 << QString();
+        QTest::newRow("bad: member damaged")
+            << "fw_5-10k.zip" << QStringList {"arm.bin", "dsp.out"} << "crc" << 1 << QString();
     }
 
     void packRoundTrip()
@@ -344,7 +342,7 @@ private slots:
             QVERIFY(testFiles::write(paths.last(), content));
         }
         const QString out = work.filePath(packageName);
-        const runResult built = run("ups-pack", QStringList{out} + paths);
+        const runResult built = run("ups-pack", QStringList {out} + paths);
         QCOMPARE(built.status, 0);
         QCOMPARE(built.err.contains(QStringLiteral("warning:")), !warning.isEmpty());
         if (!warning.isEmpty())
@@ -410,12 +408,12 @@ private slots:
         QTest::addColumn<QString>("refused"); // the image named on stderr, if any
         QTest::addColumn<int>("problem");
         QTest::newRow("wrong processor: image name in the package name")
-                << "arm.bin_5-10k.zip" << QStringList{"arm.bin", "dsp.out"} << 0 << QString() << int(zip::NoProblem);
+            << "arm.bin_5-10k.zip" << QStringList {"arm.bin", "dsp.out"} << 0 << QString() << int(zip::NoProblem);
         QTest::newRow("nothing sent: damaged member")
-                << "pkg_5-10k.zip" << QStringList{"arm.bin=crc", "dsp.out"} << 2 << "arm.bin" << int(zip::Damaged);
+            << "pkg_5-10k.zip" << QStringList {"arm.bin=crc", "dsp.out"} << 2 << "arm.bin" << int(zip::Damaged);
         QTest::newRow("nothing sent: duplicate image")
-                << "pkg_5-10k.zip" << QStringList{"arm.bin", "dsp.out", "arm.bin"} << 2 << "arm.bin"
-                << int(zip::Ambiguous);
+            << "pkg_5-10k.zip" << QStringList {"arm.bin", "dsp.out", "arm.bin"} << 2 << "arm.bin"
+            << int(zip::Ambiguous);
     }
 
     void flashOddPackage()
@@ -441,8 +439,8 @@ private slots:
         simProcess sim;
         QVERIFY(sim.start(0, work.path(), {}));
 
-        const runResult r = run("ups-flash", {QStringLiteral("--port"), sim.link, QStringLiteral("--time-scale"),
-                                              kScale, path});
+        const runResult r =
+            run("ups-flash", {QStringLiteral("--port"), sim.link, QStringLiteral("--time-scale"), kScale, path});
         QVERIFY2(r.status == status, qPrintable(QString::number(r.status) + r.out + r.err));
         if (status == 0) {
             // The unit saves each image under the processor that took it.
@@ -454,8 +452,8 @@ private slots:
                      "the DSP got another image");
             return;
         }
-        const QString line = QStringLiteral("%1 cannot be sent: %2")
-                                     .arg(refused, zip::problemText(zip::ImageProblem(problem)));
+        const QString line =
+            QStringLiteral("%1 cannot be sent: %2").arg(refused, zip::problemText(zip::ImageProblem(problem)));
         QVERIFY2(r.err.contains(line), qPrintable(r.err));
         sim.process.waitForReadyRead(testWaitMs(200)); // a job line would be there by now
         const QString unitSaid = QString::fromUtf8(sim.process.readAllStandardOutput());

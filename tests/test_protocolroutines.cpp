@@ -197,8 +197,7 @@ void TestProtocolRoutines::recover_data()
 
     QTest::newRow("plain: nothing stuffed") << hex("02410303") << hex("02410303");
     QTest::newRow("escaped: 02 03 10") << hex("102210231030") << hex("020310");
-    QTest::newRow("escaped: shake hand reply")
-        << hex("02001023110106AABB03") << hex("020003110106AABB03");
+    QTest::newRow("escaped: shake hand reply") << hex("02001023110106AABB03") << hex("020003110106AABB03");
     QTest::newRow("escaped: byte below 0x20 wraps") << hex("1005") << hex("E5");
     QTest::newRow("DLE DLE: both dropped, next byte escaped") << hex("41101022") << hex("4102");
     QTest::newRow("trailing DLE: dropped") << hex("4110") << hex("41");
@@ -251,18 +250,14 @@ void TestProtocolRoutines::readFile_data()
 
     const QString image = "image", missing = "missing";
     QTest::newRow("read: inside the file") << image << false << 2ll << 4ll << 4ll << hex("02030405");
-    QTest::newRow("read: whole file exactly") << image << false << 0ll << 10ll << 10ll
-                                              << hex("00010203040506070809");
+    QTest::newRow("read: whole file exactly") << image << false << 0ll << 10ll << 10ll << hex("00010203040506070809");
     QTest::newRow("fill: file ends inside") << image << false << 8ll << 4ll << 2ll << hex("0809FFFF");
     QTest::newRow("fill: offset at end") << image << false << 10ll << 4ll << 0ll << hex("FFFFFFFF");
-    QTest::newRow("fill: offset after end") << image << false << 45056ll << 4ll << 0ll
-                                            << hex("FFFFFFFF");
+    QTest::newRow("fill: offset after end") << image << false << 45056ll << 4ll << 0ll << hex("FFFFFFFF");
     QTest::newRow("fill: zero count") << image << false << 0ll << 0ll << 0ll << QByteArray();
-    QTest::newRow("fail: missing file leaves buffer") << missing << false << 0ll << 4ll << -1ll
-                                                      << hex("AAAAAAAA");
+    QTest::newRow("fail: missing file leaves buffer") << missing << false << 0ll << 4ll << -1ll << hex("AAAAAAAA");
     QTest::newRow("fail: null buffer") << image << true << 0ll << 4ll << -1ll << QByteArray();
-    QTest::newRow("fail: negative offset") << image << false << -1ll << 4ll << -1ll
-                                           << hex("AAAAAAAA");
+    QTest::newRow("fail: negative offset") << image << false << -1ll << 4ll << -1ll << hex("AAAAAAAA");
     QTest::newRow("fail: negative count") << image << false << 0ll << -4ll << -1ll << QByteArray();
 }
 

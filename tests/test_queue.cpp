@@ -67,7 +67,7 @@ QList<checkedFile> TestQueue::files(const QStringList &items) const
     QList<checkedFile> list;
     for (const QString &item : items) {
         const int colon = item.indexOf(':');
-        list.append(checkedFile{item.left(colon).toInt(), tmp->path() + '/' + item.mid(colon + 1)});
+        list.append(checkedFile {item.left(colon).toInt(), tmp->path() + '/' + item.mid(colon + 1)});
     }
     return list;
 }
@@ -85,17 +85,17 @@ void TestQueue::jobOrder_data()
     QTest::addColumn<QStringList>("jobs"); // "imageIndex:row:file sent"
 
     QTest::newRow("model 0, main image first in table")
-            << 0 << QStringList{"0:dsp.out", "1:arm.bin"} << QStringList{"0:1:arm.bin", "1:0:dsp.bin"};
+        << 0 << QStringList {"0:dsp.out", "1:arm.bin"} << QStringList {"0:1:arm.bin", "1:0:dsp.bin"};
     QTest::newRow("model 1, reversed table")
-            << 1 << QStringList{"0:Rec_power33.out", "1:Inv_power33.out", "2:2U_20K_MONITOR.bin"}
-            << QStringList{"0:2:2U_20K_MONITOR.bin", "1:1:Inv_power33.bin", "2:0:Rec_power33.bin"};
+        << 1 << QStringList {"0:Rec_power33.out", "1:Inv_power33.out", "2:2U_20K_MONITOR.bin"}
+        << QStringList {"0:2:2U_20K_MONITOR.bin", "1:1:Inv_power33.bin", "2:0:Rec_power33.bin"};
     QTest::newRow("model 1, shuffled table")
-            << 1 << QStringList{"0:Inv_power33.out", "1:2U_20K_MONITOR.bin", "2:Rec_power33.out"}
-            << QStringList{"0:1:2U_20K_MONITOR.bin", "1:0:Inv_power33.bin", "2:2:Rec_power33.bin"};
+        << 1 << QStringList {"0:Inv_power33.out", "1:2U_20K_MONITOR.bin", "2:Rec_power33.out"}
+        << QStringList {"0:1:2U_20K_MONITOR.bin", "1:0:Inv_power33.bin", "2:2:Rec_power33.bin"};
     QTest::newRow("path matching no name never sent")
-            << 0 << QStringList{"0:readme.txt", "1:arm.bin"} << QStringList{"0:1:arm.bin"};
+        << 0 << QStringList {"0:readme.txt", "1:arm.bin"} << QStringList {"0:1:arm.bin"};
     QTest::newRow("other model's image never sent")
-            << 1 << QStringList{"0:arm.bin", "1:Rec_power33.out"} << QStringList{"2:1:Rec_power33.bin"};
+        << 1 << QStringList {"0:arm.bin", "1:Rec_power33.out"} << QStringList {"2:1:Rec_power33.bin"};
 }
 
 void TestQueue::jobOrder()
@@ -119,8 +119,7 @@ void TestQueue::jobOrder()
         const updateParm job = args.at(0).value<updateParm>();
         QCOMPARE(job.modelId, model);
         QCOMPARE(job.portName, QString(kPort));
-        got << QStringLiteral("%1:%2:%3").arg(job.imageIndex).arg(job.row)
-                       .arg(QFileInfo(job.imagePath).fileName());
+        got << QStringLiteral("%1:%2:%3").arg(job.imageIndex).arg(job.row).arg(QFileInfo(job.imagePath).fileName());
     }
     QCOMPARE(got, jobs);
     QCOMPARE(ended.count(), 1);
@@ -135,58 +134,51 @@ void TestQueue::logLines_data()
     QTest::addColumn<int>("jobsSent");
     QTest::addColumn<QString>("runEnd"); // "" none, "t" success, "f" stopped
 
-    QTest::newRow("model 0 success chain")
-            << 0 << QStringList{"0:dsp.out", "1:arm.bin"} << "tt"
-            << QStringList{"begin to start updating monitor progress...",
-                           "prepare for updating file:%d/arm.bin",
-                           "%d/arm.binupdating success!",
-                           "begin to start updating main progress...",
-                           "translating success!\n",
-                           "prepare for updating file:%d/dsp.bin",
-                           "%d/dsp.binupdating success!",
-                           "update finished!"}
-            << 2 << "t";
+    QTest::newRow("model 0 success chain") << 0 << QStringList {"0:dsp.out", "1:arm.bin"} << "tt"
+                                           << QStringList {"begin to start updating monitor progress...",
+                                                           "prepare for updating file:%d/arm.bin",
+                                                           "%d/arm.binupdating success!",
+                                                           "begin to start updating main progress...",
+                                                           "translating success!\n",
+                                                           "prepare for updating file:%d/dsp.bin",
+                                                           "%d/dsp.binupdating success!",
+                                                           "update finished!"}
+                                           << 2 << "t";
     QTest::newRow("model 1 has no processor lines")
-            << 1 << QStringList{"0:2U_20K_MONITOR.bin"} << "t"
-            << QStringList{"prepare for updating file:%d/2U_20K_MONITOR.bin",
-                           "%d/2U_20K_MONITOR.binupdating success!",
-                           "update finished!"}
-            << 1 << "t";
-    QTest::newRow("nothing selected")
-            << 0 << QStringList{} << "" << QStringList{"no file updating!"} << 0 << "f";
+        << 1 << QStringList {"0:2U_20K_MONITOR.bin"} << "t"
+        << QStringList {"prepare for updating file:%d/2U_20K_MONITOR.bin", "%d/2U_20K_MONITOR.binupdating success!",
+                        "update finished!"}
+        << 1 << "t";
+    QTest::newRow("nothing selected") << 0 << QStringList {} << "" << QStringList {"no file updating!"} << 0 << "f";
     QTest::newRow("no name of the model matches")
-            << 0 << QStringList{"0:readme.txt"} << "" << QStringList{"no file updating!"} << 0 << "f";
-    QTest::newRow("unknown model 2")
-            << 2 << QStringList{"0:arm.bin"} << "" << QStringList{"no file updating!"} << 0 << "f";
+        << 0 << QStringList {"0:readme.txt"} << "" << QStringList {"no file updating!"} << 0 << "f";
+    QTest::newRow("unknown model 2") << 2 << QStringList {"0:arm.bin"} << "" << QStringList {"no file updating!"} << 0
+                                     << "f";
     QTest::newRow("false result repeats the image")
-            << 0 << QStringList{"0:arm.bin"} << "f"
-            << QStringList{"begin to start updating monitor progress...",
-                           "prepare for updating file:%d/arm.bin",
-                           "%d/arm.binupdating failed!",
-                           "updating again!%d/arm.bin"}
-            << 2 << "";
+        << 0 << QStringList {"0:arm.bin"} << "f"
+        << QStringList {"begin to start updating monitor progress...", "prepare for updating file:%d/arm.bin",
+                        "%d/arm.binupdating failed!", "updating again!%d/arm.bin"}
+        << 2 << "";
     QTest::newRow("failed translation in start stops the run")
-            << 0 << QStringList{"0:bad/dsp.out"} << ""
-            << QStringList{"begin to start updating main progress...",
-                           "prepare for updating file:%d/bad/dsp.out",
-                           "file format error!\n", "file format error!\n",
-                           "%d/bad/dsp.outupdating failed!"}
-            << 0 << "f";
+        << 0 << QStringList {"0:bad/dsp.out"} << ""
+        << QStringList {"begin to start updating main progress...", "prepare for updating file:%d/bad/dsp.out",
+                        "file format error!\n", "file format error!\n", "%d/bad/dsp.outupdating failed!"}
+        << 0 << "f";
     QTest::newRow("failed translation after a success stops the run")
-            << 0 << QStringList{"0:bad/dsp.out", "1:arm.bin"} << "t"
-            << QStringList{"begin to start updating monitor progress...",
-                           "prepare for updating file:%d/arm.bin",
-                           "%d/arm.binupdating success!",
-                           "begin to start updating main progress...",
-                           "file format error!\n", "file format error!\n",
-                           "%d/bad/dsp.outupdating failed!"}
-            << 1 << "f";
+        << 0 << QStringList {"0:bad/dsp.out", "1:arm.bin"} << "t"
+        << QStringList {"begin to start updating monitor progress...",
+                        "prepare for updating file:%d/arm.bin",
+                        "%d/arm.binupdating success!",
+                        "begin to start updating main progress...",
+                        "file format error!\n",
+                        "file format error!\n",
+                        "%d/bad/dsp.outupdating failed!"}
+        << 1 << "f";
     QTest::newRow("only unmatched images left")
-            << 0 << QStringList{"0:readme.txt", "1:arm.bin"} << "t"
-            << QStringList{"begin to start updating monitor progress...",
-                           "prepare for updating file:%d/arm.bin",
-                           "%d/arm.binupdating success!"}
-            << 1 << "f";
+        << 0 << QStringList {"0:readme.txt", "1:arm.bin"} << "t"
+        << QStringList {"begin to start updating monitor progress...", "prepare for updating file:%d/arm.bin",
+                        "%d/arm.binupdating success!"}
+        << 1 << "f";
 }
 
 void TestQueue::logLines()

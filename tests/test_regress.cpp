@@ -76,10 +76,10 @@ private slots:
     void arrivals_data()
     {
         QTest::addColumn<QList<QByteArray>>("arrivals");
-        QTest::newRow("single") << QList<QByteArray>{QByteArray("\x02\x05\x00\x11", 4)};
-        QTest::newRow("several") << QList<QByteArray>{"a", "bc", QByteArray(40, 'x')};
-        QTest::newRow("longer than a length byte") << QList<QByteArray>{QByteArray(700, '\x10')};
-        QTest::newRow("control values as data") << QList<QByteArray>{QByteArray("\xFE\xFF\xFE", 3)};
+        QTest::newRow("single") << QList<QByteArray> {QByteArray("\x02\x05\x00\x11", 4)};
+        QTest::newRow("several") << QList<QByteArray> {"a", "bc", QByteArray(40, 'x')};
+        QTest::newRow("longer than a length byte") << QList<QByteArray> {QByteArray(700, '\x10')};
+        QTest::newRow("control values as data") << QList<QByteArray> {QByteArray("\xFE\xFF\xFE", 3)};
     }
 
     void arrivals()
@@ -104,7 +104,10 @@ private slots:
         QTest::addColumn<QByteArray>("data");
         QTest::newRow("timer expiry") << QByteArray("\xFE\x01z\xFE", 4) << 2 << QByteArray("z");
         QTest::newRow("rest of input") << QByteArray("\xFFwhole\xFE", 7) << 0 << QByteArray("whole\xFE");
-        QTest::newRow("length past the end") << QByteArray("\x09" "ab", 3) << 0 << QByteArray("ab");
+        QTest::newRow("length past the end") << QByteArray("\x09"
+                                                           "ab",
+                                                           3)
+                                             << 0 << QByteArray("ab");
         QTest::newRow("empty arrival") << QByteArray("\x00", 1) << 0 << QByteArray();
     }
 

@@ -192,17 +192,21 @@ private slots:
         const QByteArray long13 = QByteArray::fromHex("0455aa000000000000000000fb");
         const QString ok = QStringLiteral("prepare for updating!");
         const QString other = QStringLiteral("verify failed!");
-        QTest::newRow("startAck") << QByteArray::fromHex("0455aafb") << true << QStringList{ok} << 0;
-        QTest::newRow("wrongAck") << QByteArray::fromHex("04aa55fb") << true << QStringList{other} << 0;
-        QTest::newRow("echoNeverFourByteReply") << QByteArray::fromHex("01069ca700001679") << true << QStringList{other} << 0;
-        QTest::newRow("twelveByteAck") << long12 << true << QStringList{ok} << 0;
-        QTest::newRow("thirteenByteAck") << long13 << true << QStringList{ok} << 0;
-        QTest::newRow("garbageDroppedAt13") << garbage + QByteArray::fromHex("0455aafb") << true << QStringList{ok} << 0;
-        QTest::newRow("badXorKeptThenDropped") << QByteArray::fromHex("0455aa00") + garbage.left(9) + QByteArray::fromHex("0455aafb")
-                                              << true << QStringList{ok} << 0;
-        QTest::newRow("twoRepliesInOneCall") << QByteArray::fromHex("04aa55fb0455aafb") << true << QStringList{other, ok} << 0;
-        QTest::newRow("partialKept") << QByteArray::fromHex("0455aa") << true << QStringList{} << 3;
-        QTest::newRow("idleDropsReply") << QByteArray::fromHex("0455aafb") << false << QStringList{} << 0;
+        QTest::newRow("startAck") << QByteArray::fromHex("0455aafb") << true << QStringList {ok} << 0;
+        QTest::newRow("wrongAck") << QByteArray::fromHex("04aa55fb") << true << QStringList {other} << 0;
+        QTest::newRow("echoNeverFourByteReply")
+            << QByteArray::fromHex("01069ca700001679") << true << QStringList {other} << 0;
+        QTest::newRow("twelveByteAck") << long12 << true << QStringList {ok} << 0;
+        QTest::newRow("thirteenByteAck") << long13 << true << QStringList {ok} << 0;
+        QTest::newRow("garbageDroppedAt13")
+            << garbage + QByteArray::fromHex("0455aafb") << true << QStringList {ok} << 0;
+        QTest::newRow("badXorKeptThenDropped")
+            << QByteArray::fromHex("0455aa00") + garbage.left(9) + QByteArray::fromHex("0455aafb") << true
+            << QStringList {ok} << 0;
+        QTest::newRow("twoRepliesInOneCall")
+            << QByteArray::fromHex("04aa55fb0455aafb") << true << QStringList {other, ok} << 0;
+        QTest::newRow("partialKept") << QByteArray::fromHex("0455aa") << true << QStringList {} << 3;
+        QTest::newRow("idleDropsReply") << QByteArray::fromHex("0455aafb") << false << QStringList {} << 0;
     }
 
     // Every input is fed whole, byte by byte and in growing chunks: the
@@ -238,13 +242,15 @@ private slots:
         QTest::addColumn<bool>("expected");
         QTest::addColumn<QStringList>("log");
         for (int i = 0; i < 4; ++i)
-            QTest::addRow("kind%d", i) << i << imageBytes(i, int(kSignatureOffsets[i]) + 20) << false << true << QStringList{};
-        QTest::newRow("shortMonitor") << 0 << imageBytes(0, 16392).left(16391) << false << false << QStringList{};
-        QTest::newRow("wrongKindSignature") << 2 << imageBytes(3, 98300) << false << false << QStringList{};
-        QTest::newRow("emptyFile") << 1 << QByteArray() << false << false << QStringList{};
-        QTest::newRow("indexOutOfRange") << 4 << imageBytes(2, 98300) << false << false << QStringList{};
-        QTest::newRow("negativeIndex") << -1 << imageBytes(2, 98300) << false << false << QStringList{};
-        QTest::newRow("missingFile") << 2 << QByteArray() << true << false << QStringList{QStringLiteral("file open failed!")};
+            QTest::addRow("kind%d", i) << i << imageBytes(i, int(kSignatureOffsets[i]) + 20) << false << true
+                                       << QStringList {};
+        QTest::newRow("shortMonitor") << 0 << imageBytes(0, 16392).left(16391) << false << false << QStringList {};
+        QTest::newRow("wrongKindSignature") << 2 << imageBytes(3, 98300) << false << false << QStringList {};
+        QTest::newRow("emptyFile") << 1 << QByteArray() << false << false << QStringList {};
+        QTest::newRow("indexOutOfRange") << 4 << imageBytes(2, 98300) << false << false << QStringList {};
+        QTest::newRow("negativeIndex") << -1 << imageBytes(2, 98300) << false << false << QStringList {};
+        QTest::newRow("missingFile") << 2 << QByteArray() << true << false
+                                     << QStringList {QStringLiteral("file open failed!")};
     }
 
     void signature()
@@ -254,7 +260,8 @@ private slots:
         QFETCH(bool, missing);
         QFETCH(bool, expected);
         QFETCH(QStringList, log);
-        const QString path = missing ? m_dir.filePath(QStringLiteral("absent")) : testFiles::writeIn(m_dir, QStringLiteral("sig"), bytes);
+        const QString path = missing ? m_dir.filePath(QStringLiteral("absent"))
+                                     : testFiles::writeIn(m_dir, QStringLiteral("sig"), bytes);
         QCOMPARE(m_engine->verifyImage(index, path), expected);
         QCOMPARE(m_log, log);
     }

@@ -39,7 +39,7 @@ using Progress = QList<qlonglong>;
 struct Rig
 {
     serialport serial;
-    progress1 engine{&serial};
+    progress1 engine {&serial};
     secondUnit unit;
     QStringList log;
     QStringList warnings;
@@ -52,7 +52,9 @@ struct Rig
         QObject::connect(&serial, &serialport::receive1, &engine, &progress1::receiveData);
         QObject::connect(&engine, &progress1::sendMessage, &engine, [this](const QString &t) { log << t; });
         QObject::connect(&engine, &progress1::sendprogressBar, &engine,
-                         [this](int row, qlonglong done, qlonglong total) { progress << Progress{row, done, total}; });
+                         [this](int row, qlonglong done, qlonglong total) {
+                             progress << Progress {row, done, total};
+                         });
         QObject::connect(&engine, &progress1::finish, &engine, [this](bool ok) { finished += ok ? 1 : 1000; });
         QObject::connect(&engine, &progress1::jobFailed, &engine, [this] { ++failed; });
         serial.setWarningPresenter([this](const QString &t) { warnings << t; });
@@ -96,8 +98,8 @@ QStringList retryLines(int from, int to)
     return lines;
 }
 
-const QStringList kHandshakeLog = {"verify success!", "prepare for updating!", "change the port!",
-                                   "port change success!", "begin to erase!", "erase successs!",
+const QStringList kHandshakeLog = {"verify success!",      "prepare for updating!", "change the port!",
+                                   "port change success!", "begin to erase!",       "erase successs!",
                                    "begin to updating!"};
 const QStringList kEndLog = {"updating finished!", "updating success!"};
 } // namespace
@@ -123,15 +125,9 @@ class TestSecondJobs : public QObject
     }
 
 private slots:
-    void init()
-    {
-        common::setTimeScale(kScale);
-    }
+    void init() { common::setTimeScale(kScale); }
 
-    void cleanupTestCase()
-    {
-        common::setTimeScale(1.0);
-    }
+    void cleanupTestCase() { common::setTimeScale(1.0); }
 
     void specimenJob()
     {
@@ -151,10 +147,10 @@ private slots:
         QVERIFY2(rig.unit.violations().isEmpty(), qPrintable(rig.unit.violations().join('\n')));
 
         QCOMPARE(rig.progress.size(), 1 + 3072);
-        QCOMPARE(rig.progress.first(), (Progress{kRow, 0, 100}));
+        QCOMPARE(rig.progress.first(), (Progress {kRow, 0, 100}));
         for (int k = 1; k < 3072; ++k)
-            QCOMPARE(rig.progress.at(k), (Progress{kRow, 32 * k, 98300}));
-        QCOMPARE(rig.progress.last(), (Progress{kRow, 98300, 98300}));
+            QCOMPARE(rig.progress.at(k), (Progress {kRow, 32 * k, 98300}));
+        QCOMPARE(rig.progress.last(), (Progress {kRow, 98300, 98300}));
         verifyFlashed(rig.unit, imageBytes(2, 98300), 98304);
         QCOMPARE(rig.unit.target(), QStringLiteral("rec"));
         QCOMPARE(rig.unit.jobsCompleted(), 1);
@@ -176,7 +172,7 @@ private slots:
         QCOMPARE(rig.unit.frames().at(1), QByteArray::fromHex("aa000056807c"));
         for (int k = 4; k < 4 + frames; ++k)
             QCOMPARE(rig.unit.frames().at(k).size(), 130);
-        QCOMPARE(rig.progress.last(), (Progress{kRow, frames * 128, frames * 128}));
+        QCOMPARE(rig.progress.last(), (Progress {kRow, frames * 128, frames * 128}));
         verifyFlashed(rig.unit, imageBytes(0, size), frames * 128);
         QVERIFY(rig.unit.violations().isEmpty());
     }
@@ -228,18 +224,28 @@ private slots:
         QTest::addColumn<QStringList>("mustNotLog");
         // Drip and split pause at least 1 ms per piece: a coarser time scale
         // keeps the pauses well inside the 1000 ms change-port interval.
-        QTest::newRow("dripEveryReply") << QStringList{"drip"} << QStringList{} << QStringList{"updating failed!", "timeout!"};
-        QTest::newRow("splitEveryReply") << QStringList{"split"} << QStringList{} << QStringList{"updating failed!", "timeout!"};
-        QTest::newRow("twelveByteReplies") << QStringList{"long12"} << QStringList{} << QStringList{"updating failed!"};
-        QTest::newRow("thirteenByteReplies") << QStringList{"long13"} << QStringList{} << QStringList{"updating failed!"};
-        QTest::newRow("garbageBeforeReplies") << QStringList{"garbage"} << QStringList{} << QStringList{"updating failed!"};
-        QTest::newRow("twoAcksInOneWrite") << QStringList{"double:data@3", "double:start"} << QStringList{} << QStringList{};
-        QTest::newRow("wrongStartReplyOnce") << QStringList{"nak:start@1"} << QStringList{"verify failed!"} << QStringList{};
-        QTest::newRow("wrongDataReplyOnce") << QStringList{"nak:data@5"} << QStringList{"updating failed!", "timeout, retry 1...\n"} << QStringList{};
-        QTest::newRow("silentFrameOnce") << QStringList{"silence:data@7"} << retryLines(1, 1) << retryLines(2, 2);
-        QTest::newRow("changePortResendCarried") << QStringList{"silence:changeport@1", "silence:data@1"}
-                                                 << retryLines(2, 2) << retryLines(1, 1);
-        QTest::newRow("wrongFileSizeReply") << QStringList{"nak:filesize"} << QStringList{"file size get failed!"} << QStringList{};
+        QTest::newRow("dripEveryReply") << QStringList {"drip"} << QStringList {}
+                                        << QStringList {"updating failed!", "timeout!"};
+        QTest::newRow("splitEveryReply") << QStringList {"split"} << QStringList {}
+                                         << QStringList {"updating failed!", "timeout!"};
+        QTest::newRow("twelveByteReplies")
+            << QStringList {"long12"} << QStringList {} << QStringList {"updating failed!"};
+        QTest::newRow("thirteenByteReplies")
+            << QStringList {"long13"} << QStringList {} << QStringList {"updating failed!"};
+        QTest::newRow("garbageBeforeReplies")
+            << QStringList {"garbage"} << QStringList {} << QStringList {"updating failed!"};
+        QTest::newRow("twoAcksInOneWrite")
+            << QStringList {"double:data@3", "double:start"} << QStringList {} << QStringList {};
+        QTest::newRow("wrongStartReplyOnce")
+            << QStringList {"nak:start@1"} << QStringList {"verify failed!"} << QStringList {};
+        QTest::newRow("wrongDataReplyOnce")
+            << QStringList {"nak:data@5"} << QStringList {"updating failed!", "timeout, retry 1...\n"}
+            << QStringList {};
+        QTest::newRow("silentFrameOnce") << QStringList {"silence:data@7"} << retryLines(1, 1) << retryLines(2, 2);
+        QTest::newRow("changePortResendCarried")
+            << QStringList {"silence:changeport@1", "silence:data@1"} << retryLines(2, 2) << retryLines(1, 1);
+        QTest::newRow("wrongFileSizeReply")
+            << QStringList {"nak:filesize"} << QStringList {"file size get failed!"} << QStringList {};
     }
 
     void survivableFaults()
@@ -283,20 +289,21 @@ private slots:
         QTest::addColumn<bool>("dropPortOnChange");
         QTest::addColumn<QStringList>("logTail");
         QTest::addColumn<int>("unitFrames");
-        QTest::newRow("signatureMismatch") << 2 << false << QStringList{} << false << QStringList{"verify failed!"} << 0;
-        QTest::newRow("changePortUnanswered") << 2 << true << QStringList{"silence:changeport"} << false
-                                              << QStringList{"change the port!", "timeout!"} << 1 + 3;
-        QTest::newRow("eraseUnanswered") << 2 << true << QStringList{"silence:erase"} << false
-                                         << QStringList{"begin to erase!", "timeout!"} << 3;
-        QTest::newRow("eraseRefused") << 2 << true << QStringList{"nak:erase"} << false
-                                      << QStringList{"begin to erase!", "erase failed!", "timeout!"} << 3;
-        QTest::newRow("frameUnanswered") << 0 << true << QStringList{"silence:data"} << false
-                                         << retryLines(1, 6) + QStringList{"updating failed!"} << 4 + 6;
-        QTest::newRow("reopenAt9600Fails") << 2 << true << QStringList{} << true
-                                           << QStringList{"change the port!", "port change success!",
-                                                          "port opening failed!", "timeout!"} << 2;
-        QTest::newRow("lineClosedMidTransfer") << 0 << true << QStringList{"close:data@20"} << false
-                                               << retryLines(1, 6) + QStringList{"updating failed!"} << 4 + 20;
+        QTest::newRow("signatureMismatch")
+            << 2 << false << QStringList {} << false << QStringList {"verify failed!"} << 0;
+        QTest::newRow("changePortUnanswered") << 2 << true << QStringList {"silence:changeport"} << false
+                                              << QStringList {"change the port!", "timeout!"} << 1 + 3;
+        QTest::newRow("eraseUnanswered") << 2 << true << QStringList {"silence:erase"} << false
+                                         << QStringList {"begin to erase!", "timeout!"} << 3;
+        QTest::newRow("eraseRefused") << 2 << true << QStringList {"nak:erase"} << false
+                                      << QStringList {"begin to erase!", "erase failed!", "timeout!"} << 3;
+        QTest::newRow("frameUnanswered") << 0 << true << QStringList {"silence:data"} << false
+                                         << retryLines(1, 6) + QStringList {"updating failed!"} << 4 + 6;
+        QTest::newRow("reopenAt9600Fails")
+            << 2 << true << QStringList {} << true
+            << QStringList {"change the port!", "port change success!", "port opening failed!", "timeout!"} << 2;
+        QTest::newRow("lineClosedMidTransfer") << 0 << true << QStringList {"close:data@20"} << false
+                                               << retryLines(1, 6) + QStringList {"updating failed!"} << 4 + 20;
     }
 
     void failures()
@@ -337,7 +344,7 @@ private slots:
             for (int k = 5; k < frames.size(); ++k)
                 QCOMPARE(frames.at(k), frames.at(4));
         }
-        QCOMPARE(rig.warnings, dropPortOnChange ? QStringList{"opening failed!"} : QStringList{});
+        QCOMPARE(rig.warnings, dropPortOnChange ? QStringList {"opening failed!"} : QStringList {});
     }
 
     // The handshake never gives up: from the sixth sending on, each sending
@@ -352,7 +359,7 @@ private slots:
         const int timeouts = rig.log.count(QStringLiteral("timeout!"));
         QTest::qWait(50);
         QCOMPARE(rig.unit.frames().size(), 5 + timeouts);
-        QCOMPARE(rig.log.mid(0, 1), QStringList{"verify success!"});
+        QCOMPARE(rig.log.mid(0, 1), QStringList {"verify success!"});
         QCOMPARE(rig.log.mid(1, timeouts), QStringList(QVector<QString>(timeouts, "timeout!").toList()));
         QCOMPARE(rig.finished, 0);
     }
@@ -381,7 +388,7 @@ private slots:
         verifyFlashed(rig.unit, imageBytes(0, 17000, 9), (17000 / 128 + 17) * 128);
         QCOMPARE(rig.log.count(QStringLiteral("verify success!")), 2);
         QCOMPARE(rig.log.count(QStringLiteral("updating success!")), 1);
-        QCOMPARE(rig.progress.count(Progress{kRow, 0, 100}), 2);
+        QCOMPARE(rig.progress.count(Progress {kRow, 0, 100}), 2);
     }
 
     // The specified intervals at full time (no wait: the engine is driven by
@@ -425,8 +432,13 @@ private slots:
         const QByteArray startAck = QByteArray::fromHex("0455aafb");
         const QByteArray commandAck = QByteArray::fromHex("04aa55fb");
         const QList<std::function<void()>> actions = {
-            fire, [&] { engine.receiveData(startAck); }, fire, [&] { engine.receiveData(commandAck); }, fire,
-            [&] { engine.receiveData(QByteArray::fromHex("01069ca700001679")); }, fire,
+            fire,
+            [&] { engine.receiveData(startAck); },
+            fire,
+            [&] { engine.receiveData(commandAck); },
+            fire,
+            [&] { engine.receiveData(QByteArray::fromHex("01069ca700001679")); },
+            fire,
             [&] { engine.receiveData(commandAck); },
             [&] {
                 for (int guard = 0; engine.state() == progress1::Updating && guard < 1000; ++guard)

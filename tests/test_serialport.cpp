@@ -28,7 +28,7 @@ void settle(int ms = kSettleMs)
 // Terminal settings of the line as the tool left them (both pty sides share them).
 termios lineSettings(const QString &slavePath)
 {
-    termios settings{};
+    termios settings {};
     const int fd = ::open(slavePath.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd >= 0) {
         ::tcgetattr(fd, &settings);
@@ -92,9 +92,9 @@ void TestSerialport::opensAtRequestedSpeed_data()
 {
     QTest::addColumn<QList<int>>("bauds");
 
-    QTest::newRow("first open at handshake speed") << QList<int>{2400};
-    QTest::newRow("reopen moves an open port to data speed") << QList<int>{2400, 9600};
-    QTest::newRow("reopen can go back down") << QList<int>{9600, 2400};
+    QTest::newRow("first open at handshake speed") << QList<int> {2400};
+    QTest::newRow("reopen moves an open port to data speed") << QList<int> {2400, 9600};
+    QTest::newRow("reopen can go back down") << QList<int> {9600, 2400};
 }
 
 void TestSerialport::opensAtRequestedSpeed()
@@ -140,11 +140,11 @@ void TestSerialport::routesByLatestModelId_data()
     QTest::addColumn<bool>("lastOpenFails");
     QTest::addColumn<bool>("expectFirstSignal");
 
-    QTest::newRow("model 0 goes to the first engine") << QList<int>{0} << false << true;
-    QTest::newRow("model 1 goes to the second engine") << QList<int>{1} << false << false;
-    QTest::newRow("any other id goes to the second engine") << QList<int>{7} << false << false;
-    QTest::newRow("latest open wins over an earlier one") << QList<int>{1, 0} << false << true;
-    QTest::newRow("failed open still keeps the new id") << QList<int>{0, 1} << true << false;
+    QTest::newRow("model 0 goes to the first engine") << QList<int> {0} << false << true;
+    QTest::newRow("model 1 goes to the second engine") << QList<int> {1} << false << false;
+    QTest::newRow("any other id goes to the second engine") << QList<int> {7} << false << false;
+    QTest::newRow("latest open wins over an earlier one") << QList<int> {1, 0} << false << true;
+    QTest::newRow("failed open still keeps the new id") << QList<int> {0, 1} << true << false;
 }
 
 void TestSerialport::routesByLatestModelId()
@@ -187,8 +187,8 @@ void TestSerialport::failedOpenWarns_data()
     QTest::newRow("no port name, port closed") << QString() << false << "no port" << 3 << false;
     QTest::newRow("no port name keeps an open port") << QString() << true << "no port" << 3 << true;
     QTest::newRow("device missing") << "/nonexistent/ttyGone" << false << "opening failed!" << 1 << false;
-    QTest::newRow("device missing closes the open port") << "/nonexistent/ttyGone" << true
-                                                         << "opening failed!" << 1 << false;
+    QTest::newRow("device missing closes the open port")
+        << "/nonexistent/ttyGone" << true << "opening failed!" << 1 << false;
 }
 
 void TestSerialport::failedOpenWarns()
@@ -218,7 +218,7 @@ void TestSerialport::failedOpenWarns()
     const modalAnswerer::Box box = answerer.boxes().first();
     QCOMPARE(box.title, QStringLiteral("warn"));
     QCOMPARE(box.text, text);
-    QCOMPARE(box.buttons, QStringList{QStringLiteral("sure")});
+    QCOMPARE(box.buttons, QStringList {QStringLiteral("sure")});
     QCOMPARE(port->modelId(), idAfter);
     QCOMPARE(port->isOpen(), openAfter);
 }
@@ -234,7 +234,7 @@ void TestSerialport::replaceablePresenterTakesWarnings()
     QVERIFY(!port->openSerialPort(0, QStringLiteral("/nonexistent/ttyGone"), 2400));
     settle(50);
 
-    QCOMPARE(shown, (QStringList{QStringLiteral("no port"), QStringLiteral("opening failed!")}));
+    QCOMPARE(shown, (QStringList {QStringLiteral("no port"), QStringLiteral("opening failed!")}));
     QVERIFY(answerer.boxes().isEmpty());
 }
 

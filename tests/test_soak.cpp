@@ -30,9 +30,9 @@
 namespace {
 constexpr double kTimeScale = testTimeScale(0.01);
 constexpr int kJobsPerModel = 50;
-constexpr int kJobDeadlineMs = testWaitMs(6000);  // real time; far beyond any retry chain
-constexpr int kStuckGraceMs = 150;     // real time without a timer and without an end
-constexpr int kQuietMs = 40;           // after the end, nothing more may happen
+constexpr int kJobDeadlineMs = testWaitMs(6000); // real time; far beyond any retry chain
+constexpr int kStuckGraceMs = 150;               // real time without a timer and without an end
+constexpr int kQuietMs = 40;                     // after the end, nothing more may happen
 constexpr int kMaxLogLines = 400;
 constexpr int kMaxWarnings = 6;
 constexpr qint64 kMaxRssGrowth = 40 * 1024 * 1024;
@@ -75,11 +75,11 @@ struct Model
 {
     QString name;
     QStringList failLines;
-    QStringList singleFaults;          // faults without a step
-    QStringList steppedKinds;          // KIND:STEP@N
+    QStringList singleFaults; // faults without a step
+    QStringList steppedKinds; // KIND:STEP@N
     QStringList steps;
-    QStringList unframedSteps;         // steps that take no framed faults
-    QStringList framedKinds;           // kinds only a framed step can have
+    QStringList unframedSteps; // steps that take no framed faults
+    QStringList framedKinds;   // kinds only a framed step can have
     QString dataStep;
     std::function<int(int imageSize)> dataFrames; // frames of the data step
     std::function<std::unique_ptr<simulatedUnit>()> makeUnit;
@@ -88,7 +88,7 @@ struct Model
 
 struct JobReport
 {
-    QString outcome;      // "success", "failed", "waits on", or a fault of the tool
+    QString outcome; // "success", "failed", "waits on", or a fault of the tool
     QStringList faults;
     QString detail;
 };
@@ -97,8 +97,8 @@ struct JobReport
 struct Rig
 {
     serialport serial;
-    progress first{&serial};
-    progress1 second{&serial};
+    progress first {&serial};
+    progress1 second {&serial};
     QStringList log;
     QStringList warnings;
     int finishes = 0;
@@ -154,13 +154,13 @@ Model firstModel()
 {
     Model m;
     m.name = QStringLiteral("first");
-    m.failLines = QStringList{"reading failed!", "port opening failed!", "port open failed!",
-                   "shake hand failed!", "verify failed!", "jump failed!"};
-    m.singleFaults = QStringList{"drip", "split"};
-    m.steppedKinds = QStringList{"silence", "nak", "garbage", "unknown", "badstatus", "close"};
-    m.steps = QStringList{"preamble", "confirm", "target", "shakehand", "verify", "erase", "write", "jump"};
-    m.unframedSteps = QStringList{"preamble", "confirm", "target"};
-    m.framedKinds = QStringList{"nak", "unknown", "badstatus"};
+    m.failLines = QStringList {"reading failed!",    "port opening failed!", "port open failed!",
+                               "shake hand failed!", "verify failed!",       "jump failed!"};
+    m.singleFaults = QStringList {"drip", "split"};
+    m.steppedKinds = QStringList {"silence", "nak", "garbage", "unknown", "badstatus", "close"};
+    m.steps = QStringList {"preamble", "confirm", "target", "shakehand", "verify", "erase", "write", "jump"};
+    m.unframedSteps = QStringList {"preamble", "confirm", "target"};
+    m.framedKinds = QStringList {"nak", "unknown", "badstatus"};
     m.dataStep = QStringLiteral("write");
     m.makeUnit = [] { return std::unique_ptr<simulatedUnit>(new firstUnit); };
     m.dataFrames = [](int size) { return (size + 1023) / 1024; };
@@ -175,12 +175,11 @@ Model secondModel()
 {
     Model m;
     m.name = QStringLiteral("second");
-    m.failLines = QStringList{"port opening failed!", "verify failed!", "file opening failed!", "timeout!",
-                   "updating failed!"};
-    m.singleFaults = QStringList{"drip", "split"};
-    m.steppedKinds = QStringList{"silence", "nak", "long12", "long13", "garbage", "double", "drip", "split",
-                      "close"};
-    m.steps = QStringList{"start", "filesize", "changeport", "erase", "data"};
+    m.failLines =
+        QStringList {"port opening failed!", "verify failed!", "file opening failed!", "timeout!", "updating failed!"};
+    m.singleFaults = QStringList {"drip", "split"};
+    m.steppedKinds = QStringList {"silence", "nak", "long12", "long13", "garbage", "double", "drip", "split", "close"};
+    m.steps = QStringList {"start", "filesize", "changeport", "erase", "data"};
     m.dataStep = QStringLiteral("data");
     m.makeUnit = [] { return std::unique_ptr<simulatedUnit>(new secondUnit); };
     m.dataFrames = [](int size) { return size / 128 + 17; };
@@ -225,8 +224,8 @@ class TestSoak : public QObject
             // A quarter of the data faults hit one of the last frames.
             const int frames = m.dataFrames(imageSize);
             const int nth = step != m.dataStep ? 1 + random.bounded(2)
-                : random.bounded(4) == 0 ? frames - random.bounded(qMin(frames, 2))
-                                         : 1 + random.bounded(frames);
+                : random.bounded(4) == 0       ? frames - random.bounded(qMin(frames, 2))
+                                               : 1 + random.bounded(frames);
             faults << QStringLiteral("%1:%2@%3").arg(kind, step).arg(nth);
         }
         if (random.bounded(8) == 0)
@@ -274,8 +273,7 @@ class TestSoak : public QObject
         report.faults = pickFaults(m, random, source.size());
         if (!given.isEmpty()) {
             report.faults = given;
-            report.faults.replaceInStrings(QStringLiteral("LAST"),
-                                           QString::number(m.dataFrames(source.size())));
+            report.faults.replaceInStrings(QStringLiteral("LAST"), QString::number(m.dataFrames(source.size())));
         }
         const QString path = m_dir.filePath(QStringLiteral("%1-%2.bin").arg(m.name).arg(seed));
         testFiles::write(path, source);
@@ -283,7 +281,7 @@ class TestSoak : public QObject
         const std::unique_ptr<simulatedUnit> owned = m.makeUnit();
         simulatedUnit &unit = *owned;
         if (!unit.open())
-            return JobReport{QStringLiteral("no pty"), report.faults, QString()};
+            return JobReport {QStringLiteral("no pty"), report.faults, QString()};
         int restartAfter = -1;
         int cutAt = -1;
         QString port = unit.portName();
@@ -295,7 +293,7 @@ class TestSoak : public QObject
             else if (fault.startsWith(QLatin1String("restart@")))
                 restartAfter = fault.mid(8).toInt();
             else if (!unit.addFault(fault))
-                return JobReport{QStringLiteral("bad fault"), report.faults, fault};
+                return JobReport {QStringLiteral("bad fault"), report.faults, fault};
         }
         int bytesIn = 0;
         int framesIn = 0;
@@ -389,8 +387,8 @@ private slots:
                 ++faultKinds[fault.section(QLatin1Char(':'), 0, 0).section(QLatin1Char('@'), 0, 0)];
             if (report.faults.isEmpty())
                 ++faultKinds[QStringLiteral("none")];
-            const bool acceptable = report.outcome == "success" || report.outcome == "failed"
-                || report.outcome == "waits on";
+            const bool acceptable =
+                report.outcome == "success" || report.outcome == "failed" || report.outcome == "waits on";
             if (!acceptable) {
                 problems << QStringLiteral("seed %1 [%2]: %3 (%4)")
                                 .arg(seed)
@@ -408,8 +406,8 @@ private slots:
         for (auto it = faultKinds.cbegin(); it != faultKinds.cend(); ++it)
             faults << QStringLiteral("%1 %2").arg(it.key()).arg(it.value());
         qInfo("soak %s board: %d jobs in %.1f s; outcomes: %s; faults: %s; RSS growth after job 10: %lld KiB",
-              qPrintable(m.name), kJobsPerModel, clock.elapsed() / 1000.0,
-              qPrintable(summary.join(", ")), qPrintable(faults.join(", ")), growth / 1024);
+              qPrintable(m.name), kJobsPerModel, clock.elapsed() / 1000.0, qPrintable(summary.join(", ")),
+              qPrintable(faults.join(", ")), growth / 1024);
         for (const QString &problem : qAsConst(problems))
             qWarning("%s", qPrintable(problem));
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join('\n')));
@@ -422,19 +420,19 @@ private slots:
         QTest::addColumn<int>("modelId");
         QTest::addColumn<QStringList>("faults");
         QTest::addColumn<bool>("mustFail");
-        QTest::newRow("first: last block unanswered") << 0 << QStringList{"silence:write@LAST"} << false;
-        QTest::newRow("first: last block refused") << 0 << QStringList{"nak:write@LAST"} << false;
-        QTest::newRow("first: line closed at last block") << 0 << QStringList{"close:write@LAST"} << true;
-        QTest::newRow("first: jump unanswered") << 0 << QStringList{"silence:jump"} << true;
-        QTest::newRow("first: jump with unknown status") << 0 << QStringList{"badstatus:jump@1"} << false;
-        QTest::newRow("first: line cut at first byte") << 0 << QStringList{"cut@1"} << true;
-        QTest::newRow("second: last frame unanswered") << 1 << QStringList{"silence:data@LAST"} << false;
-        QTest::newRow("second: last frame refused") << 1 << QStringList{"nak:data@LAST"} << false;
-        QTest::newRow("second: line closed at last frame") << 1 << QStringList{"close:data@LAST"} << true;
-        QTest::newRow("second: erase refused") << 1 << QStringList{"nak:erase"} << true;
-        QTest::newRow("second: line cut at first byte") << 1 << QStringList{"cut@1"} << false;
-        QTest::newRow("first: no such port") << 0 << QStringList{"noport"} << true;
-        QTest::newRow("second: no such port") << 1 << QStringList{"noport"} << true;
+        QTest::newRow("first: last block unanswered") << 0 << QStringList {"silence:write@LAST"} << false;
+        QTest::newRow("first: last block refused") << 0 << QStringList {"nak:write@LAST"} << false;
+        QTest::newRow("first: line closed at last block") << 0 << QStringList {"close:write@LAST"} << true;
+        QTest::newRow("first: jump unanswered") << 0 << QStringList {"silence:jump"} << true;
+        QTest::newRow("first: jump with unknown status") << 0 << QStringList {"badstatus:jump@1"} << false;
+        QTest::newRow("first: line cut at first byte") << 0 << QStringList {"cut@1"} << true;
+        QTest::newRow("second: last frame unanswered") << 1 << QStringList {"silence:data@LAST"} << false;
+        QTest::newRow("second: last frame refused") << 1 << QStringList {"nak:data@LAST"} << false;
+        QTest::newRow("second: line closed at last frame") << 1 << QStringList {"close:data@LAST"} << true;
+        QTest::newRow("second: erase refused") << 1 << QStringList {"nak:erase"} << true;
+        QTest::newRow("second: line cut at first byte") << 1 << QStringList {"cut@1"} << false;
+        QTest::newRow("first: no such port") << 0 << QStringList {"noport"} << true;
+        QTest::newRow("second: no such port") << 1 << QStringList {"noport"} << true;
     }
 
     void edges()

@@ -23,8 +23,8 @@ struct Entry
 // context -> source text -> entry
 using Catalogue = QMap<QString, QMap<QString, Entry>>;
 
-const QStringList kSourceDirs{"app", "package", "update", "util", "serial", "protocol"};
-const QStringList kContexts{"Dialog", "filesUpdate", "common", "serialport", "progress", "progress1", "zip"};
+const QStringList kSourceDirs {"app", "package", "update", "util", "serial", "protocol"};
+const QStringList kContexts {"Dialog", "filesUpdate", "common", "serialport", "progress", "progress1", "zip"};
 
 QString sourceRoot()
 {
@@ -117,8 +117,8 @@ void TestTranslations::initTestCase()
     QProcess process;
     process.setWorkingDirectory(sourceRoot());
     // With the source root on the include path lupdate sees every class.
-    const QStringList options{"-I", sourceRoot(), "-no-obsolete", "-locations", "none", "-silent"};
-    process.start(lupdate, options + kSourceDirs + QStringList{"-ts", scanPath});
+    const QStringList options {"-I", sourceRoot(), "-no-obsolete", "-locations", "none", "-silent"};
+    process.start(lupdate, options + kSourceDirs + QStringList {"-ts", scanPath});
     QVERIFY(process.waitForFinished(60000));
     QVERIFY2(process.exitCode() == 0, process.readAllStandardError().constData());
 
@@ -188,19 +188,39 @@ void TestTranslations::builtFileTranslates_data()
     QTest::addColumn<QString>("source");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("window label") << "Dialog" << "updating file:" << "升级包：";
-    QTest::newRow("window header with its own spelling") << "Dialog" << "opration" << "勾选";
-    QTest::newRow("queue end of run") << "filesUpdate" << "update finished!" << "全部升级完成！";
-    QTest::newRow("translation line keeps its line feed") << "common" << "translating success!\n"
-                                                           << "转换成功！\n";
-    QTest::newRow("warning box title") << "serialport" << "warn" << "警告";
-    QTest::newRow("warning box button") << "serialport" << "sure" << "确定";
-    QTest::newRow("first engine, source typo") << "progress" << "erea success!" << "擦除成功！";
-    QTest::newRow("second engine retry count") << "progress1" << "timeout, retry %1...\n"
+    QTest::newRow("window label") << "Dialog"
+                                  << "updating file:"
+                                  << "升级包：";
+    QTest::newRow("window header with its own spelling") << "Dialog"
+                                                         << "opration"
+                                                         << "勾选";
+    QTest::newRow("queue end of run") << "filesUpdate"
+                                      << "update finished!"
+                                      << "全部升级完成！";
+    QTest::newRow("translation line keeps its line feed") << "common"
+                                                          << "translating success!\n"
+                                                          << "转换成功！\n";
+    QTest::newRow("warning box title") << "serialport"
+                                       << "warn"
+                                       << "警告";
+    QTest::newRow("warning box button") << "serialport"
+                                        << "sure"
+                                        << "确定";
+    QTest::newRow("first engine, source typo") << "progress"
+                                               << "erea success!"
+                                               << "擦除成功！";
+    QTest::newRow("second engine retry count") << "progress1"
+                                               << "timeout, retry %1...\n"
                                                << "超时，第%1次重试...\n";
-    QTest::newRow("same text, other context") << "progress1" << "updating success!" << "升级成功！";
-    QTest::newRow("last frame sent is not done") << "progress1" << "updating finished!" << "数据发送完毕！";
-    QTest::newRow("package refusal with its reason") << "zip" << "%1 cannot be sent: %2" << "%1 无法发送：%2";
+    QTest::newRow("same text, other context") << "progress1"
+                                              << "updating success!"
+                                              << "升级成功！";
+    QTest::newRow("last frame sent is not done") << "progress1"
+                                                 << "updating finished!"
+                                                 << "数据发送完毕！";
+    QTest::newRow("package refusal with its reason") << "zip"
+                                                     << "%1 cannot be sent: %2"
+                                                     << "%1 无法发送：%2";
 }
 
 void TestTranslations::builtFileTranslates()

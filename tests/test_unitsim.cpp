@@ -14,13 +14,16 @@ using Kind = simulatedUnit::FaultKind;
 class probeUnit : public simulatedUnit
 {
 public:
-    probeUnit() : simulatedUnit(grammar(), nullptr) {}
+    probeUnit()
+        : simulatedUnit(grammar(), nullptr)
+    {
+    }
     QByteArray flashedImage() const override { return QByteArray(); }
     QString target() const override { return QString(); }
     bool silenced(QChar step) { return faultsOnAnswer(step == QLatin1Char('a') ? 0 : 1).contains(Silence); }
 
 protected:
-    void receive(const QByteArray &) override {}
+    void receive(const QByteArray &) override { }
 
 private:
     static const Grammar &grammar()
@@ -109,11 +112,16 @@ private slots:
         QTest::addColumn<QStringList>("faults");
         QTest::addColumn<QString>("answers");
         QTest::addColumn<QString>("hits");
-        QTest::newRow("every answer of every step") << QStringList{"silence"} << "abab" << "1111";
-        QTest::newRow("every answer of one step") << QStringList{"silence:b"} << "abab" << "0101";
-        QTest::newRow("N-th answer of each step") << QStringList{"silence@2"} << "aabbab" << "010100";
-        QTest::newRow("N-th answer of one step") << QStringList{"silence:a@3"} << "ababaa" << "000010";
-        QTest::newRow("faults add up") << QStringList{"silence:a@1", "silence:b@2"} << "abab" << "1001";
+        QTest::newRow("every answer of every step") << QStringList {"silence"} << "abab"
+                                                    << "1111";
+        QTest::newRow("every answer of one step") << QStringList {"silence:b"} << "abab"
+                                                  << "0101";
+        QTest::newRow("N-th answer of each step") << QStringList {"silence@2"} << "aabbab"
+                                                  << "010100";
+        QTest::newRow("N-th answer of one step") << QStringList {"silence:a@3"} << "ababaa"
+                                                 << "000010";
+        QTest::newRow("faults add up") << QStringList {"silence:a@1", "silence:b@2"} << "abab"
+                                       << "1001";
     }
 
     void hits()
@@ -135,8 +143,8 @@ private slots:
         QTest::addColumn<int>("bytes");
         QTest::addColumn<int>("baud");
         QTest::addColumn<int>("ms");
-        QTest::newRow("rounded up: one byte at 2400") << 1 << 2400 << 5;   // 4.17 ms
-        QTest::newRow("rounded up: one byte at 9600") << 1 << 9600 << 2;   // 1.04 ms
+        QTest::newRow("rounded up: one byte at 2400") << 1 << 2400 << 5;      // 4.17 ms
+        QTest::newRow("rounded up: one byte at 9600") << 1 << 9600 << 2;      // 1.04 ms
         QTest::newRow("rounded up: a block at 9600") << 1031 << 9600 << 1074; // 1073.96 ms
         QTest::newRow("exact: whole milliseconds") << 24 << 2400 << 100;
         QTest::newRow("unknown speed: unpaced") << 10 << 0 << 0;

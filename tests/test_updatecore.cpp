@@ -37,7 +37,8 @@ QByteArray flatImage(int model, int size, int seed)
 // One unit of a model on its own line, with its own core and package.
 struct station
 {
-    explicit station(int model) : model(model)
+    explicit station(int model)
+        : model(model)
     {
         if (model == 0)
             unit.reset(new firstUnit);
@@ -83,8 +84,8 @@ private slots:
     void coresSideBySide_data()
     {
         QTest::addColumn<QList<int>>("models");
-        QTest::newRow("two first-board units") << QList<int>{0, 0};
-        QTest::newRow("a first-board and a second-board unit") << QList<int>{0, 1};
+        QTest::newRow("two first-board units") << QList<int> {0, 0};
+        QTest::newRow("a first-board and a second-board unit") << QList<int> {0, 1};
     }
 
     // Each core talks to its own unit only, and each unit ends with exactly
@@ -114,7 +115,7 @@ private slots:
         for (int i = 0; i < models.size(); ++i) {
             station &s = *stations.at(i);
             QCOMPARE((i == 0 ? first : second).first().first().toBool(), true);
-            QCOMPARE(s.ends, QStringList{QStringLiteral("0:1:none")});
+            QCOMPARE(s.ends, QStringList {QStringLiteral("0:1:none")});
             QCOMPARE(s.log.count(QStringLiteral("update finished!")), 1);
             QVERIFY2(s.unit->flashedImage().startsWith(images.at(i)), qPrintable(s.unit->target()));
             QVERIFY2(s.unit->violations().isEmpty(), qPrintable(s.unit->violations().join('|')));
@@ -130,13 +131,22 @@ private slots:
         QTest::addColumn<QString>("end");
         QTest::addColumn<QString>("warning");
 
-        QTest::newRow("no port name") << 0 << "" << "" << "0:0:port-unavailable" << "no port";
-        QTest::newRow("port that does not exist")
-                << 1 << "/nonexistent/ttyUPS" << "" << "0:0:port-unavailable" << "opening failed!";
-        QTest::newRow("unit silent at shake hand") << 0 << "unit" << "silence:shakehand" << "0:0:handshake-failed"
+        QTest::newRow("no port name") << 0 << ""
+                                      << ""
+                                      << "0:0:port-unavailable"
+                                      << "no port";
+        QTest::newRow("port that does not exist") << 1 << "/nonexistent/ttyUPS"
+                                                  << ""
+                                                  << "0:0:port-unavailable"
+                                                  << "opening failed!";
+        QTest::newRow("unit silent at shake hand") << 0 << "unit"
+                                                   << "silence:shakehand"
+                                                   << "0:0:handshake-failed"
                                                    << "";
-        QTest::newRow("second-board image without its signature")
-                << 1 << "unit" << "nosignature" << "0:0:image-rejected" << "";
+        QTest::newRow("second-board image without its signature") << 1 << "unit"
+                                                                  << "nosignature"
+                                                                  << "0:0:image-rejected"
+                                                                  << "";
     }
 
     // A failed job ends with its reason code, the run ends failed, and the
@@ -162,8 +172,8 @@ private slots:
         QVERIFY(s.core.start(port == QLatin1String("unit") ? s.unit->portName() : port));
         QVERIFY(ended.count() > 0 || ended.wait(kRunTimeoutMs));
         QCOMPARE(ended.first().first().toBool(), false);
-        QCOMPARE(s.ends, QStringList{end});
-        QCOMPARE(s.warnings, warning.isEmpty() ? QStringList() : QStringList{warning});
+        QCOMPARE(s.ends, QStringList {end});
+        QCOMPARE(s.warnings, warning.isEmpty() ? QStringList() : QStringList {warning});
         QVERIFY(s.log.last().endsWith(QStringLiteral("updating failed!")));
     }
 
@@ -180,7 +190,7 @@ private slots:
         QVERIFY(ended.count() > 0 || ended.wait(kRunTimeoutMs));
         QCOMPARE(ended.first().first().toBool(), true);
         QCOMPARE(started.count(), 1);
-        QCOMPARE(s.ends, QStringList{QStringLiteral("0:1:none")});
+        QCOMPARE(s.ends, QStringList {QStringLiteral("0:1:none")});
         QVERIFY(!s.core.line().isOpen());
         QVERIFY(s.unit->frames().isEmpty());
         QVERIFY(!s.log.join('\n').contains(QStringLiteral("updating success!")));

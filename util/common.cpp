@@ -24,8 +24,8 @@ constexpr qint64 kTestBufferSize = 65536;    // raw-data test, in bytes
 constexpr qint64 kDataBufferSize = 262144;   // one section's data, in bytes
 constexpr char kFillByte = char(0xFF);
 // A QTemporaryFile is private to its owner; the image gets the usual mode.
-constexpr QFileDevice::Permissions kImagePermissions = QFileDevice::ReadOwner
-    | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+constexpr QFileDevice::Permissions kImagePermissions =
+    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
 
 enum class ReadResult { Ok, OpenFailed, Short };
 
@@ -50,8 +50,8 @@ quint16 le16(const char *p)
 
 quint32 le32(const char *p)
 {
-    return quint32(quint8(p[0])) | (quint32(quint8(p[1])) << 8)
-        | (quint32(quint8(p[2])) << 16) | (quint32(quint8(p[3])) << 24);
+    return quint32(quint8(p[0])) | (quint32(quint8(p[1])) << 8) | (quint32(quint8(p[2])) << 16)
+        | (quint32(quint8(p[3])) << 24);
 }
 
 struct SectionHeader
@@ -65,13 +65,12 @@ struct SectionHeader
 
 SectionHeader decodeSectionHeader(const char *h)
 {
-    return SectionHeader{le32(h + 8), le32(h + 12), le32(h + 16), le32(h + 20), le32(h + 40)};
+    return SectionHeader {le32(h + 8), le32(h + 12), le32(h + 16), le32(h + 20), le32(h + 40)};
 }
 
 bool isSelected(const SectionHeader &s)
 {
-    return s.runAddress != 0 && s.loadAddress != 0 && s.dataOffset != 0
-        && (s.flags & kSelectableFlags) != 0;
+    return s.runAddress != 0 && s.loadAddress != 0 && s.dataOffset != 0 && (s.flags & kSelectableFlags) != 0;
 }
 
 // dir/name.ext -> dir/name.bin: the three characters after the last "." of
@@ -153,8 +152,7 @@ bool common::buildImageAt(const QString &inPath, const QString &outPath)
             return false;
         temporary = file.fileName();
     }
-    const bool done = buildBinFile(inPath, temporary)
-        && QFile::setPermissions(temporary, kImagePermissions)
+    const bool done = buildBinFile(inPath, temporary) && QFile::setPermissions(temporary, kImagePermissions)
         && replaceEntry(temporary, outPath);
     if (!done)
         QFile::remove(temporary);
@@ -174,8 +172,7 @@ bool common::parseOutFile(const QString &inPath)
         return false;
     }
     char optionalHeader[kOptionalHeaderSize];
-    if (readExactly(inPath, kOptionalHeaderOffset, optionalHeader, kOptionalHeaderSize)
-        != ReadResult::Ok) {
+    if (readExactly(inPath, kOptionalHeaderOffset, optionalHeader, kOptionalHeaderSize) != ReadResult::Ok) {
         emit sendMessage(tr("file reading error!\n"));
         return false;
     }
@@ -203,7 +200,7 @@ bool common::readSection(const QString &inPath, quint16 index)
     QByteArray testBuffer(int(kTestBufferSize), '\0');
     if (readExactly(inPath, s.dataOffset, testBuffer.data(), s.size) != ReadResult::Ok)
         return false;
-    sections[sectionCount++] = SectionEntry{s.loadAddress, s.dataOffset, s.size};
+    sections[sectionCount++] = SectionEntry {s.loadAddress, s.dataOffset, s.size};
     return true;
 }
 
@@ -211,9 +208,7 @@ bool common::buildBinFile(const QString &inPath, const QString &outPath)
 {
     SectionEntry *const first = sections;
     SectionEntry *const last = sections + std::min<quint32>(sectionCount, kMaxSections);
-    std::stable_sort(first, last, [](const SectionEntry &a, const SectionEntry &b) {
-        return a.address < b.address;
-    });
+    std::stable_sort(first, last, [](const SectionEntry &a, const SectionEntry &b) { return a.address < b.address; });
     if (first == last || (first->address != startAddressA && first->address != startAddressB)) {
         emit sendMessage(tr("start address error!\n"));
         return false;
@@ -253,8 +248,8 @@ bool common::appendFill(const QString &outPath, qint64 words)
 
 // Copies one section's raw data from the object file to the end of the image,
 // through the data buffer.
-bool common::copySectionData(const QString &inPath, const QString &outPath,
-                             const SectionEntry &entry, QByteArray &buffer)
+bool common::copySectionData(const QString &inPath, const QString &outPath, const SectionEntry &entry,
+                             QByteArray &buffer)
 {
     const qint64 byteCount = 2 * qint64(entry.size);
     if (byteCount > buffer.size())
@@ -262,8 +257,7 @@ bool common::copySectionData(const QString &inPath, const QString &outPath,
     // A section whose data ends early would leave stale bytes in the image.
     if (readExactly(inPath, entry.dataOffset, buffer.data(), byteCount) != ReadResult::Ok)
         return false;
-    return appendFile(outPath, reinterpret_cast<const quint8 *>(buffer.constData()),
-                      quint32(byteCount));
+    return appendFile(outPath, reinterpret_cast<const quint8 *>(buffer.constData()), quint32(byteCount));
 }
 
 bool common::appendFile(const QString &path, const quint8 *data, quint32 length)

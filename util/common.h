@@ -73,8 +73,7 @@ private:
     bool readSection(const QString &inPath, quint16 index);
     bool isBeyondEnd(quint32 address) const;
     bool appendFill(const QString &outPath, qint64 words);
-    bool copySectionData(const QString &inPath, const QString &outPath,
-                         const SectionEntry &entry, QByteArray &buffer);
+    bool copySectionData(const QString &inPath, const QString &outPath, const SectionEntry &entry, QByteArray &buffer);
 
     quint32 sectionCount;
     SectionEntry sections[kMaxSections];

@@ -34,8 +34,16 @@ bool isKnownCommand(quint8 code)
 } // namespace
 
 progress::progress(serialport *port, QObject *parent)
-    : updateEngine(parent), m_modelId(0), m_imageIndex(0), m_row(0), m_fileSize(0),
-      m_writtenSize(0), m_frame(), m_preambleMode(false), m_timer(new QTimer(this)), m_port(port)
+    : updateEngine(parent)
+    , m_modelId(0)
+    , m_imageIndex(0)
+    , m_row(0)
+    , m_fileSize(0)
+    , m_writtenSize(0)
+    , m_frame()
+    , m_preambleMode(false)
+    , m_timer(new QTimer(this))
+    , m_port(port)
 {
     connect(m_timer, &QTimer::timeout, this, &progress::timeout);
 }
@@ -322,12 +330,23 @@ void progress::handleFrame(QByteArray frame)
         return;
     }
     switch (code) {
-    case CmdShakeHand: onShakeHandAcknowledged(); break;
-    case CmdVerify: onVerifyAcknowledged(); break;
-    case CmdErase: onEraseAcknowledged(); break;
-    case CmdWriteFlash: onBlockAcknowledged(); break;
-    case CmdJump: onJumpAcknowledged(); break;
-    default: break;
+    case CmdShakeHand:
+        onShakeHandAcknowledged();
+        break;
+    case CmdVerify:
+        onVerifyAcknowledged();
+        break;
+    case CmdErase:
+        onEraseAcknowledged();
+        break;
+    case CmdWriteFlash:
+        onBlockAcknowledged();
+        break;
+    case CmdJump:
+        onJumpAcknowledged();
+        break;
+    default:
+        break;
     }
 }
 

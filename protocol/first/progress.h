@@ -39,11 +39,11 @@ public:
     };
 
     enum Command : quint8 {
-        CmdJump = 0x04,      // start the flashed firmware
-        CmdShakeHand = 0x11, // are you there
+        CmdJump = 0x04,       // start the flashed firmware
+        CmdShakeHand = 0x11,  // are you there
         CmdWriteFlash = 0x12, // one 1024-byte block
-        CmdVerify = 0x13,    // 4-byte verify code of the image
-        CmdErase = 0x14,     // erase the flash
+        CmdVerify = 0x13,     // 4-byte verify code of the image
+        CmdErase = 0x14,      // erase the flash
     };
 
     static constexpr int kPreambleBaud = 2400;

@@ -26,10 +26,26 @@ const ImageKind *imageKind(int imageIndex)
 } // namespace
 
 progress1::progress1(serialport *port, QObject *parent)
-    : updateEngine(parent), m_deviceAddress(1), m_rxBuffer(), m_rxCount(0), m_timer(new QTimer(this)),
-      m_blockSeq(0), m_bytesSent(0), m_bytesTotal(0), m_fileSize(0), m_retryCount(0),
-      m_lastShortFrame(), m_lastLongFrame(), m_blockMode(0), m_state(0), m_running(false),
-      m_lastBlockSent(false), m_modelId(0), m_imageIndex(0), m_row(0), m_port(port)
+    : updateEngine(parent)
+    , m_deviceAddress(1)
+    , m_rxBuffer()
+    , m_rxCount(0)
+    , m_timer(new QTimer(this))
+    , m_blockSeq(0)
+    , m_bytesSent(0)
+    , m_bytesTotal(0)
+    , m_fileSize(0)
+    , m_retryCount(0)
+    , m_lastShortFrame()
+    , m_lastLongFrame()
+    , m_blockMode(0)
+    , m_state(0)
+    , m_running(false)
+    , m_lastBlockSent(false)
+    , m_modelId(0)
+    , m_imageIndex(0)
+    , m_row(0)
+    , m_port(port)
 {
     connect(m_timer, &QTimer::timeout, this, &progress1::onTimer);
 }
@@ -85,8 +101,8 @@ void progress1::sendFileSizeCmd()
     m_file.close();
     // Four bytes on the line: the size is sent modulo 2^32.
     const quint32 announced = quint32(modelTable::announcedSize(size));
-    quint8 frame[kFileSizeCmdLength] = {kFileSizePrefix, quint8(announced >> 24), quint8(announced >> 16),
-                                        quint8(announced >> 8), quint8(announced), 0};
+    quint8 frame[kFileSizeCmdLength] = {kFileSizePrefix,        quint8(announced >> 24), quint8(announced >> 16),
+                                        quint8(announced >> 8), quint8(announced),       0};
     frame[5] = common::xorCheck(frame, 5);
     send(frame, kFileSizeCmdLength);
     armTimer(kFileSizeTimeoutMs);

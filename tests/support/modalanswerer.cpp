@@ -14,7 +14,8 @@ const int kPollMs = 10;
 }
 
 modalAnswerer::modalAnswerer(QObject *parent)
-    : QObject(parent), m_timer(new QTimer(this))
+    : QObject(parent)
+    , m_timer(new QTimer(this))
 {
     m_timer->setInterval(kPollMs);
     connect(m_timer, &QTimer::timeout, this, &modalAnswerer::onPoll);
@@ -65,9 +66,11 @@ bool modalAnswerer::answerMessageBox(QWidget *modal)
     if (!box)
         return false;
     const QAbstractButton *escape = box->escapeButton();
-    Box seen{box->windowTitle(), box->text(), {},
-             box->defaultButton() ? box->defaultButton()->text() : QString(),
-             escape ? escape->text() : QString()};
+    Box seen {box->windowTitle(),
+              box->text(),
+              {},
+              box->defaultButton() ? box->defaultButton()->text() : QString(),
+              escape ? escape->text() : QString()};
     QAbstractButton *target = nullptr;
     const auto buttons = box->buttons();
     for (QAbstractButton *button : buttons) {
@@ -88,8 +91,8 @@ bool modalAnswerer::answerFileDialog(QWidget *modal)
     auto *dialog = qobject_cast<QFileDialog *>(modal);
     if (!dialog)
         return false;
-    m_fileDialogs << FileDialogSeen{dialog->windowTitle(), dialog->directoryUrl().toLocalFile(),
-                                    dialog->nameFilters()};
+    m_fileDialogs << FileDialogSeen {dialog->windowTitle(), dialog->directoryUrl().toLocalFile(),
+                                     dialog->nameFilters()};
     if (m_filePath.isEmpty()) {
         dialog->reject();
         return true;

@@ -9,7 +9,6 @@
 
 namespace {
 
-
 QString withoutTrailingBreaks(QString line)
 {
     while (line.endsWith(QLatin1Char('\n')) || line.endsWith(QLatin1Char('\r')))
@@ -73,7 +72,7 @@ bool flashRun::listImages(const QStringList &only)
         const QString name = core.package().entryName(i);
         if (!core.package().isImage(name))
             continue;
-        listedImage image{row, name, core.package().entryPath(i), only.isEmpty()};
+        listedImage image {row, name, core.package().entryPath(i), only.isEmpty()};
         for (const QString &wanted : only) {
             if (name.contains(wanted)) {
                 image.ticked = true;
@@ -121,16 +120,15 @@ void flashRun::startDryRun()
 
 void flashRun::onDryRunJob(updateParm job)
 {
-    const QString engineName = job.modelId == 0 ? tr("first board engine")
-                                                : tr("second board engine");
+    const QString engineName = job.modelId == 0 ? tr("first board engine") : tr("second board engine");
     std::fputs(tr("would send %1 (%2 bytes) to the %3, image %4, row %5\n")
-                       .arg(job.imagePath)
-                       .arg(QFileInfo(job.imagePath).size())
-                       .arg(engineName)
-                       .arg(job.imageIndex)
-                       .arg(job.row)
-                       .toUtf8()
-                       .constData(),
+                   .arg(job.imagePath)
+                   .arg(QFileInfo(job.imagePath).size())
+                   .arg(engineName)
+                   .arg(job.imageIndex)
+                   .arg(job.row)
+                   .toUtf8()
+                   .constData(),
                m_log);
     std::fflush(m_log);
 }

@@ -64,21 +64,20 @@ bool loadChinese(QTranslator &translator)
 void describe(QCommandLineParser &parser)
 {
     parser.setApplicationDescription(
-            text("Unpacks and checks a firmware package and sends its images to a unit's boot loader.\n"
-                 "Exit status: 0 update finished, 1 an image failed, 2 usage error, unreadable\n"
-                 "package or no image to send, 130 interrupted. The byte trace of the line and\n"
-                 "the engines shows with QT_LOGGING_RULES=\"ups.*.debug=true\"."));
+        text("Unpacks and checks a firmware package and sends its images to a unit's boot loader.\n"
+             "Exit status: 0 update finished, 1 an image failed, 2 usage error, unreadable\n"
+             "package or no image to send, 130 interrupted. The byte trace of the line and\n"
+             "the engines shows with QT_LOGGING_RULES=\"ups.*.debug=true\"."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOption({QStringLiteral("port"), text("Serial device to use (e.g. /dev/ttyUSB0, COM3, a pty)."),
                       QStringLiteral("PORT")});
-    parser.addOption({QStringLiteral("only"),
-                      text("Send only the images whose file name contains NAME (repeatable)."),
+    parser.addOption({QStringLiteral("only"), text("Send only the images whose file name contains NAME (repeatable)."),
                       QStringLiteral("NAME")});
-    parser.addOption({QStringLiteral("dry-run"),
-                      text("Unpack, check and translate, list what would be sent, open no port.")});
-    parser.addOption({QStringLiteral("lang"), text("Language of the log: en or zh."), QStringLiteral("LANG"),
-                      QStringLiteral("en")});
+    parser.addOption(
+        {QStringLiteral("dry-run"), text("Unpack, check and translate, list what would be sent, open no port.")});
+    parser.addOption(
+        {QStringLiteral("lang"), text("Language of the log: en or zh."), QStringLiteral("LANG"), QStringLiteral("en")});
     parser.addOption({QStringLiteral("time-scale"),
                       text("Scale every protocol pause and timeout by F (above 0, at most 100). For simulated "
                            "units only: a real unit needs the exact timing (1.0)."),
@@ -106,8 +105,7 @@ int parseOptions(QCommandLineParser &parser, flashOptions &options)
     options.portName = parser.value(QStringLiteral("port"));
     options.only = parser.values(QStringLiteral("only"));
     options.language = parser.value(QStringLiteral("lang"));
-    const bool scaleOk =
-            common::parseTimeScale(parser.value(QStringLiteral("time-scale")), &options.timeScale);
+    const bool scaleOk = common::parseTimeScale(parser.value(QStringLiteral("time-scale")), &options.timeScale);
     QString problem;
     if (positional.size() != 1)
         problem = text("give exactly one package");

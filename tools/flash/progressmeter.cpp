@@ -32,19 +32,18 @@ int progressMeter::percentOf(qint64 written, qint64 total)
     return int(written * 100 / total);
 }
 
-QString progressMeter::formatLive(const QString &name, qint64 written, qint64 total,
-                                  double bytesPerSecond)
+QString progressMeter::formatLive(const QString &name, qint64 written, qint64 total, double bytesPerSecond)
 {
     const QString left = bytesPerSecond > 0
-            ? clockText(qint64(double(qMax<qint64>(0, total - written)) / bytesPerSecond))
-            : QStringLiteral("-:--");
+        ? clockText(qint64(double(qMax<qint64>(0, total - written)) / bytesPerSecond))
+        : QStringLiteral("-:--");
     return tr("%1 %2% %3/%4 bytes %5 B/s %6 left")
-            .arg(name)
-            .arg(percentOf(written, total), 3)
-            .arg(written)
-            .arg(total)
-            .arg(qint64(bytesPerSecond))
-            .arg(left);
+        .arg(name)
+        .arg(percentOf(written, total), 3)
+        .arg(written)
+        .arg(total)
+        .arg(qint64(bytesPerSecond))
+        .arg(left);
 }
 
 QString progressMeter::formatStep(const QString &name, int percent, qint64 written, qint64 total)

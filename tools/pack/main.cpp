@@ -16,16 +16,16 @@ QString text(const char *source)
 
 void describe(QCommandLineParser &parser)
 {
-    parser.setApplicationDescription(text(
-            "ups-pack OUT.zip IMAGE...        write a package, each image with its SHA-256 trailer\n"
-            "ups-pack --verify PACKAGE.zip    report each member's trailer as good or bad\n"
-            "ups-pack --make-sample DIR       write sample packages for both models into DIR\n"
-            "Exit status: 0 done, 1 a bad member, 2 usage error or unreadable input."));
+    parser.setApplicationDescription(
+        text("ups-pack OUT.zip IMAGE...        write a package, each image with its SHA-256 trailer\n"
+             "ups-pack --verify PACKAGE.zip    report each member's trailer as good or bad\n"
+             "ups-pack --make-sample DIR       write sample packages for both models into DIR\n"
+             "Exit status: 0 done, 1 a bad member, 2 usage error or unreadable input."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOption({QStringLiteral("verify"), text("Check the trailers of PACKAGE.zip in memory.")});
-    parser.addOption({QStringLiteral("make-sample"),
-                      text("Write ups_5-10k.zip, ups_15-20k.zip, images/ and expected/ into DIR.")});
+    parser.addOption(
+        {QStringLiteral("make-sample"), text("Write ups_5-10k.zip, ups_15-20k.zip, images/ and expected/ into DIR.")});
     parser.addPositionalArgument(QStringLiteral("ARGS"), text("OUT.zip IMAGE..., PACKAGE.zip or DIR"));
 }
 
@@ -49,7 +49,7 @@ int main(int argc, char *argv[])
     }
     if (parser.isSet(QStringLiteral("version"))) {
         const QString version = QCoreApplication::applicationName() + QLatin1Char(' ')
-                + QCoreApplication::applicationVersion() + QLatin1Char('\n');
+            + QCoreApplication::applicationVersion() + QLatin1Char('\n');
         std::fputs(version.toUtf8().constData(), stdout);
         return packTool::Success;
     }

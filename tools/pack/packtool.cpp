@@ -33,16 +33,18 @@ void packTool::warnAboutNames(const QString &outPath, const QStringList &imagePa
 {
     const int model = modelOfPackage(QFileInfo(outPath).absoluteFilePath());
     if (model < 0) {
-        say(m_errors, tr("warning: %1 names neither model (\"5-10k\" or \"15-20k\"); the tool will take "
-                         "the model of the package opened before").arg(outPath));
+        say(m_errors,
+            tr("warning: %1 names neither model (\"5-10k\" or \"15-20k\"); the tool will take "
+               "the model of the package opened before")
+                .arg(outPath));
         return;
     }
     const QStringList &names = modelTable::packagedNames(model);
     for (const QString &path : imagePaths) {
         const QString name = QFileInfo(path).fileName();
         if (modelTable::imageIndexOf(model, name) < 0)
-            say(m_errors, tr("warning: %1 is not an image name of this model (%2)")
-                                  .arg(name, names.join(QStringLiteral(", "))));
+            say(m_errors,
+                tr("warning: %1 is not an image name of this model (%2)").arg(name, names.join(QStringLiteral(", "))));
     }
 }
 
@@ -72,8 +74,7 @@ int packTool::build(const QString &outPath, const QStringList &imagePaths)
     }
     // The package appears only when complete: a half-written one must never
     // be mistaken for a good one.
-    if (!writer.close() || (QFile::exists(outPath) && !QFile::remove(outPath))
-        || !QFile::rename(temporary, outPath)) {
+    if (!writer.close() || (QFile::exists(outPath) && !QFile::remove(outPath)) || !QFile::rename(temporary, outPath)) {
         say(m_errors, tr("cannot write %1").arg(outPath));
         QFile::remove(temporary);
         return UsageError;
@@ -119,8 +120,7 @@ int packTool::makeSample(const QString &dir)
         QStringList names;
         for (const sampleMaker::sampleImage &image : sampleMaker::modelImages(model))
             names << QStringLiteral("%1 (%2 bytes)").arg(image.name).arg(image.packaged.size());
-        say(m_out, tr("%1/%2: %3").arg(dir, sampleMaker::packageName(model),
-                                       names.join(QStringLiteral(", "))));
+        say(m_out, tr("%1/%2: %3").arg(dir, sampleMaker::packageName(model), names.join(QStringLiteral(", "))));
     }
     say(m_out, tr("%1/expected: the flat images each unit must hold").arg(dir));
     return Success;

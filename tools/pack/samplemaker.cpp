@@ -28,8 +28,7 @@ QByteArray sampleMaker::flatImage(int size, quint32 seed)
     return coffWriter::pattern(quint32(size + 1) / 2, seed).left(size);
 }
 
-QByteArray sampleMaker::objectFile(quint32 start, const QByteArray &signature, quint32 seed,
-                                   QByteArray *expectedImage)
+QByteArray sampleMaker::objectFile(quint32 start, const QByteArray &signature, quint32 seed, QByteArray *expectedImage)
 {
     using S = coffWriter;
     const QByteArray text = S::pattern(0x1800, seed);
@@ -82,8 +81,7 @@ QList<sampleMaker::sampleImage> sampleMaker::modelImages(int model)
     const modelTable::secondImage *kind = modelTable::secondImageKind(0);
     monitor.replace(int(kind->signatureOffset), kind->signatureLength,
                     QByteArray(kind->signature, kind->signatureLength));
-    images.append({QStringLiteral("2U_20K_MONITOR.bin"), monitor, QStringLiteral("2U_20K_MONITOR.bin"),
-                   monitor});
+    images.append({QStringLiteral("2U_20K_MONITOR.bin"), monitor, QStringLiteral("2U_20K_MONITOR.bin"), monitor});
     QByteArray inv;
     const QByteArray invObject = objectFile(kStartB, QByteArrayLiteral("NI0V"), 31, &inv);
     images.append({QStringLiteral("Inv_power33.out"), invObject, QStringLiteral("Inv_power33.bin"), inv});
@@ -122,8 +120,7 @@ bool sampleMaker::writeAll(const QString &dir, QString *error)
         }
         for (const sampleImage &image : modelImages(model)) {
             if (!writeFile(root.filePath(QStringLiteral("images/") + image.name), image.packaged, error)
-                || !writeFile(root.filePath(QStringLiteral("expected/") + image.expectedName),
-                              image.expected, error))
+                || !writeFile(root.filePath(QStringLiteral("expected/") + image.expectedName), image.expected, error))
                 return false;
             if (!writer.addImage(image.name, image.packaged)) {
                 *error = image.name + QStringLiteral(": cannot add to the package");

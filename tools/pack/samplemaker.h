@@ -17,17 +17,17 @@ class sampleMaker
 public:
     struct sampleImage
     {
-        QString name;          // member name in the package
-        QByteArray packaged;   // what goes into the package (before the trailer)
-        QString expectedName;  // file name of the expected flat image
-        QByteArray expected;   // the flat image the unit must hold
+        QString name;         // member name in the package
+        QByteArray packaged;  // what goes into the package (before the trailer)
+        QString expectedName; // file name of the expected flat image
+        QByteArray expected;  // the flat image the unit must hold
     };
 
     static constexpr quint32 kStartA = 0x3E8000;
     static constexpr quint32 kStartB = 0x3E0000;
     static constexpr quint32 kSignatureWord = 0x3F3FF6; // last words below the end bound
-    static constexpr int kArmSize = 49000;               // past the verify code, not a block multiple
-    static constexpr int kMonitorSize = 65600;           // past the signature, not a frame multiple
+    static constexpr int kArmSize = 49000;              // past the verify code, not a block multiple
+    static constexpr int kMonitorSize = 65600;          // past the signature, not a frame multiple
 
     static QList<sampleImage> modelImages(int model);
     static QString packageName(int model);
@@ -38,8 +38,7 @@ public:
 
     // An object file whose flat image starts at `start` and ends with the
     // 4-byte verify code and the 4-byte signature at kSignatureWord.
-    static QByteArray objectFile(quint32 start, const QByteArray &signature, quint32 seed,
-                                 QByteArray *expectedImage);
+    static QByteArray objectFile(quint32 start, const QByteArray &signature, quint32 seed, QByteArray *expectedImage);
 
 private:
     static QByteArray flatImage(int size, quint32 seed);

@@ -41,8 +41,7 @@ void place(QByteArray &image, quint32 address, const QByteArray &data)
 }
 } // namespace
 
-coffWriter::Section coffWriter::loaded(const QByteArray &name, quint32 address,
-                                       const QByteArray &data, quint32 flags)
+coffWriter::Section coffWriter::loaded(const QByteArray &name, quint32 address, const QByteArray &data, quint32 flags)
 {
     Section s;
     s.name = name;
@@ -54,8 +53,7 @@ coffWriter::Section coffWriter::loaded(const QByteArray &name, quint32 address,
     return s;
 }
 
-coffWriter::Section coffWriter::uninitialised(const QByteArray &name, quint32 address,
-                                              quint32 sizeWords)
+coffWriter::Section coffWriter::uninitialised(const QByteArray &name, quint32 address, quint32 sizeWords)
 {
     Section s;
     s.name = name;
@@ -88,7 +86,7 @@ QByteArray coffWriter::fileHeader() const
     putLe32(h, 0);          // symbol table pointer
     putLe32(h, 0);          // symbol count
     putLe16(h, kOptionalHeaderSize);
-    putLe16(h, 0x0003);     // relocations stripped, executable
+    putLe16(h, 0x0003); // relocations stripped, executable
     putLe16(h, m_targetId);
     return h;
 }
@@ -119,8 +117,7 @@ QByteArray coffWriter::build() const
     optional.append(QByteArray(kOptionalHeaderSize - optional.size(), '\0'));
     file.append(optional);
 
-    quint32 dataOffset = quint32(kFileHeaderSize + kOptionalHeaderSize
-                                 + kSectionHeaderSize * m_sections.size());
+    quint32 dataOffset = quint32(kFileHeaderSize + kOptionalHeaderSize + kSectionHeaderSize * m_sections.size());
     QByteArray rawData;
     for (const Section &s : m_sections) {
         quint32 offset = s.hasRawData ? dataOffset + quint32(rawData.size()) : 0;

@@ -24,20 +24,19 @@ public:
 
     struct Section
     {
-        QByteArray name;          // at most 8 bytes are written
-        quint32 runAddress = 0;   // word address the code runs at
-        quint32 loadAddress = 0;  // word address the data is loaded at
-        quint32 sizeWords = 0;    // the header's size field
-        QByteArray data;          // raw data written to the file
-        bool hasRawData = true;   // false: no data, raw-data offset 0
+        QByteArray name;         // at most 8 bytes are written
+        quint32 runAddress = 0;  // word address the code runs at
+        quint32 loadAddress = 0; // word address the data is loaded at
+        quint32 sizeWords = 0;   // the header's size field
+        QByteArray data;         // raw data written to the file
+        bool hasRawData = true;  // false: no data, raw-data offset 0
         quint32 flags = kFlagText;
         qint64 dataOffsetOverride = -1; // >= 0: header points here instead
     };
 
     // A section loaded and run at 'address' whose raw data is 'data'
     // (its size field is data.size() / 2).
-    static Section loaded(const QByteArray &name, quint32 address, const QByteArray &data,
-                          quint32 flags = kFlagText);
+    static Section loaded(const QByteArray &name, quint32 address, const QByteArray &data, quint32 flags = kFlagText);
     // An uninitialised section: no raw data, BSS flag.
     static Section uninitialised(const QByteArray &name, quint32 address, quint32 sizeWords);
     // 2 * words bytes of deterministic non-0xFF content, different per seed.

@@ -37,7 +37,7 @@ bool writeAll(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
-void discardMessage(QtMsgType, const QMessageLogContext &, const QString &) {}
+void discardMessage(QtMsgType, const QMessageLogContext &, const QString &) { }
 
 void quietPort(serialport &port)
 {
@@ -150,13 +150,26 @@ QString hostileInput::feedFirstBoard(const QByteArray &bytes)
     engine.m_writtenSize = (job >> 4) % 2 ? engine.m_fileSize / 2 : 0;
     engine.m_row = 1;
     switch (step) {
-    case progress::StepPreambleStart: engine.buildPreambleStart(); break;
-    case progress::StepPreambleConfirm: engine.buildPreambleConfirm(); break;
-    case progress::StepPreambleTarget: engine.buildPreambleTarget(engine.m_imageIndex); break;
-    case progress::StepShakeHand: engine.buildShakeHand(); break;
-    case progress::StepErase: engine.buildErase(); break;
-    case progress::StepJump: engine.buildJump(); break;
-    default: break;
+    case progress::StepPreambleStart:
+        engine.buildPreambleStart();
+        break;
+    case progress::StepPreambleConfirm:
+        engine.buildPreambleConfirm();
+        break;
+    case progress::StepPreambleTarget:
+        engine.buildPreambleTarget(engine.m_imageIndex);
+        break;
+    case progress::StepShakeHand:
+        engine.buildShakeHand();
+        break;
+    case progress::StepErase:
+        engine.buildErase();
+        break;
+    case progress::StepJump:
+        engine.buildJump();
+        break;
+    default:
+        break;
     }
     engine.m_frame.step = step;
     engine.m_preambleMode = (mode & 0x80) != 0;
@@ -221,8 +234,7 @@ QString hostileInput::feedSecondBoard(const QByteArray &bytes)
 
 // Every file that stayed in dir after the checks is either empty or the
 // payload of a member whose trailer matched.
-static QString checkKeptImages(const zip &package, const QString &dir,
-                               const QList<packageMemberCheck> &members)
+static QString checkKeptImages(const zip &package, const QString &dir, const QList<packageMemberCheck> &members)
 {
     const QFileInfoList kept = QDir(dir).entryInfoList(QDir::Files | QDir::Hidden);
     for (const QFileInfo &file : kept) {
@@ -231,9 +243,9 @@ static QString checkKeptImages(const zip &package, const QString &dir,
         const QByteArray content = readAll(file.filePath());
         bool vouched = false;
         for (const packageMemberCheck &member : members) {
-            vouched = vouched || (member.intact && member.trailerOk
-                                  && QFileInfo(member.name).fileName() == file.fileName()
-                                  && member.size - 32 == content.size());
+            vouched = vouched
+                || (member.intact && member.trailerOk && QFileInfo(member.name).fileName() == file.fileName()
+                    && member.size - 32 == content.size());
         }
         if (!vouched)
             return QStringLiteral("image kept without a matching digest: ") + file.fileName();
@@ -243,8 +255,8 @@ static QString checkKeptImages(const zip &package, const QString &dir,
 
 // Nothing but the package, the untouched victim and the unpacked directory
 // may exist under root, and no symlink anywhere.
-static QString checkNothingOutside(const QString &root, const QString &zipPath,
-                                   const QString &dir, const QString &victim)
+static QString checkNothingOutside(const QString &root, const QString &zipPath, const QString &dir,
+                                   const QString &victim)
 {
     if (readAll(victim) != kVictim)
         return QStringLiteral("a file outside the package directory was changed");

@@ -90,8 +90,7 @@ bool hasGoodTrailer(const QByteArray &content)
     if (content.size() < kTrailerLength)
         return false;
     const QByteArray payload = content.left(content.size() - kTrailerLength);
-    return QCryptographicHash::hash(payload, QCryptographicHash::Sha256)
-            == content.right(kTrailerLength);
+    return QCryptographicHash::hash(payload, QCryptographicHash::Sha256) == content.right(kTrailerLength);
 }
 
 } // namespace
@@ -217,8 +216,7 @@ QList<packageMemberCheck> packageWriter::verify(const QString &zipPath, bool *ok
         return members;
     for (bool more = reader.goToFirstFile(); more; more = reader.goToNextFile()) {
         QuaZipFileInfo64 info;
-        if (!reader.getCurrentFileInfo(&info) || info.isSymbolicLink()
-            || info.name.endsWith(QLatin1Char('/')))
+        if (!reader.getCurrentFileInfo(&info) || info.isSymbolicLink() || info.name.endsWith(QLatin1Char('/')))
             continue;
         packageMemberCheck check;
         check.name = info.name;

@@ -11,8 +11,8 @@ class QuaZip;
 struct packageMemberCheck
 {
     QString name;
-    qint64 size = 0;      // stored size, trailer included
-    bool intact = false;  // read completely with a matching CRC
+    qint64 size = 0;        // stored size, trailer included
+    bool intact = false;    // read completely with a matching CRC
     bool trailerOk = false; // last 32 bytes are the SHA-256 of the rest
 };
 

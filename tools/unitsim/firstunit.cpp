@@ -58,12 +58,23 @@ quint8 additiveSum(const QByteArray &bytes, int count)
 bool stepOfCode(quint8 code, firstUnit::Step *step)
 {
     switch (code) {
-    case 0x11: *step = firstUnit::ShakeHand; return true;
-    case 0x13: *step = firstUnit::Verify; return true;
-    case 0x14: *step = firstUnit::Erase; return true;
-    case 0x12: *step = firstUnit::Write; return true;
-    case 0x04: *step = firstUnit::Jump; return true;
-    default: return false;
+    case 0x11:
+        *step = firstUnit::ShakeHand;
+        return true;
+    case 0x13:
+        *step = firstUnit::Verify;
+        return true;
+    case 0x14:
+        *step = firstUnit::Erase;
+        return true;
+    case 0x12:
+        *step = firstUnit::Write;
+        return true;
+    case 0x04:
+        *step = firstUnit::Jump;
+        return true;
+    default:
+        return false;
     }
 }
 } // namespace
@@ -140,8 +151,7 @@ void firstUnit::parseInput()
             continue;
         }
         int next = 1;
-        while (next < m_rx.size() && quint8(m_rx.at(next)) != kStx
-               && quint8(m_rx.at(next)) != kPreambleLead)
+        while (next < m_rx.size() && quint8(m_rx.at(next)) != kStx && quint8(m_rx.at(next)) != kPreambleLead)
             ++next;
         violation(QStringLiteral("stray bytes: %1").arg(hex(m_rx.left(next))));
         m_rx.remove(0, next);
@@ -184,7 +194,8 @@ bool firstUnit::unstuff(const QByteArray &frame, QByteArray *body)
             escaped = false;
             if (byte != 0x22 && byte != 0x23 && byte != 0x30) {
                 violation(QStringLiteral("bad stuffing 10 %1 in %2")
-                              .arg(byte, 2, 16, QLatin1Char('0')).arg(hex(frame.left(16))));
+                              .arg(byte, 2, 16, QLatin1Char('0'))
+                              .arg(hex(frame.left(16))));
                 return false;
             }
             body->append(char(byte - 0x20));
@@ -220,8 +231,7 @@ void firstUnit::handleCommand(const QByteArray &frame)
         violation(QStringLiteral("length field %1, frame carries %2").arg(n).arg(body.size() - 4));
         return;
     }
-    const quint16 crc = common::calcCrc16(reinterpret_cast<const quint8 *>(body.constData()) + 2,
-                                          quint32(n));
+    const quint16 crc = common::calcCrc16(reinterpret_cast<const quint8 *>(body.constData()) + 2, quint32(n));
     const quint16 sent = quint16((quint8(body.at(2 + n)) << 8) | quint8(body.at(3 + n)));
     if (crc != sent) {
         violation(QStringLiteral("bad CRC %1, expected %2").arg(sent, 4, 16).arg(crc, 4, 16));
@@ -245,14 +255,26 @@ bool firstUnit::checkPayload(quint8 code, const QByteArray &payload, Step *step)
     QByteArray expected;
     int expectedSize = 1;
     switch (code) {
-    case 0x11: expected = QByteArray::fromHex("0101"); expectedSize = 2; break;
-    case 0x13: expected = QByteArray::fromHex("04"); expectedSize = 5; break;
-    case 0x12: expectedSize = kBlockSize; break;
-    default: expected = QByteArray(1, '\0'); break;
+    case 0x11:
+        expected = QByteArray::fromHex("0101");
+        expectedSize = 2;
+        break;
+    case 0x13:
+        expected = QByteArray::fromHex("04");
+        expectedSize = 5;
+        break;
+    case 0x12:
+        expectedSize = kBlockSize;
+        break;
+    default:
+        expected = QByteArray(1, '\0');
+        break;
     }
     if (payload.size() != expectedSize || !payload.startsWith(expected)) {
         violation(QStringLiteral("%1 payload of %2 bytes: %3")
-                      .arg(stepName(*step)).arg(payload.size()).arg(hex(payload.left(8))));
+                      .arg(stepName(*step))
+                      .arg(payload.size())
+                      .arg(hex(payload.left(8))));
         return false;
     }
     return true;
@@ -320,8 +342,7 @@ bool firstUnit::respond(Step step, const QByteArray &reply, quint8 code, int req
     // The gap only separates noise from the reply; a plain reply follows the
     // request as soon as it has crossed the line.
     if (!silent && !reply.isEmpty())
-        queueReply(nak ? buildReply(code, kNak) : reply, garbage ? kGapMs : 0, garbage ? 0 : requestBytes,
-                   faults);
+        queueReply(nak ? buildReply(code, kNak) : reply, garbage ? kGapMs : 0, garbage ? 0 : requestBytes, faults);
     if (faults.contains(UnknownCode))
         enqueue(buildReply(kUnknownCode, kAck), kGapMs);
     if (faults.contains(BadStatus))
@@ -329,8 +350,7 @@ bool firstUnit::respond(Step step, const QByteArray &reply, quint8 code, int req
     return !silent && !nak;
 }
 
-void firstUnit::queueReply(const QByteArray &reply, int pauseMs, int requestBytes,
-                           const QList<FaultKind> &faults)
+void firstUnit::queueReply(const QByteArray &reply, int pauseMs, int requestBytes, const QList<FaultKind> &faults)
 {
     if (faults.contains(Drip)) {
         enqueue(reply.left(1), pauseMs, requestBytes);

@@ -30,25 +30,23 @@ void say(FILE *stream, const QString &line)
 void describe(QCommandLineParser &parser)
 {
     parser.setApplicationDescription(
-            text("Creates a raw pseudo-terminal pair, prints the device path for the tool to open\n"
-                 "and answers as a unit's boot loader until SIGINT or SIGTERM.\n\n"
-                 "Faults (--fault, repeatable):\n%1\n\n"
-                 "Model 0:\n%2\n\n"
-                 "Model 1:\n%3")
-                    .arg(unitServer::grammarHelp(), unitServer::faultHelp(0), unitServer::faultHelp(1)));
+        text("Creates a raw pseudo-terminal pair, prints the device path for the tool to open\n"
+             "and answers as a unit's boot loader until SIGINT or SIGTERM.\n\n"
+             "Faults (--fault, repeatable):\n%1\n\n"
+             "Model 0:\n%2\n\n"
+             "Model 1:\n%3")
+            .arg(unitServer::grammarHelp(), unitServer::faultHelp(0), unitServer::faultHelp(1)));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addOption({QStringLiteral("model"), text("0 (\"5-10k\" units) or 1 (\"15-20k\" units)."),
-                      QStringLiteral("MODEL")});
-    parser.addOption({QStringLiteral("link"), text("Also make PATH a symlink to the device."),
-                      QStringLiteral("PATH")});
+    parser.addOption(
+        {QStringLiteral("model"), text("0 (\"5-10k\" units) or 1 (\"15-20k\" units)."), QStringLiteral("MODEL")});
+    parser.addOption({QStringLiteral("link"), text("Also make PATH a symlink to the device."), QStringLiteral("PATH")});
     parser.addOption({QStringLiteral("save-dir"),
                       text("Save each flashed image in DIR, named after the processor (arm.bin, ...)."),
                       QStringLiteral("DIR")});
-    parser.addOption({QStringLiteral("line-rate"),
-                      text("Pace both directions at the line speed in effect (10 bits a byte).")});
-    parser.addOption({QStringLiteral("fault"), text("Misbehave as FAULT says (see below)."),
-                      QStringLiteral("FAULT")});
+    parser.addOption(
+        {QStringLiteral("line-rate"), text("Pace both directions at the line speed in effect (10 bits a byte).")});
+    parser.addOption({QStringLiteral("fault"), text("Misbehave as FAULT says (see below)."), QStringLiteral("FAULT")});
     parser.addOption({QStringLiteral("time-scale"), text("Scale the unit's own pauses by F (above 0, at most 100)."),
                       QStringLiteral("F"), QStringLiteral("1.0")});
 }
@@ -74,8 +72,8 @@ int setUp(QCommandLineParser &parser, unitServer *&server, QObject *owner)
         return UsageError;
     }
     if (!scaleOk) {
-        say(stderr, text("usage: --time-scale takes a number above 0 and at most %1; try --help")
-                            .arg(common::kMaxTimeScale));
+        say(stderr,
+            text("usage: --time-scale takes a number above 0 and at most %1; try --help").arg(common::kMaxTimeScale));
         return UsageError;
     }
     if (!saveDir.isEmpty() && !QDir().mkpath(saveDir)) {

@@ -12,15 +12,24 @@ namespace {
 int baudOf(speed_t speed)
 {
     switch (speed) {
-    case B1200: return 1200;
-    case B2400: return 2400;
-    case B4800: return 4800;
-    case B9600: return 9600;
-    case B19200: return 19200;
-    case B38400: return 38400;
-    case B57600: return 57600;
-    case B115200: return 115200;
-    default: return 0;
+    case B1200:
+        return 1200;
+    case B2400:
+        return 2400;
+    case B4800:
+        return 4800;
+    case B9600:
+        return 9600;
+    case B19200:
+        return 19200;
+    case B38400:
+        return 38400;
+    case B57600:
+        return 57600;
+    case B115200:
+        return 115200;
+    default:
+        return 0;
     }
 }
 } // namespace
@@ -44,7 +53,7 @@ bool ptyLine::open()
     char name[256] = {0};
     if (::openpty(&master, &slave, name, nullptr, nullptr) != 0)
         return false;
-    termios settings{};
+    termios settings {};
     if (::tcgetattr(master, &settings) == 0) {
         ::cfmakeraw(&settings);
         ::tcsetattr(master, TCSANOW, &settings);
@@ -74,7 +83,7 @@ void ptyLine::close()
 
 int ptyLine::baud() const
 {
-    termios settings{};
+    termios settings {};
     if (!isOpen() || ::tcgetattr(m_master, &settings) != 0)
         return 0;
     return baudOf(::cfgetospeed(&settings));

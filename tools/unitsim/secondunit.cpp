@@ -126,8 +126,7 @@ void secondUnit::reset()
 void secondUnit::receive(const QByteArray &bytes)
 {
     m_input.append(bytes);
-    while (restartPending() || takeFrame()) {
-    }
+    while (restartPending() || takeFrame()) { }
 }
 
 // A start command at the handshake speed begins a new job whatever the unit

@@ -30,7 +30,10 @@ QString helpLine(const QString &name, const char *help)
 } // namespace
 
 simulatedUnit::simulatedUnit(const Grammar &grammar, QObject *parent)
-    : QObject(parent), m_grammar(grammar), m_line(new ptyLine(this)), m_sendTimer(new QTimer(this))
+    : QObject(parent)
+    , m_grammar(grammar)
+    , m_line(new ptyLine(this))
+    , m_sendTimer(new QTimer(this))
 {
     m_sendTimer->setSingleShot(true);
     connect(m_sendTimer, &QTimer::timeout, this, &simulatedUnit::onSendTimer);
@@ -63,10 +66,9 @@ void simulatedUnit::reset()
 
 QString simulatedUnit::grammarHelp()
 {
-    return QStringLiteral(
-        "KIND[:STEP][@N]: KIND alone hits every answer of every step, :STEP only the\n"
-        "answers to that step, @N only the N-th answer to the step (to each step without\n"
-        "STEP), counted from the unit's start or reset, resends included.");
+    return QStringLiteral("KIND[:STEP][@N]: KIND alone hits every answer of every step, :STEP only the\n"
+                          "answers to that step, @N only the N-th answer to the step (to each step without\n"
+                          "STEP), counted from the unit's start or reset, resends included.");
 }
 
 QString simulatedUnit::kindName(FaultKind kind)
@@ -81,9 +83,9 @@ QString simulatedUnit::faultHelp(const Grammar &grammar)
         text += helpLine(kindName(kind.kind), kind.help);
     text += QStringLiteral("STEP:\n");
     for (const StepName &step : grammar.steps) {
-        const QString name = step.alias ? QStringLiteral("%1 (or %2)").arg(QLatin1String(step.name),
-                                                                           QLatin1String(step.alias))
-                                        : QLatin1String(step.name);
+        const QString name = step.alias
+            ? QStringLiteral("%1 (or %2)").arg(QLatin1String(step.name), QLatin1String(step.alias))
+            : QLatin1String(step.name);
         text += helpLine(name, step.help);
     }
     text.chop(1);
@@ -92,7 +94,7 @@ QString simulatedUnit::faultHelp(const Grammar &grammar)
 
 bool simulatedUnit::addFault(const QString &faultText, QString *error)
 {
-    Fault fault{Silence, kEveryStep, kEveryOccurrence};
+    Fault fault {Silence, kEveryStep, kEveryOccurrence};
     QString problem = parseFault(faultText, &fault);
     if (problem.isEmpty())
         problem = faultProblem(fault);
@@ -147,8 +149,7 @@ int simulatedUnit::stepIndex(const QString &name) const
 
 QString simulatedUnit::stepName(int step) const
 {
-    return step >= 0 && step < m_grammar.steps.size() ? QLatin1String(m_grammar.steps.at(step).name)
-                                                      : QString();
+    return step >= 0 && step < m_grammar.steps.size() ? QLatin1String(m_grammar.steps.at(step).name) : QString();
 }
 
 QList<simulatedUnit::FaultKind> simulatedUnit::faultsOnAnswer(int step)

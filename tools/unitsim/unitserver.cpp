@@ -91,17 +91,16 @@ void unitServer::reportNewViolations()
     m_violationsShown = all.size();
 }
 
-QString unitServer::summaryLine(int job, const QString &target, qint64 size, const traffic &t,
-                                const QString &savedAs)
+QString unitServer::summaryLine(int job, const QString &target, qint64 size, const traffic &t, const QString &savedAs)
 {
     QString line = tr("job %1: %2 flashed, %3 bytes; line 2400 baud in %4 out %5, 9600 baud in %6 out %7")
-                           .arg(job)
-                           .arg(target)
-                           .arg(size)
-                           .arg(t.inSlow)
-                           .arg(t.outSlow)
-                           .arg(t.inFast)
-                           .arg(t.outFast);
+                       .arg(job)
+                       .arg(target)
+                       .arg(size)
+                       .arg(t.inSlow)
+                       .arg(t.outSlow)
+                       .arg(t.inFast)
+                       .arg(t.outFast);
     if (t.other > 0)
         line += tr(", other speeds %1").arg(t.other);
     if (!savedAs.isEmpty())

@@ -32,8 +32,7 @@ public:
     };
     traffic currentTraffic() const { return m_traffic; }
 
-    static QString summaryLine(int job, const QString &target, qint64 size, const traffic &t,
-                               const QString &savedAs);
+    static QString summaryLine(int job, const QString &target, qint64 size, const traffic &t, const QString &savedAs);
 
 signals:
     void jobSummary(QString line);
