@@ -156,6 +156,35 @@ private slots:
         QFETCH(int, baud);
         QTEST(simulatedUnit::wireMs(bytes, baud), "ms");
     }
+
+    // Thousands of paced replies take their exact line time in all, not a
+    // millisecond more each; none of them leaves more than 1 ms early.
+    void pacedRepliesDoNotAddUp_data()
+    {
+        QTest::addColumn<int>("bytes");
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<int>("count");
+        QTest::newRow("long data frames at 9600") << 130 + 4 << 9600 << 3000;
+        QTest::newRow("short data frames at 9600") << 34 + 4 << 9600 << 9000;
+        QTest::newRow("replies at 2400") << 7 << 2400 << 500;
+    }
+
+    void pacedRepliesDoNotAddUp()
+    {
+        QFETCH(int, bytes);
+        QFETCH(int, baud);
+        QFETCH(int, count);
+        firstUnit unit;
+        const qint64 exactUs = qint64(count) * bytes * simulatedUnit::kBitsPerByte * 1000000 / baud;
+        qint64 waitedMs = 0;
+        for (int i = 0; i < count; ++i) {
+            waitedMs += unit.pacedWireMs(bytes, baud);
+            const qint64 dueUs = qint64(i + 1) * bytes * simulatedUnit::kBitsPerByte * 1000000 / baud;
+            QVERIFY2(waitedMs * 1000 >= dueUs - 1000, qPrintable(QString::number(i)));
+        }
+        QVERIFY(waitedMs * 1000 >= exactUs);
+        QVERIFY(waitedMs * 1000 <= exactUs + 1000);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestUnitSim)

@@ -218,9 +218,22 @@ int simulatedUnit::wireMs(int bytes, int baud)
     return int((qint64(bytes) * kBitsPerByte * 1000 + baud - 1) / baud);
 }
 
+// The exact wire time, rounded up to whole milliseconds as a timer needs,
+// less what earlier replies already waited beyond theirs: no reply comes
+// more than a millisecond early, and none of them adds up to a delay.
+int simulatedUnit::pacedWireMs(int bytes, int baud)
+{
+    if (baud <= 0 || bytes <= 0)
+        return 0;
+    const qint64 owedNs = (qint64(bytes) * kBitsPerByte * 1000000000 + baud - 1) / baud - m_wireCreditNs;
+    const int ms = owedNs > 0 ? int((owedNs + 999999) / 1000000) : 0;
+    m_wireCreditNs = qint64(ms) * 1000000 - owedNs;
+    return ms;
+}
+
 void simulatedUnit::enqueue(const QByteArray &bytes, int pauseMs, int requestBytes, int minimumMs)
 {
-    const int wire = m_lineRate ? wireMs(requestBytes + bytes.size(), m_line->baud()) : 0;
+    const int wire = m_lineRate ? pacedWireMs(requestBytes + bytes.size(), m_line->baud()) : 0;
     const int delayMs = common::scaledMs(pauseMs + wire);
     m_out.append({bytes, qMax(minimumMs, delayMs)});
     if (!m_sendTimer->isActive())

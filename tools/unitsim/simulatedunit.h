@@ -70,6 +70,9 @@ public:
     // Whole milliseconds that BYTES take on the line, rounded up so that a
     // byte never arrives before its last bit could have.
     static int wireMs(int bytes, int baud);
+    // The same for the next reply, with what earlier replies waited beyond
+    // their exact time taken off.
+    int pacedWireMs(int bytes, int baud);
 
     void setSaveDir(const QString &dir) { m_saveDir = dir; }
     // Where the image of the last completed job went (or why it did not);
@@ -143,6 +146,10 @@ private:
     QString m_savedAs;
     int m_jobsCompleted = 0;
     bool m_lineRate = false;
+    // Nanoseconds already waited beyond the exact wire time: whole
+    // milliseconds rounded up on every reply would otherwise add up over
+    // thousands of frames.
+    qint64 m_wireCreditNs = 0;
 };
 
 #endif // SIMULATEDUNIT_H
