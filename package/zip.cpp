@@ -470,6 +470,13 @@ bool zip::removeChecked(const QString &name)
     return false;
 }
 
+void zip::copyListing(const zip &other)
+{
+    entries = other.entries;
+    modelIndex = other.modelIndex;
+    checkedList = other.checkedList;
+}
+
 void zip::clearChecked()
 {
     checkedList.clear();

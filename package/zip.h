@@ -54,6 +54,10 @@ public:
     // Unpacks zipPath into dir and lists what it wrote. A path that is not
     // a readable package lists nothing and touches nothing.
     void extract(const QString &zipPath, const QString &dir);
+    // Takes over what other unpacked and checked: its entries, model and
+    // ticked list. The files themselves stay where other wrote them, so
+    // several units can be sent one package that was unpacked once.
+    void copyListing(const zip &other);
 
     int entryCount() const;
     QString entryName(int i) const;

@@ -432,8 +432,9 @@ void TestPackage::honestPackageUnpacksWhole()
     QCOMPARE(pkg.entryCount(), 1); // subfolders are unpacked, never scanned
 }
 
-// Operations: "+row:name" adds, "-name" removes, "0" clears. Results and the
-// final list ("row:fileName" per record) are compared.
+// Operations: "+row:name" adds, "-name" removes, "0" clears, "=" goes on with
+// a second package that took over the listing. Results and the final list
+// ("row:fileName" per record) are compared.
 void TestPackage::checkedList_data()
 {
     QTest::addColumn<QStringList>("operations");
@@ -457,6 +458,9 @@ void TestPackage::checkedList_data()
     QTest::newRow("re-add after remove keeps new row")
         << QStringList {"+0:arm.bin", "-arm.bin", "+7:arm.bin"} << "111" << QStringList {"7:arm.bin"};
     QTest::newRow("clear empties") << QStringList {"+0:arm.bin", "0"} << "1" << QStringList {};
+    QTest::newRow("taken-over listing keeps ticks and entries")
+        << QStringList {"+2:dsp.out", "=", "+0:arm.bin", "-dsp.out", "+5:dsp.out"} << "1111"
+        << QStringList {"0:arm.bin", "5:dsp.out"};
 }
 
 void TestPackage::checkedList()
@@ -466,22 +470,29 @@ void TestPackage::checkedList()
     QFETCH(QStringList, finalList);
 
     const QString path = makeImagePackage("fw_5-10k.zip", {"arm.bin", "dsp.out", "dsp.out.bak"});
-    zip pkg;
-    pkg.extract(path, base() + "/fw_5-10k");
+    zip original;
+    original.extract(path, base() + "/fw_5-10k");
+    zip taker;
+    zip *pkg = &original;
     QString got;
     for (const QString &op : qAsConst(operations)) {
         if (op.startsWith('+')) {
             const int colon = op.indexOf(':');
-            got += pkg.addChecked(op.mid(1, colon - 1).toInt(), op.mid(colon + 1)) ? '1' : '0';
+            got += pkg->addChecked(op.mid(1, colon - 1).toInt(), op.mid(colon + 1)) ? '1' : '0';
         } else if (op.startsWith('-')) {
-            got += pkg.removeChecked(op.mid(1)) ? '1' : '0';
+            got += pkg->removeChecked(op.mid(1)) ? '1' : '0';
+        } else if (op == QLatin1String("=")) {
+            taker.copyListing(original);
+            pkg = &taker;
         } else {
-            pkg.clearChecked();
+            pkg->clearChecked();
         }
     }
     QCOMPARE(got, results);
+    QCOMPARE(pkg->entryCount(), original.entryCount());
+    QCOMPARE(pkg->modelId(), original.modelId());
     QStringList list;
-    for (const checkedFile &file : pkg.checkedFiles()) {
+    for (const checkedFile &file : pkg->checkedFiles()) {
         QCOMPARE(QFileInfo(file.path).absolutePath(), base() + "/fw_5-10k");
         list << QString::number(file.row) + ':' + QFileInfo(file.path).fileName();
     }

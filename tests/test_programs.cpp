@@ -6,10 +6,14 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
+#include <memory>
+#include <vector>
 
 #include "package/zip.h"
 #include "tools/support/packagewriter.h"
@@ -89,6 +93,71 @@ public:
     QString link;
     QProcess process;
 };
+
+} // namespace
+
+namespace {
+
+// Several simulated units for one ups-flash run, each in a folder of its own
+// and reached through a link named after it, so that each port has its own
+// label ("[ttyUPS1] ...").
+struct unitGroup
+{
+    bool start(const QString &dir, const QStringList &faults)
+    {
+        for (int i = 0; i < faults.size(); ++i) {
+            const QString home = dir + QStringLiteral("/unit%1").arg(i + 1);
+            units.push_back(std::make_unique<simProcess>());
+            said.emplace_back();
+            if (!QDir().mkpath(home)
+                || !units.back()->start(0, home, faults.at(i).isEmpty() ? QStringList() : QStringList {faults.at(i)}))
+                return false;
+            labels << QStringLiteral("ttyUPS%1").arg(i + 1);
+            ports << dir + QLatin1Char('/') + labels.last();
+            if (!QFile::link(units.back()->link, ports.last()))
+                return false;
+            flashed << home + QStringLiteral("/flashed");
+        }
+        return true;
+    }
+    // What the units have said and saved so far.
+    QString state()
+    {
+        QString seen;
+        for (size_t i = 0; i < units.size(); ++i) {
+            units[i]->process.waitForReadyRead(50);
+            said[i] += QString::fromUtf8(units[i]->process.readAllStandardOutput());
+            seen += said[i] + QDir(flashed.at(int(i))).entryList(QDir::Files).join(QLatin1Char(',')) + QLatin1Char('|');
+        }
+        return seen;
+    }
+    std::vector<std::unique_ptr<simProcess>> units;
+    std::vector<QString> said;
+    QStringList ports;
+    QStringList labels;
+    QStringList flashed;
+};
+
+// Waits until the running flasher has shown progress for every label, and
+// returns what it wrote on stderr by then.
+QString waitForProgressOfAll(QProcess &flash, const QStringList &labels)
+{
+    QString err;
+    QElapsedTimer clock;
+    clock.start();
+    const auto allShown = [&] {
+        for (const QString &label : labels) {
+            if (!err.contains(QStringLiteral("[%1] arm.bin: 10%").arg(label)))
+                return false;
+        }
+        return true;
+    };
+    while (!allShown() && clock.elapsed() < kRunTimeoutMs) {
+        flash.waitForReadyRead(100);
+        err += QString::fromUtf8(flash.readAllStandardError());
+    }
+    return err;
+}
 
 } // namespace
 
@@ -459,6 +528,183 @@ private slots:
         const QString unitSaid = QString::fromUtf8(sim.process.readAllStandardOutput());
         QVERIFY2(!unitSaid.contains(QStringLiteral("job ")), qPrintable(unitSaid));
         QVERIFY(QDir(work.filePath(QStringLiteral("flashed"))).entryList(QDir::Files).isEmpty());
+    }
+
+    // One simulator serving several units: each flashed through its own
+    // link into its own folder, and a fault aimed at one unit only.
+    void unitSimServesSeveralUnits_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QStringList>("faults");
+        QTest::addColumn<QList<int>>("flashStatus"); // ups-flash exit per unit; empty: the simulator refuses
+        QTest::addColumn<QString>("said");
+        QTest::newRow("fault on one unit: unit 2 silent at shake hand, 1 and 3 flash")
+            << 3 << QStringList {"2/silence:shakehand"} << QList<int> {0, 1, 0} << QString();
+        QTest::newRow("usage: count zero") << 0 << QStringList() << QList<int>() << "--count";
+        QTest::newRow("usage: count above 64") << 65 << QStringList() << QList<int>() << "--count";
+        QTest::newRow("usage: fault for a unit past the count")
+            << 3 << QStringList {"4/silence"} << QList<int>() << "bad fault 4/silence";
+        QTest::newRow("usage: fault for unit zero") << 3 << QStringList {"0/silence"} << QList<int>() << "not a unit";
+    }
+
+    void unitSimServesSeveralUnits()
+    {
+        QFETCH(int, count);
+        QFETCH(QStringList, faults);
+        QFETCH(QList<int>, flashStatus);
+        QFETCH(QString, said);
+        QTemporaryDir work;
+        QVERIFY(work.isValid());
+        const QString package = work.filePath(QFileInfo(samplePackage(0)).fileName());
+        QVERIFY(QFile::copy(samplePackage(0), package));
+        const QString link = work.filePath(QStringLiteral("tty"));
+        QStringList args {"--model",      "0",   "--count",    QString::number(count),
+                          "--link",       link,  "--save-dir", work.filePath("flashed"),
+                          "--time-scale", kScale};
+        for (const QString &f : faults)
+            args << QStringLiteral("--fault") << f;
+        QProcess sim;
+        sim.start(program("ups-unit-sim"), args);
+        if (flashStatus.isEmpty()) {
+            QVERIFY(sim.waitForFinished(5000));
+            QCOMPARE(sim.exitCode(), 2);
+            QVERIFY(sim.readAllStandardError().contains(said.toUtf8()));
+            QVERIFY(!QFileInfo(link + QStringLiteral("-1")).isSymLink() && !QFileInfo(link).isSymLink());
+            return;
+        }
+
+        // A device line per unit, in unit order, each linked as PATH-K.
+        QStringList devices;
+        while (devices.size() < count && (sim.canReadLine() || sim.waitForReadyRead(10000))) {
+            while (sim.canReadLine())
+                devices << QString::fromUtf8(sim.readLine()).trimmed();
+        }
+        QCOMPARE(devices.size(), count);
+        QCOMPARE(QSet<QString>(devices.begin(), devices.end()).size(), count);
+        for (int unit = 1; unit <= count; ++unit)
+            QCOMPARE(QFileInfo(link + QStringLiteral("-%1").arg(unit)).symLinkTarget(), devices.at(unit - 1));
+
+        QString lastJob;
+        for (int unit = 1; unit <= count; ++unit) {
+            const QString port = link + QStringLiteral("-%1").arg(unit);
+            const runResult r = run("ups-flash", {"--port", port, "--time-scale", kScale, package});
+            QVERIFY2(r.status == flashStatus.at(unit - 1), qPrintable(port + r.out + r.err));
+            const QDir saved(work.filePath(QStringLiteral("flashed/%1").arg(unit)));
+            if (r.status != 0) {
+                QVERIFY(saved.entryList(QDir::Files).isEmpty());
+                continue;
+            }
+            for (const QString name : {"arm.bin", "dsp.bin"}) {
+                QVERIFY2(sameImage(testFiles::read(saved.filePath(name)),
+                                   testFiles::read(samples.filePath(QStringLiteral("expected/") + name))),
+                         qPrintable(saved.filePath(name)));
+            }
+            lastJob = QStringLiteral("[%1] job 2: dsp flashed").arg(unit);
+        }
+        QVERIFY(QDir(work.filePath(QStringLiteral("flashed"))).entryList(QDir::Files).isEmpty());
+
+        // Each job line names its unit; the failed unit finished none.
+        QString jobs;
+        QElapsedTimer clock;
+        clock.start();
+        while (!jobs.contains(lastJob) && clock.elapsed() < 10000) {
+            sim.waitForReadyRead(200);
+            jobs += QString::fromUtf8(sim.readAllStandardOutput());
+        }
+        for (int unit = 1; unit <= count; ++unit) {
+            const QString mark = QStringLiteral("[%1] job ").arg(unit);
+            QCOMPARE(jobs.count(mark), flashStatus.at(unit - 1) == 0 ? 2 : 0);
+        }
+        QVERIFY2(!jobs.contains(QRegularExpression(QStringLiteral("^job "), QRegularExpression::MultilineOption)),
+                 qPrintable(jobs));
+        sim.terminate();
+        QVERIFY(sim.waitForFinished(5000));
+        QCOMPARE(sim.exitCode(), 0);
+        QVERIFY2(!sim.readAllStandardError().contains("violation"), "a unit saw a protocol violation");
+        for (int unit = 1; unit <= count; ++unit)
+            QVERIFY(!QFileInfo(link + QStringLiteral("-%1").arg(unit)).isSymLink());
+    }
+
+    // One package into several units at once, one line each: a failing
+    // unit leaves the others exact, a repeated port opens nothing, and an
+    // interrupt stops every unit with no byte sent after it.
+    void flashSeveralUnits_data()
+    {
+        QTest::addColumn<QStringList>("faults"); // one a unit, empty for none
+        QTest::addColumn<bool>("repeatPort");
+        QTest::addColumn<double>("flashScale"); // the interrupt needs a reply wait long enough to land in
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QStringList>("results"); // the summary's result a unit; empty: no summary
+        QTest::newRow("one unit failing: silent at shake hand")
+            << QStringList {"", "silence:shakehand", ""} << false << 0.01 << 1
+            << QStringList {"passed", "failed", "passed"};
+        QTest::newRow("usage: a port given twice") << QStringList {"", ""} << true << 0.01 << 2 << QStringList();
+        QTest::newRow("interrupted: Ctrl-C while every unit waits for a block reply")
+            << QStringList {"silence:write@6", "silence:write@6", "silence:write@6"} << false << 0.1 << 130
+            << QStringList {"interrupted", "interrupted", "interrupted"};
+    }
+
+    void flashSeveralUnits()
+    {
+        QFETCH(QStringList, faults);
+        QFETCH(bool, repeatPort);
+        QFETCH(double, flashScale);
+        QFETCH(int, status);
+        QFETCH(QStringList, results);
+        QTemporaryDir work;
+        const QString package = work.filePath(QFileInfo(samplePackage(0)).fileName());
+        QVERIFY(QFile::copy(samplePackage(0), package));
+        unitGroup group;
+        QVERIFY(group.start(work.path(), faults));
+        QStringList args {"--time-scale", QString::number(testTimeScale(flashScale)), package};
+        for (int i = 0; i < group.ports.size(); ++i)
+            args << "--port" << group.ports.at(repeatPort ? 0 : i);
+
+        QProcess flash;
+        flash.start(program("ups-flash"), args);
+        QString err;
+        if (status == 130) {
+            err = waitForProgressOfAll(flash, group.labels);
+            QVERIFY(::kill(pid_t(flash.processId()), SIGINT) == 0);
+        }
+        QVERIFY(flash.waitForFinished(kRunTimeoutMs));
+        const QString out = QString::fromUtf8(flash.readAllStandardOutput());
+        err += QString::fromUtf8(flash.readAllStandardError());
+        QVERIFY2(flash.exitCode() == status, qPrintable(out + err));
+        const QString unitsNow = group.state();
+        QTest::qWait(testWaitMs(300));
+        QCOMPARE(group.state(), unitsNow); // nothing reached a unit after the end
+
+        if (results.isEmpty()) {
+            QVERIFY2(err.contains("given twice") && out.isEmpty(), qPrintable(out + err));
+            QVERIFY(!unitsNow.contains("job "));
+            return;
+        }
+        // Every log line carries its port, and the summary ends the output.
+        const QStringList lines = out.split(QLatin1Char('\n'));
+        const int header =
+            lines.indexOf(QRegularExpression(QStringLiteral("^port +result +images +time \\(s\\) +attempts$")));
+        QVERIFY2(header > 0, qPrintable(out));
+        for (int i = 0; i < header - 1; ++i)
+            QVERIFY2(lines.at(i).contains(QRegularExpression(QStringLiteral("^\\[ttyUPS[1-3]\\] "))),
+                     qPrintable(lines.at(i)));
+        for (int i = 0; i < group.labels.size(); ++i) {
+            const QStringList cells = lines.value(header + 1 + i).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            QVERIFY2(cells.size() == 7, qPrintable(lines.value(header + 1 + i))); // "n of m" is three
+            QCOMPARE(cells.at(0), group.labels.at(i));
+            QCOMPARE(cells.at(1), results.at(i));
+            QCOMPARE(cells.at(2) + " of " + cells.at(4), QString(results.at(i) == "passed" ? "2 of 2" : "0 of 2"));
+            QCOMPARE(cells.at(6), QStringLiteral("1"));
+            if (results.at(i) != QLatin1String("passed")) {
+                QVERIFY(QDir(group.flashed.at(i)).entryList(QDir::Files).isEmpty());
+                continue;
+            }
+            for (const QString name : {"arm.bin", "dsp.bin"}) {
+                QVERIFY2(sameImage(testFiles::read(group.flashed.at(i) + QLatin1Char('/') + name),
+                                   testFiles::read(samples.filePath(QStringLiteral("expected/") + name))),
+                         qPrintable(group.flashed.at(i) + name));
+            }
+        }
     }
 };
 

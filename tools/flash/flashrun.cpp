@@ -38,6 +38,7 @@ flashRun::flashRun(FILE *log, FILE *errors, progressMeter *meter, QObject *paren
     connect(&core, &updateCore::warning, this, &flashRun::onWarning);
     connect(&core, &updateCore::runEnded, this, &flashRun::onRunEnded);
     connect(&core, &updateCore::progressChanged, m_meter, &progressMeter::onProgress);
+    connect(&core, &updateCore::jobEnded, this, &flashRun::onJobEnded);
 }
 
 // The package unpacks where the window unpacks it: beside itself, into the
@@ -61,6 +62,21 @@ int flashRun::openPackage(const QString &packagePath, const QStringList &only)
     if (!listImages(only) || !checkTickedImagesSendable())
         return UsageError;
     return Success;
+}
+
+void flashRun::adoptPackage(const flashRun &opened)
+{
+    core.package().copyListing(opened.core.package());
+    m_extractDir = opened.m_extractDir;
+    m_images = opened.m_images;
+    for (const listedImage &image : qAsConst(m_images))
+        m_meter->setImageName(image.row, image.name);
+}
+
+void flashRun::setLabel(const QString &label)
+{
+    m_prefix = label.isEmpty() ? QString() : QStringLiteral("[%1] ").arg(label);
+    m_meter->setPrefix(m_prefix);
 }
 
 bool flashRun::listImages(const QStringList &only)
@@ -133,14 +149,17 @@ void flashRun::onDryRunJob(updateParm job)
     std::fflush(m_log);
 }
 
+void flashRun::onJobEnded(updateParm, bool success, int)
+{
+    if (success)
+        ++m_sent;
+}
+
 void flashRun::onLogLine(QString line)
 {
     if (m_ended)
         return;
-    m_meter->hideLine();
-    std::fputs((withoutTrailingBreaks(line) + QLatin1Char('\n')).toUtf8().constData(), m_log);
-    std::fflush(m_log);
-    m_meter->showLine();
+    put(m_log, withoutTrailingBreaks(line));
 }
 
 void flashRun::onWarning(const QString &text)
@@ -159,13 +178,21 @@ void flashRun::onInterrupt()
         return;
     printError(tr("interrupted: the unit stays in its boot loader; run the update again to flash it"));
     end(Interrupted);
+    // After the end, so that what stopping reports is no longer shown and
+    // cannot end the run a second time with another status.
+    core.stop();
 }
 
 void flashRun::printError(const QString &text)
 {
+    put(m_errors, text);
+}
+
+void flashRun::put(FILE *stream, const QString &line)
+{
     m_meter->hideLine();
-    std::fputs((text + QLatin1Char('\n')).toUtf8().constData(), m_errors);
-    std::fflush(m_errors);
+    std::fputs((m_prefix + line + QLatin1Char('\n')).toUtf8().constData(), stream);
+    std::fflush(stream);
     m_meter->showLine();
 }
 

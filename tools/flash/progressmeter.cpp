@@ -81,7 +81,7 @@ void progressMeter::drawLive()
 {
     const double seconds = double(m_clock.elapsed()) / 1000.0;
     const double rate = seconds > 0 ? double(m_written) / seconds : 0.0;
-    put(QLatin1String(kWipeLine) + formatLive(m_names.value(m_row), m_written, m_total, rate));
+    put(QLatin1String(kWipeLine) + m_prefix + formatLive(m_names.value(m_row), m_written, m_total, rate));
     m_lineShown = true;
 }
 
@@ -93,7 +93,7 @@ void progressMeter::writeStep()
     if (tenth <= m_lastTenth)
         return;
     m_lastTenth = tenth;
-    put(formatStep(m_names.value(m_row), tenth * 10, m_written, m_total) + QLatin1Char('\n'));
+    put(m_prefix + formatStep(m_names.value(m_row), tenth * 10, m_written, m_total) + QLatin1Char('\n'));
 }
 
 void progressMeter::hideLine()

@@ -19,6 +19,9 @@ public:
     progressMeter(FILE *out, bool terminal, QObject *parent = nullptr);
 
     void setImageName(int row, const QString &name);
+    // Put before every progress line, e.g. "[ttyUSB0] " when several units
+    // share the stream.
+    void setPrefix(const QString &prefix) { m_prefix = prefix; }
     // Around a log line written to the same terminal: the line in progress is
     // wiped first and drawn again below the log line.
     void hideLine();
@@ -41,6 +44,7 @@ private:
     FILE *m_out;
     bool m_terminal;
     QHash<int, QString> m_names;
+    QString m_prefix;
     int m_row = -1;
     qint64 m_written = 0;
     qint64 m_total = 0;

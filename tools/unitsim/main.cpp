@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QList>
+#include <QStringList>
 
 #include <cstdio>
 
@@ -30,8 +32,10 @@ void say(FILE *stream, const QString &line)
 void describe(QCommandLineParser &parser)
 {
     parser.setApplicationDescription(
-        text("Creates a raw pseudo-terminal pair, prints the device path for the tool to open\n"
-             "and answers as a unit's boot loader until SIGINT or SIGTERM.\n\n"
+        text("Creates a raw pseudo-terminal pair for each unit, prints the device paths for\n"
+             "the tool to open (one a line, in unit order) and answers as the units' boot\n"
+             "loaders until SIGINT or SIGTERM. With --count N above 1, unit K is linked as\n"
+             "PATH-K, saves in DIR/K and starts its job lines with [K].\n\n"
              "Faults (--fault, repeatable):\n%1\n\n"
              "Model 0:\n%2\n\n"
              "Model 1:\n%3")
@@ -40,13 +44,22 @@ void describe(QCommandLineParser &parser)
     parser.addVersionOption();
     parser.addOption(
         {QStringLiteral("model"), text("0 (\"5-10k\" units) or 1 (\"15-20k\" units)."), QStringLiteral("MODEL")});
-    parser.addOption({QStringLiteral("link"), text("Also make PATH a symlink to the device."), QStringLiteral("PATH")});
+    parser.addOption(
+        {QStringLiteral("count"),
+         text("Serve N units of the model at once, each on its own line (1 to %1).").arg(unitServer::kMaxUnits),
+         QStringLiteral("N"), QStringLiteral("1")});
+    parser.addOption({QStringLiteral("link"),
+                      text("Also make PATH a symlink to the device (PATH-1, PATH-2, ... with --count)."),
+                      QStringLiteral("PATH")});
     parser.addOption({QStringLiteral("save-dir"),
-                      text("Save each flashed image in DIR, named after the processor (arm.bin, ...)."),
+                      text("Save each flashed image in DIR (DIR/1, DIR/2, ... with --count), named after the\n"
+                           "processor (arm.bin, ...)."),
                       QStringLiteral("DIR")});
     parser.addOption(
         {QStringLiteral("line-rate"), text("Pace both directions at the line speed in effect (10 bits a byte).")});
-    parser.addOption({QStringLiteral("fault"), text("Misbehave as FAULT says (see below)."), QStringLiteral("FAULT")});
+    parser.addOption({QStringLiteral("fault"),
+                      text("Misbehave as FAULT says (see below); UNIT/FAULT for one unit only."),
+                      QStringLiteral("FAULT")});
     parser.addOption({QStringLiteral("time-scale"), text("Scale the unit's own pauses by F (above 0, at most 100)."),
                       QStringLiteral("F"), QStringLiteral("1.0")});
 }
@@ -59,11 +72,22 @@ bool makeLink(const QString &link, const QString &target)
     return QFile::link(target, link);
 }
 
-// Checks the options and sets up the unit; -1 to go on serving.
-int setUp(QCommandLineParser &parser, unitServer *&server, QObject *owner)
+// Unit K's own link or save folder: the name itself when one unit is served,
+// so that a single unit is set up exactly as before there were several.
+QString unitName(const QString &base, int unit, int count, QChar separator)
+{
+    if (base.isEmpty() || count == 1)
+        return base;
+    return base + separator + QString::number(unit);
+}
+
+// Checks the options and sets up the units; -1 to go on serving.
+int setUp(QCommandLineParser &parser, QList<unitServer *> &servers, QObject *owner)
 {
     bool modelOk = false;
     const int model = parser.value(QStringLiteral("model")).toInt(&modelOk);
+    bool countOk = false;
+    const int count = parser.value(QStringLiteral("count")).toInt(&countOk);
     double scale = 1.0;
     const bool scaleOk = common::parseTimeScale(parser.value(QStringLiteral("time-scale")), &scale);
     const QString saveDir = parser.value(QStringLiteral("save-dir"));
@@ -71,22 +95,37 @@ int setUp(QCommandLineParser &parser, unitServer *&server, QObject *owner)
         say(stderr, text("usage: ups-unit-sim --model 0|1 [options]; try --help"));
         return UsageError;
     }
+    if (!countOk || count < 1 || count > unitServer::kMaxUnits) {
+        say(stderr, text("usage: --count takes a whole number from 1 to %1; try --help").arg(unitServer::kMaxUnits));
+        return UsageError;
+    }
     if (!scaleOk) {
         say(stderr,
             text("usage: --time-scale takes a number above 0 and at most %1; try --help").arg(common::kMaxTimeScale));
         return UsageError;
     }
-    if (!saveDir.isEmpty() && !QDir().mkpath(saveDir)) {
-        say(stderr, text("cannot create %1").arg(saveDir));
-        return UsageError;
-    }
     common::setTimeScale(scale);
-    server = new unitServer(model, owner);
-    server->setSaveDir(saveDir);
-    server->setLineRate(parser.isSet(QStringLiteral("line-rate")));
+    for (int unit = 1; unit <= count; ++unit) {
+        const QString dir = unitName(saveDir, unit, count, QLatin1Char('/'));
+        if (!dir.isEmpty() && !QDir().mkpath(dir)) {
+            say(stderr, text("cannot create %1").arg(dir));
+            return UsageError;
+        }
+        auto *server = new unitServer(model, owner);
+        server->setSaveDir(dir);
+        server->setLineRate(parser.isSet(QStringLiteral("line-rate")));
+        servers.append(server);
+    }
     for (const QString &faultText : parser.values(QStringLiteral("fault"))) {
+        int unit = unitServer::kEveryUnit;
+        QString fault;
         QString error;
-        if (!server->addFault(faultText, &error)) {
+        bool ok = unitServer::splitUnitFault(faultText, count, &unit, &fault, &error);
+        for (int i = 0; ok && i < count; ++i) {
+            if (unit == unitServer::kEveryUnit || unit == i + 1)
+                ok = servers.at(i)->addFault(fault, &error);
+        }
+        if (!ok) {
             say(stderr, text("bad fault %1: %2").arg(faultText, error));
             return UsageError;
         }
@@ -114,27 +153,49 @@ int main(int argc, char *argv[])
         say(stdout, QCoreApplication::applicationName() + QLatin1Char(' ') + QCoreApplication::applicationVersion());
         return Success;
     }
-    unitServer *server = nullptr;
-    const int status = setUp(parser, server, &app);
+    QList<unitServer *> servers;
+    const int status = setUp(parser, servers, &app);
     if (status >= 0)
         return status;
     signalWatcher watcher;
-    if (!watcher.install() || !server->open()) {
+    if (!watcher.install()) {
         say(stderr, text("cannot open a pseudo-terminal"));
         return Failure;
     }
+    const int count = servers.size();
     const QString link = parser.value(QStringLiteral("link"));
-    if (!link.isEmpty() && !makeLink(link, server->portName())) {
-        say(stderr, text("cannot make the link %1").arg(link));
-        return Failure;
+    QStringList links;
+    const auto removeLinks = [&links] {
+        for (const QString &made : links)
+            QFile::remove(made);
+    };
+    for (int i = 0; i < count; ++i) {
+        unitServer *server = servers.at(i);
+        if (!server->open()) {
+            say(stderr, text("cannot open a pseudo-terminal"));
+            removeLinks();
+            return Failure;
+        }
+        const QString unitLink = unitName(link, i + 1, count, QLatin1Char('-'));
+        if (!unitLink.isEmpty()) {
+            if (!makeLink(unitLink, server->portName())) {
+                say(stderr, text("cannot make the link %1").arg(unitLink));
+                removeLinks();
+                return Failure;
+            }
+            links.append(unitLink);
+        }
+        // Several units write to one stdout: each line says whose it is.
+        const QString prefix = count == 1 ? QString() : QStringLiteral("[%1] ").arg(i + 1);
+        QObject::connect(server, &unitServer::jobSummary,
+                         [prefix](const QString &line) { say(stdout, prefix + line); });
+        QObject::connect(server, &unitServer::violationSeen,
+                         [prefix](const QString &line) { say(stderr, prefix + text("violation: %1").arg(line)); });
     }
     QObject::connect(&watcher, &signalWatcher::caught, &app, [] { QCoreApplication::quit(); });
-    QObject::connect(server, &unitServer::jobSummary, [](const QString &line) { say(stdout, line); });
-    QObject::connect(server, &unitServer::violationSeen,
-                     [](const QString &line) { say(stderr, text("violation: %1").arg(line)); });
-    say(stdout, server->portName());
+    for (const unitServer *server : servers)
+        say(stdout, server->portName());
     const int result = app.exec();
-    if (!link.isEmpty())
-        QFile::remove(link);
+    removeLinks();
     return result;
 }

@@ -53,7 +53,34 @@ void unitServer::setSaveDir(const QString &dir)
 
 QString unitServer::grammarHelp()
 {
-    return simulatedUnit::grammarHelp();
+    return simulatedUnit::grammarHelp()
+        + QStringLiteral("\nUNIT/KIND[:STEP][@N]: the same for unit UNIT alone (1 to --count); without\n"
+                         "UNIT/ a fault hits every unit.");
+}
+
+bool unitServer::splitUnitFault(const QString &text, int count, int *unit, QString *fault, QString *error)
+{
+    const int slash = text.indexOf(QLatin1Char('/'));
+    if (slash < 0) {
+        *unit = kEveryUnit;
+        *fault = text;
+        return true;
+    }
+    // Digits only, as toInt() would also take a sign; two at most, as no more
+    // than kMaxUnits units are ever served.
+    const QString number = text.left(slash).trimmed();
+    bool ok = !number.isEmpty() && number.size() <= 2;
+    for (const QChar c : number)
+        ok = ok && c >= QLatin1Char('0') && c <= QLatin1Char('9');
+    const int value = ok ? number.toInt() : 0;
+    if (value < 1 || value > count) {
+        *error = count == 1 ? tr("'%1' is not a unit; only unit 1 is served").arg(number)
+                            : tr("'%1' is not a unit; units 1 to %2 are served").arg(number).arg(count);
+        return false;
+    }
+    *unit = value;
+    *fault = text.mid(slash + 1);
+    return true;
 }
 
 QString unitServer::faultHelp(int model)

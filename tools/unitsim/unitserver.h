@@ -25,6 +25,14 @@ public:
     static QString grammarHelp();
     static QString faultHelp(int model);
 
+    // One program can serve several units of a model at once.
+    static constexpr int kMaxUnits = 64;
+    static constexpr int kEveryUnit = 0;
+    // Splits a fault written [UNIT/]FAULT for a program serving COUNT units:
+    // the unit it is meant for (kEveryUnit without a prefix) and the fault
+    // itself. False, with ERROR set, when UNIT is not one of 1..COUNT.
+    static bool splitUnitFault(const QString &text, int count, int *unit, QString *fault, QString *error);
+
     // Bytes seen on the line during the current job, by direction and speed.
     struct traffic
     {
