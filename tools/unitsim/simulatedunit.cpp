@@ -36,6 +36,8 @@ simulatedUnit::simulatedUnit(const Grammar &grammar, QObject *parent)
     , m_sendTimer(new QTimer(this))
 {
     m_sendTimer->setSingleShot(true);
+    // A coarse timer may fire 5 % off its time: a paced reply must not.
+    m_sendTimer->setTimerType(Qt::PreciseTimer);
     connect(m_sendTimer, &QTimer::timeout, this, &simulatedUnit::onSendTimer);
     connect(m_line, &ptyLine::received, this, &simulatedUnit::onReceived);
 }
