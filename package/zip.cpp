@@ -24,11 +24,6 @@ const char kZipSuffix[] = ".zip";
 
 enum class CopyResult { Ok, Damaged, TooLarge, WriteFailed };
 
-QString ownName(const QString &path)
-{
-    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-}
-
 // An entry name is written only when it stays inside the extraction
 // directory on every platform: relative, no "..", no backslash, no drive
 // letter or stream separator, no control characters.
@@ -424,7 +419,7 @@ zip::ImageProblem zip::entryProblem(int i) const
 
 bool zip::isImage(const QString &name) const
 {
-    return modelTable::imageMatches(modelIndex, ownName(name), nullptr) > 0;
+    return modelTable::imageMatches(modelIndex, modelTable::ownName(name), nullptr) > 0;
 }
 
 const zip::entry *zip::entryAt(const QString &path) const
@@ -462,7 +457,7 @@ bool zip::addChecked(int row, const QString &name)
 bool zip::removeChecked(const QString &name)
 {
     for (int i = 0; i < checkedList.size(); ++i) {
-        if (ownName(checkedList.at(i).path) == name) {
+        if (modelTable::ownName(checkedList.at(i).path) == name) {
             checkedList.removeAt(i);
             return true;
         }

@@ -106,12 +106,12 @@ struct member
 
 constexpr quint32 kLyingSize = 20u * 1024 * 1024;
 
-member makeMember(const QString &spec, int index, const QString &victim, QByteArray *flat)
+member makeMember(const QString &description, int index, const QString &victim, QByteArray *flat)
 {
     member m;
-    const int eq = spec.lastIndexOf(QLatin1Char('='));
-    m.name = eq < 0 ? spec : spec.left(eq);
-    m.kind = eq < 0 ? QString() : spec.mid(eq + 1);
+    const int eq = description.lastIndexOf(QLatin1Char('='));
+    m.name = eq < 0 ? description : description.left(eq);
+    m.kind = eq < 0 ? QString() : description.mid(eq + 1);
     // Same-named duplicates get contents of the same size but not the same bytes.
     m.payload = kPayload + m.name.toUtf8() + char('0' + index % 10);
     if (m.kind == QLatin1String("obj"))
@@ -162,11 +162,11 @@ bool writePackage(const QString &path, const QList<member> &members)
 
 // What was there before the package: "file:REL" a user's file, "image:REL" a
 // user's image with a valid trailer, "link:REL" a symlink to a victim outside.
-bool placeBefore(const QString &root, const QString &spec, int index)
+bool placeBefore(const QString &root, const QString &description, int index)
 {
-    const int colon = spec.indexOf(QLatin1Char(':'));
-    const QString kind = spec.left(colon);
-    const QString path = root + QLatin1Char('/') + spec.mid(colon + 1);
+    const int colon = description.indexOf(QLatin1Char(':'));
+    const QString kind = description.left(colon);
+    const QString path = root + QLatin1Char('/') + description.mid(colon + 1);
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return false;
     if (kind == QLatin1String("file"))

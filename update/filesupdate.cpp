@@ -9,13 +9,6 @@ bool isKnownModel(int modelId)
     return modelId == 0 || modelId == 1;
 }
 
-// Folders and the package path may hold any name: only the file's own name
-// tells which image it is.
-QString ownName(const QString &path)
-{
-    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-}
-
 } // namespace
 
 filesUpdate::filesUpdate(QObject *parent)
@@ -114,7 +107,7 @@ bool filesUpdate::takeNext()
     const QStringList &names = imageNames[parm.modelId];
     for (int i = 0; i < names.size(); ++i) {
         for (int j = 0; j < queue.size(); ++j) {
-            if (modelTable::imageIndexOf(parm.modelId, ownName(queue.at(j).path)) != i)
+            if (modelTable::imageIndexOf(parm.modelId, modelTable::ownName(queue.at(j).path)) != i)
                 continue;
             parm.imageIndex = i;
             parm.imagePath = queue.at(j).path;

@@ -71,6 +71,11 @@ int modelTable::imageMatches(int modelId, const QString &fileName, int *first)
     return count;
 }
 
+QString modelTable::ownName(const QString &path)
+{
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
 int modelTable::imageIndexOf(int modelId, const QString &fileName)
 {
     int first = -1;

@@ -24,6 +24,9 @@ public:
     // How many image names a file name holds; the first one's index goes to
     // `first` (when not null).
     static int imageMatches(int modelId, const QString &fileName, int *first);
+    // The file's own name: folders and the package path may hold any name,
+    // so only this part of a path tells which image a file is.
+    static QString ownName(const QString &path);
     // The image index of a file name, -1 when it names no image.
     static int imageIndexOf(int modelId, const QString &fileName);
 
