@@ -25,6 +25,7 @@ void filesUpdate::start(int modelId, QList<checkedFile> files, QString portName)
 {
     if (!files.isEmpty())
         queue = files;
+    hasFailed = false;
     parm.modelId = modelId;
     parm.portName = portName;
     running = true;
@@ -83,7 +84,26 @@ void filesUpdate::jobFailed()
     if (!running)
         return;
     emit sendMessage(parm.imagePath + tr("updating failed!"));
+    keepFailedJob();
     stopRun(false);
+}
+
+void filesUpdate::keepFailedJob()
+{
+    failed = current;
+    hasFailed = true;
+}
+
+QList<checkedFile> filesUpdate::pending() const
+{
+    return hasFailed ? QList<checkedFile> {failed} + queue : queue;
+}
+
+void filesUpdate::retryFailed(QString portName)
+{
+    queue = pending();
+    hasFailed = false;
+    start(parm.modelId, {}, portName);
 }
 
 // What the user stopped is not carried on by the next start.
@@ -91,6 +111,7 @@ void filesUpdate::stop()
 {
     running = false;
     queue.clear();
+    hasFailed = false;
 }
 
 void filesUpdate::showInfo(QString message)
@@ -112,7 +133,7 @@ bool filesUpdate::takeNext()
             parm.imageIndex = i;
             parm.imagePath = queue.at(j).path;
             parm.row = queue.at(j).row;
-            queue.removeAt(j);
+            current = queue.takeAt(j);
             return true;
         }
     }
@@ -129,6 +150,7 @@ bool filesUpdate::prepare(QString path)
         const QString flat = converter.translateFile(path);
         if (flat.isEmpty()) {
             emit sendMessage(parm.imagePath + tr("updating failed!"));
+            keepFailedJob();
             stopRun(false);
             return false;
         }

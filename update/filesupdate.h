@@ -20,6 +20,12 @@ public:
     explicit filesUpdate(QObject *parent = nullptr);
 
     void start(int modelId, QList<checkedFile> files, QString portName);
+    // After a failed run: the image that failed, then those it had not
+    // reached; what retryFailed() sends.
+    QList<checkedFile> pending() const;
+    // Starts the failed run again with the image that failed. A start with
+    // no files, as the window's, carries on after it instead.
+    void retryFailed(QString portName);
 
 signals:
     void sendMessage(QString message);
@@ -49,10 +55,14 @@ private:
     bool prepare(QString path);
     void logProcessorLine();
     void stopRun(bool success);
+    void keepFailedJob();
 
     QStringList imageNames[2];
     common converter;
     QList<checkedFile> queue;
+    checkedFile current;
+    checkedFile failed;
+    bool hasFailed = false;
     updateParm parm;
     bool running = false;
 };

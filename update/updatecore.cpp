@@ -69,6 +69,19 @@ bool updateCore::startDryRun()
     return true;
 }
 
+bool updateCore::resume(const QString &portName)
+{
+    m_first.stop();
+    m_second.stop();
+    m_line.closeSerialPort();
+    if (m_queue.pending().isEmpty())
+        return false;
+    m_dryRun = false;
+    m_running = true;
+    m_queue.retryFailed(portName);
+    return true;
+}
+
 void updateCore::stop()
 {
     m_first.stop();

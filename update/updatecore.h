@@ -38,6 +38,9 @@ public:
     // Runs the queue, translations included, with each job only checked as
     // its engine would check it; nothing is sent and no port is opened.
     bool startDryRun();
+    // Carries on after a failed run, on a freshly opened line, with the
+    // image that failed and those after it. False when nothing is left.
+    bool resume(const QString &portName);
     // Ends the run where it stands: both engines stop, the queue forgets
     // the rest and the port closes.
     void stop();

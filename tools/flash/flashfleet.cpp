@@ -1,124 +1,306 @@
 #include "tools/flash/flashfleet.h"
 
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QSerialPortInfo>
+#include <QSocketNotifier>
+#include <QTimer>
 
 #include "tools/flash/flashrun.h"
-#include "tools/flash/progressmeter.h"
+#include "tools/flash/textoutput.h"
+#include "util/common.h"
 
-flashFleet::flashFleet(FILE *log, FILE *errors, const QStringList &ports, QObject *parent)
+#ifndef Q_OS_WIN
+#include <unistd.h>
+#endif
+
+namespace {
+
+// How often a port that is awaited is looked for: an adapter being
+// plugged in shows within a fifth of a second.
+constexpr int kPortPollMs = 200;
+// A unit that failed is given this long (scaled like the protocol pauses)
+// before its next attempt, so that its boot loader drops the broken frame.
+constexpr int kRetryPauseMs = 1000;
+
+} // namespace
+
+flashFleet::flashFleet(flashOutput *out, const QStringList &ports, const options &how, QObject *parent)
     : QObject(parent)
-    , m_log(log)
+    , m_out(out)
+    , m_how(how)
 {
-    const QStringList names = labels(ports);
-    m_units.resize(size_t(ports.size()));
-    m_pending = ports.size();
+    const QStringList names = textOutput::labels(ports);
+    m_slots.resize(size_t(ports.size()));
     for (int i = 0; i < ports.size(); ++i) {
-        unit &u = m_units[size_t(i)];
-        u.port = ports.at(i);
-        u.label = names.at(i);
-        u.clock.start();
-        // Redrawing one line in place cannot show several units, so each
-        // unit writes a plain line per tenth, terminal or not.
-        auto *meter = new progressMeter(errors, false, this);
-        u.run = new flashRun(log, errors, meter, this);
-        connect(u.run, &flashRun::finished, this, [this, i](int status) { onUnitFinished(i, status); });
+        slot &s = m_slots[size_t(i)];
+        s.port = ports.at(i);
+        s.label = names.at(i);
+        s.run = new flashRun(out, this);
+        connect(s.run, &flashRun::finished, this, [this, i](int status) { onAttemptEnded(i, status); });
     }
+    m_poll.setInterval(kPortPollMs);
+    connect(&m_poll, &QTimer::timeout, this, &flashFleet::pollPorts);
 }
 
-QStringList flashFleet::labels(const QStringList &ports)
+flashFleet::~flashFleet() = default;
+
+bool flashFleet::portPresent(const QString &port)
 {
-    QStringList names;
-    for (const QString &port : ports)
-        names << QFileInfo(port).fileName();
-    for (int i = 0; i < names.size(); ++i) {
-        if (names.at(i).isEmpty() || names.count(names.at(i)) > 1)
-            names[i] = ports.at(i);
+    if (port.contains(QLatin1Char('/')))
+        return QFileInfo::exists(port);
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+        if (info.portName() == port || info.systemLocation() == port)
+            return true;
     }
-    return names;
+    return false;
 }
 
 // The package's own errors name no port: they hold for every unit.
 int flashFleet::openPackage(const QString &packagePath, const QStringList &only)
 {
-    const int opened = m_units.front().run->openPackage(packagePath, only);
+    flashRun *first = m_slots.front().run;
+    const int opened = first->openPackage(packagePath, only);
     if (opened != flashRun::Success)
         return opened;
-    for (unit &u : m_units) {
-        if (u.run != m_units.front().run)
-            u.run->adoptPackage(*m_units.front().run);
-        u.run->setLabel(u.label);
+    for (size_t i = 0; i < m_slots.size(); ++i) {
+        if (m_slots[i].run != first)
+            m_slots[i].run->adoptPackage(*first);
+        m_slots[i].run->setSlot(int(i));
+        m_slots[i].tally.imagesTicked = first->imagesTicked();
     }
     return flashRun::Success;
 }
 
 void flashFleet::start()
 {
-    for (unit &u : m_units) {
-        if (u.run->hasEnded())
-            continue; // interrupted before the start
-        u.clock.restart();
-        u.run->start(u.port);
+#ifndef Q_OS_WIN
+    if (m_how.loop) {
+        m_operator = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
+        connect(m_operator, &QSocketNotifier::activated, this, &flashFleet::readOperator);
     }
+#endif
+    for (size_t i = 0; i < m_slots.size(); ++i) {
+        if (m_slots[i].state == State::Idle)
+            beginUnit(int(i));
+    }
+    finishIfDone();
 }
 
-// Every unit still running is stopped and its port closed before the exit.
+// A port that is not there yet is waited for when asked, and always in a
+// station loop, where adapters come and go with their units.
+void flashFleet::beginUnit(int index)
+{
+    slot &s = m_slots[size_t(index)];
+    if ((m_how.waitForPort || m_how.loop) && !portPresent(s.port)) {
+        s.state = State::WaitingPort;
+        m_out->waiting(index, flashOutput::Wait::PortAbsent);
+        m_poll.start();
+        return;
+    }
+    launchUnit(index);
+}
+
+void flashFleet::launchUnit(int index)
+{
+    slot &s = m_slots[size_t(index)];
+    s.state = State::Running;
+    s.unit += 1;
+    s.tally.attempts = 1;
+    s.tally.imagesSent = 0;
+    s.adapter = adapterFacts::of(s.port);
+    s.clock.start();
+    s.run->start(s.port, s.unit);
+}
+
+void flashFleet::onAttemptEnded(int index, int status)
+{
+    slot &s = m_slots[size_t(index)];
+    unitAttempt attempt = s.run->attempt();
+    s.tally.imagesSent += attempt.imagesPassed();
+    attempt.retrying = status == flashRun::JobFailed && !m_interrupted && s.tally.attempts <= m_how.retries;
+    record(index, attempt);
+    m_out->unitEnded(index, attempt);
+    if (attempt.retrying) {
+        s.state = State::RetryPause;
+        QTimer::singleShot(common::scaledMs(kRetryPauseMs), this, [this, index] { retryUnit(index); });
+        return;
+    }
+    unitDone(index, attempt.result);
+}
+
+void flashFleet::retryUnit(int index)
+{
+    slot &s = m_slots[size_t(index)];
+    if (s.state != State::RetryPause)
+        return; // interrupted during the pause
+    s.state = State::Running;
+    s.tally.attempts += 1;
+    if (!s.run->retry(s.port))
+        unitDone(index, QStringLiteral("failed"));
+}
+
+void flashFleet::unitDone(int index, const QString &result)
+{
+    slot &s = m_slots[size_t(index)];
+    s.tally.lastResult = result;
+    s.tally.elapsedMs = s.clock.elapsed();
+    if (result == QLatin1String("passed"))
+        s.tally.passed += 1;
+    else if (result == QLatin1String("failed"))
+        s.tally.failed += 1;
+    else
+        m_unitInterrupted = true;
+    s.run->close();
+    if (m_how.loop && !m_interrupted) {
+        s.state = State::WaitingNext;
+        s.portWentAway = false;
+        m_out->waiting(index, flashOutput::Wait::NextUnit);
+        m_poll.start();
+        return;
+    }
+    s.state = State::Done;
+    finishIfDone();
+}
+
+// Writes the attempt's line to the report; a line that cannot be written
+// turns a passing run into a failing one, since the unit has no record.
+void flashFleet::record(int index, const unitAttempt &attempt)
+{
+    if (m_how.reportPath.isEmpty())
+        return;
+    const slot &s = m_slots[size_t(index)];
+    const QJsonObject line = unitRecord::reportJson(m_facts, s.port, s.adapter, attempt);
+    const QString problem =
+        unitRecord::appendLine(m_how.reportPath, QJsonDocument(line).toJson(QJsonDocument::Compact));
+    if (problem.isEmpty())
+        return;
+    m_reportFailed = true;
+    m_out->logLine(index, flashOutput::Level::Error,
+                   tr("cannot write to the report %1: %2").arg(m_how.reportPath, problem));
+}
+
+// An interrupt between two attempts leaves the unit unfinished too: it is
+// on record with what it had left to send.
+void flashFleet::recordInterruptedRetry(int index)
+{
+    slot &s = m_slots[size_t(index)];
+    unitAttempt attempt = s.run->attempt();
+    attempt.attempt += 1;
+    attempt.start = attempt.end = QDateTime::currentDateTimeUtc();
+    QList<imageOutcome> left;
+    for (imageOutcome image : qAsConst(attempt.images)) {
+        if (image.result == QLatin1String("passed"))
+            continue;
+        image = imageOutcome {image.name, QString(), 0, QStringLiteral("not-sent"), QString()};
+        left.append(image);
+    }
+    attempt.images = left;
+    attempt.result = QStringLiteral("interrupted");
+    attempt.reason.clear();
+    attempt.retrying = false;
+    record(index, attempt);
+    m_out->unitEnded(index, attempt);
+    unitDone(index, attempt.result);
+}
+
 void flashFleet::onInterrupt()
 {
+    if (m_interrupted)
+        return;
     m_interrupted = true;
-    for (unit &u : m_units) {
-        if (!u.run->hasEnded())
-            u.run->onInterrupt();
+    m_poll.stop();
+    for (size_t i = 0; i < m_slots.size(); ++i) {
+        slot &s = m_slots[i];
+        if (s.state == State::Running)
+            s.run->interrupt(); // ends the attempt, which records it
+        else if (s.state == State::RetryPause)
+            recordInterruptedRetry(int(i));
+        else if (s.state != State::Done)
+            s.state = State::Done;
+    }
+    finishIfDone();
+}
+
+void flashFleet::pollPorts()
+{
+    bool awaiting = false;
+    for (size_t i = 0; i < m_slots.size(); ++i) {
+        slot &s = m_slots[i];
+        const bool present = (s.state == State::WaitingPort || s.state == State::WaitingNext) && portPresent(s.port);
+        if (s.state == State::WaitingPort && present) {
+            launchUnit(int(i));
+        } else if (s.state == State::WaitingNext) {
+            s.portWentAway = s.portWentAway || !present;
+            if (present && s.portWentAway)
+                launchUnit(int(i)); // the adapter of the next unit
+        }
+        awaiting = awaiting || s.state == State::WaitingPort || s.state == State::WaitingNext;
+    }
+    if (!awaiting)
+        m_poll.stop();
+}
+
+// The operator's line: Enter alone starts every port waiting for its next
+// unit; a port's name or number first starts that one only.
+void flashFleet::readOperator()
+{
+#ifndef Q_OS_WIN
+    char buffer[256];
+    const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+    if (got <= 0) {
+        m_operator->setEnabled(false); // end of input: only the ports decide
+        return;
+    }
+    m_typed.append(buffer, int(got));
+    int end;
+    while ((end = m_typed.indexOf('\n')) >= 0) {
+        startNextOnRequest(QString::fromUtf8(m_typed.left(end)).trimmed());
+        m_typed.remove(0, end + 1);
+    }
+#endif
+}
+
+void flashFleet::startNextOnRequest(const QString &request)
+{
+    for (size_t i = 0; i < m_slots.size(); ++i) {
+        const slot &s = m_slots[i];
+        const bool named =
+            request.isEmpty() || request == s.label || request == s.port || request == QString::number(i + 1);
+        if (named && s.state == State::WaitingNext)
+            beginUnit(int(i));
     }
 }
 
-void flashFleet::onUnitFinished(int index, int status)
+void flashFleet::finishIfDone()
 {
-    unit &u = m_units[size_t(index)];
-    u.status = status;
-    u.elapsedMs = u.clock.elapsed();
-    if (--m_pending > 0)
+    if (m_ended)
         return;
-    for (unit &each : m_units)
-        each.run->close();
-    printSummary();
-    emit finished(exitStatus());
+    for (const slot &s : m_slots) {
+        if (s.state != State::Done)
+            return;
+    }
+    m_ended = true;
+    m_poll.stop();
+    for (slot &s : m_slots)
+        s.run->close();
+    QList<slotTally> tallies;
+    for (const slot &s : m_slots)
+        tallies << s.tally;
+    const int status = exitStatus();
+    m_out->runEnded(status, tallies);
+    emit finished(status);
 }
 
+// In a station loop an interrupt is how a shift ends: it counts as one only
+// when it cut a unit short.
 int flashFleet::exitStatus() const
 {
-    if (m_interrupted)
+    if (m_interrupted && (!m_how.loop || m_unitInterrupted))
         return flashRun::Interrupted;
-    for (const unit &u : m_units) {
-        if (u.status != flashRun::Success)
+    for (const slot &s : m_slots) {
+        if (s.tally.failed > 0)
             return flashRun::JobFailed;
     }
-    return flashRun::Success;
-}
-
-QString flashFleet::resultText(int status)
-{
-    if (status == flashRun::Success)
-        return tr("passed");
-    if (status == flashRun::Interrupted)
-        return tr("interrupted");
-    return tr("failed");
-}
-
-void flashFleet::printSummary()
-{
-    int width = tr("port").size();
-    for (const unit &u : m_units)
-        width = qMax(width, u.label.size());
-    const auto row = [&](const QString &port, const QString &result, const QString &images, const QString &time,
-                         const QString &attempts) {
-        return port.leftJustified(width + 2) + result.leftJustified(13) + images.leftJustified(10)
-            + time.leftJustified(10) + attempts + QLatin1Char('\n');
-    };
-    QString table = QStringLiteral("\n") + row(tr("port"), tr("result"), tr("images"), tr("time (s)"), tr("attempts"));
-    for (const unit &u : m_units) {
-        table += row(u.label, resultText(u.status), tr("%1 of %2").arg(u.run->imagesSent()).arg(u.run->imagesTicked()),
-                     QString::number(double(u.elapsedMs) / 1000.0, 'f', 1), QStringLiteral("1"));
-    }
-    std::fputs(table.toUtf8().constData(), m_log);
-    std::fflush(m_log);
+    return m_reportFailed ? flashRun::JobFailed : flashRun::Success;
 }

@@ -5,32 +5,47 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
-#include <cstdio>
 #include <vector>
 
-class flashRun;
-class progressMeter;
+#include "tools/flash/flashoutput.h"
+#include "tools/flash/unitrecord.h"
 
-// The same package flashed into several units at once: one run, and so one
-// update core and one line, per port, all in one event loop. The package is
-// unpacked and checked once, before any port opens; every other run takes
-// over that listing. A unit that fails ends only its own run; the exit
-// status and a summary table come when every run has ended.
+class flashRun;
+class QSocketNotifier;
+
+// The same package flashed into the units on several ports at once: one
+// run, and so one update core and one line, per port, all in one event
+// loop. The package is unpacked and checked once, before any port opens;
+// every other run takes over that listing. A unit that fails ends only its
+// own run. Around each unit: waiting for its port, retries from the image
+// that failed, a report line per attempt, and in a station loop the next
+// unit on the same port.
 class flashFleet : public QObject
 {
     Q_OBJECT
 
 public:
-    flashFleet(FILE *log, FILE *errors, const QStringList &ports, QObject *parent = nullptr);
+    struct options
+    {
+        int retries = 0;
+        bool waitForPort = false;
+        bool loop = false;
+        QString reportPath; // empty: no report
+    };
 
-    // The name each port's lines carry: the file name of its path, or the
-    // whole path where two ports share a file name.
-    static QStringList labels(const QStringList &ports);
+    flashFleet(flashOutput *out, const QStringList &ports, const options &how, QObject *parent = nullptr);
+    ~flashFleet() override;
 
     // Success, or flashRun::UsageError after saying why (nothing opened).
     int openPackage(const QString &packagePath, const QStringList &only);
+    void setRunFacts(const runFacts &facts) { m_facts = facts; }
     void start();
+
+    // Whether a serial port is there now: a device path exists, or the
+    // system lists the port name.
+    static bool portPresent(const QString &port);
 
 public slots:
     void onInterrupt();
@@ -39,25 +54,45 @@ signals:
     void finished(int exitStatus);
 
 private:
-    struct unit
+    enum class State { Idle, WaitingPort, Running, RetryPause, WaitingNext, Done };
+
+    struct slot
     {
         QString port;
         QString label;
         flashRun *run = nullptr;
+        State state = State::Idle;
+        int unit = 0;
+        bool portWentAway = false;
+        adapterFacts adapter;
         QElapsedTimer clock;
-        qint64 elapsedMs = 0;
-        int status = -1;
+        slotTally tally;
     };
 
-    void onUnitFinished(int index, int status);
+    void beginUnit(int index);
+    void launchUnit(int index);
+    void onAttemptEnded(int index, int status);
+    void retryUnit(int index);
+    void unitDone(int index, const QString &result);
+    void recordInterruptedRetry(int index);
+    void record(int index, const unitAttempt &attempt);
+    void pollPorts();
+    void readOperator();
+    void startNextOnRequest(const QString &request);
+    void finishIfDone();
     int exitStatus() const;
-    void printSummary();
-    static QString resultText(int status);
 
-    FILE *m_log;
-    std::vector<unit> m_units;
-    int m_pending = 0;
+    flashOutput *m_out;
+    options m_how;
+    runFacts m_facts;
+    std::vector<slot> m_slots;
+    QTimer m_poll;
+    QSocketNotifier *m_operator = nullptr;
+    QByteArray m_typed;
     bool m_interrupted = false;
+    bool m_unitInterrupted = false;
+    bool m_reportFailed = false;
+    bool m_ended = false;
 };
 
 #endif // FLASHFLEET_H

@@ -2,9 +2,10 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+
 #include <quazip/quazip.h>
 
-#include "tools/flash/progressmeter.h"
 #include "util/modeltable.h"
 
 namespace {
@@ -27,18 +28,19 @@ bool isReadableArchive(const QString &path)
 
 } // namespace
 
-flashRun::flashRun(FILE *log, FILE *errors, progressMeter *meter, QObject *parent)
+flashRun::flashRun(flashOutput *out, QObject *parent)
     : QObject(parent)
     , core(this)
-    , m_log(log)
-    , m_errors(errors)
-    , m_meter(meter)
+    , m_out(out)
 {
     connect(&core, &updateCore::logLine, this, &flashRun::onLogLine);
     connect(&core, &updateCore::warning, this, &flashRun::onWarning);
     connect(&core, &updateCore::runEnded, this, &flashRun::onRunEnded);
-    connect(&core, &updateCore::progressChanged, m_meter, &progressMeter::onProgress);
+    connect(&core, &updateCore::progressChanged, this, &flashRun::onProgress);
+    connect(&core, &updateCore::jobStarted, this, &flashRun::onJobStarted);
     connect(&core, &updateCore::jobEnded, this, &flashRun::onJobEnded);
+    connect(&core.firstEngine(), &updateEngine::sendMessage, this, &flashRun::onEngineLine);
+    connect(&core.secondEngine(), &updateEngine::sendMessage, this, &flashRun::onEngineLine);
 }
 
 // The package unpacks where the window unpacks it: beside itself, into the
@@ -69,14 +71,6 @@ void flashRun::adoptPackage(const flashRun &opened)
     core.package().copyListing(opened.core.package());
     m_extractDir = opened.m_extractDir;
     m_images = opened.m_images;
-    for (const listedImage &image : qAsConst(m_images))
-        m_meter->setImageName(image.row, image.name);
-}
-
-void flashRun::setLabel(const QString &label)
-{
-    m_prefix = label.isEmpty() ? QString() : QStringLiteral("[%1] ").arg(label);
-    m_meter->setPrefix(m_prefix);
 }
 
 bool flashRun::listImages(const QStringList &only)
@@ -97,7 +91,6 @@ bool flashRun::listImages(const QStringList &only)
         }
         if (image.ticked)
             core.package().addChecked(row, name);
-        m_meter->setImageName(row, name);
         m_images.append(image);
         ++row;
     }
@@ -122,85 +115,182 @@ bool flashRun::checkTickedImagesSendable()
     return problems.isEmpty();
 }
 
-void flashRun::start(const QString &portName)
+// The record lists the attempt's images in the order the queue sends them.
+void flashRun::beginAttempt(int unit, int attemptNumber, const QList<checkedFile> &files)
 {
-    core.start(portName);
+    const int model = modelId();
+    QList<checkedFile> ordered = files;
+    std::stable_sort(ordered.begin(), ordered.end(), [model](const checkedFile &a, const checkedFile &b) {
+        return modelTable::imageIndexOf(model, modelTable::ownName(a.path))
+            < modelTable::imageIndexOf(model, modelTable::ownName(b.path));
+    });
+    m_attempt = unitAttempt();
+    m_attempt.model = model;
+    m_attempt.unit = unit;
+    m_attempt.attempt = attemptNumber;
+    m_attempt.start = QDateTime::currentDateTimeUtc();
+    m_attemptRows.clear();
+    for (const checkedFile &file : qAsConst(ordered)) {
+        imageOutcome image;
+        image.name = modelTable::ownName(file.path);
+        m_attempt.images.append(image);
+        m_attemptRows.append(file.row);
+    }
+    m_active = true;
+    m_quiet = false;
+    m_out->unitStarted(m_slot, m_attempt);
+}
+
+void flashRun::start(const QString &portName, int unit)
+{
+    beginAttempt(unit, 1, core.package().checkedFiles());
+    if (!core.start(portName))
+        end(JobFailed);
+}
+
+bool flashRun::retry(const QString &portName)
+{
+    const QList<checkedFile> rest = core.queue().pending();
+    if (rest.isEmpty())
+        return false;
+    beginAttempt(m_attempt.unit, m_attempt.attempt + 1, rest);
+    core.resume(portName);
+    return true;
 }
 
 // Each job only passes its engine's own image test; nothing is sent.
 void flashRun::startDryRun()
 {
-    connect(&core, &updateCore::jobStarted, this, &flashRun::onDryRunJob);
-    core.startDryRun();
+    m_dryRun = true;
+    beginAttempt(1, 1, core.package().checkedFiles());
+    if (!core.startDryRun())
+        end(JobFailed);
 }
 
-void flashRun::onDryRunJob(updateParm job)
+imageOutcome *flashRun::imageOfRow(int row)
+{
+    const int i = m_attemptRows.indexOf(row);
+    return i < 0 ? nullptr : &m_attempt.images[i];
+}
+
+void flashRun::onJobStarted(updateParm job)
+{
+    if (m_dryRun)
+        describeDryRunJob(job);
+}
+
+void flashRun::describeDryRunJob(const updateParm &job)
 {
     const QString engineName = job.modelId == 0 ? tr("first board engine") : tr("second board engine");
-    std::fputs(tr("would send %1 (%2 bytes) to the %3, image %4, row %5\n")
-                   .arg(job.imagePath)
-                   .arg(QFileInfo(job.imagePath).size())
-                   .arg(engineName)
-                   .arg(job.imageIndex)
-                   .arg(job.row)
-                   .toUtf8()
-                   .constData(),
-               m_log);
-    std::fflush(m_log);
+    m_out->logLine(m_slot, flashOutput::Level::Info,
+                   tr("would send %1 (%2 bytes) to the %3, image %4, row %5")
+                       .arg(job.imagePath)
+                       .arg(QFileInfo(job.imagePath).size())
+                       .arg(engineName)
+                       .arg(job.imageIndex)
+                       .arg(job.row));
 }
 
-void flashRun::onJobEnded(updateParm, bool success, int)
+// The digest is that of the flat image the engine was given: for an object
+// file, its translation.
+void flashRun::onJobEnded(updateParm job, bool success, int reason)
 {
-    if (success)
-        ++m_sent;
+    imageOutcome *image = imageOfRow(job.row);
+    if (!image || !m_active)
+        return;
+    image->sha256 = unitRecord::fileSha256(job.imagePath);
+    image->bytes = QFileInfo(job.imagePath).size();
+    image->result =
+        success ? (m_dryRun ? QStringLiteral("checked") : QStringLiteral("passed")) : QStringLiteral("failed");
+    image->reason = success ? QString() : QString::fromLatin1(updateEngine::reasonCode(reason));
+    m_out->imageEnded(m_slot, *image);
 }
 
 void flashRun::onLogLine(QString line)
 {
-    if (m_ended)
-        return;
-    put(m_log, withoutTrailingBreaks(line));
+    if (!m_quiet)
+        m_out->logLine(m_slot, flashOutput::Level::Info, withoutTrailingBreaks(line));
+}
+
+void flashRun::onEngineLine(const QString &line)
+{
+    if (m_active)
+        m_attempt.lastLine = withoutTrailingBreaks(line);
 }
 
 void flashRun::onWarning(const QString &text)
 {
-    printError(QStringLiteral("warn: ") + text);
+    if (!m_quiet)
+        m_out->logLine(m_slot, flashOutput::Level::Warning, QStringLiteral("warn: ") + text);
 }
 
+void flashRun::onProgress(int row, qlonglong written, qlonglong total)
+{
+    const imageOutcome *image = imageOfRow(row);
+    if (image && m_active)
+        m_out->progress(m_slot, image->name, written, total);
+}
+
+// A run that fails with no engine failure stopped in the queue itself: the
+// object file in hand could not be translated.
 void flashRun::onRunEnded(bool success)
 {
-    end(success ? Success : JobFailed);
+    if (!m_active)
+        return;
+    if (success) {
+        end(Success);
+        return;
+    }
+    for (imageOutcome &image : m_attempt.images) {
+        if (image.result == QLatin1String("failed"))
+            break;
+        if (image.result == QLatin1String("not-sent")) {
+            image.result = QStringLiteral("failed");
+            image.reason = QStringLiteral("translation-failed");
+            m_out->imageEnded(m_slot, image);
+            break;
+        }
+    }
+    end(JobFailed);
 }
 
-void flashRun::onInterrupt()
+void flashRun::interrupt()
 {
-    if (m_ended)
+    if (!m_active)
         return;
     printError(tr("interrupted: the unit stays in its boot loader; run the update again to flash it"));
+    for (imageOutcome &image : m_attempt.images) {
+        if (image.result == QLatin1String("not-sent") && image.sha256.isEmpty()) {
+            image.result = QStringLiteral("interrupted");
+            break; // the image in hand; the rest were never started
+        }
+    }
     end(Interrupted);
     // After the end, so that what stopping reports is no longer shown and
-    // cannot end the run a second time with another status.
+    // cannot end the attempt a second time with another status.
     core.stop();
 }
 
 void flashRun::printError(const QString &text)
 {
-    put(m_errors, text);
-}
-
-void flashRun::put(FILE *stream, const QString &line)
-{
-    m_meter->hideLine();
-    std::fputs((m_prefix + line + QLatin1Char('\n')).toUtf8().constData(), stream);
-    std::fflush(stream);
-    m_meter->showLine();
+    m_out->logLine(m_slot, flashOutput::Level::Error, text);
 }
 
 void flashRun::end(int exitStatus)
 {
-    if (m_ended)
+    if (!m_active)
         return;
-    m_meter->endLine();
-    m_ended = true;
+    m_active = false;
+    m_quiet = true;
+    m_attempt.end = QDateTime::currentDateTimeUtc();
+    m_attempt.result = exitStatus == Success ? QStringLiteral("passed")
+        : exitStatus == Interrupted          ? QStringLiteral("interrupted")
+                                             : QStringLiteral("failed");
+    for (const imageOutcome &image : qAsConst(m_attempt.images)) {
+        if (!image.reason.isEmpty()) {
+            m_attempt.reason = image.reason;
+            break;
+        }
+    }
     emit finished(exitStatus);
 }

@@ -6,15 +6,14 @@
 #include <QString>
 #include <QStringList>
 
-#include <cstdio>
-
+#include "tools/flash/flashoutput.h"
+#include "tools/flash/unitrecord.h"
 #include "update/updatecore.h"
 #include "update/updateparm.h"
 
-class progressMeter;
-
-// One update without a window: the window's update core, with the log on a
-// stream and the end of the run turned into an exit status.
+// One port's update without a window: the window's update core, with what
+// it reports passed on to an output, each attempt kept as a record, and the
+// end of an attempt turned into an exit status.
 class flashRun : public QObject
 {
     Q_OBJECT
@@ -30,7 +29,11 @@ public:
         bool ticked = false;
     };
 
-    flashRun(FILE *log, FILE *errors, progressMeter *meter, QObject *parent = nullptr);
+    explicit flashRun(flashOutput *out, QObject *parent = nullptr);
+
+    // Which port the output names this run's lines after (-1: the run as a
+    // whole, as while the package is opened for every port).
+    void setSlot(int slot) { m_slot = slot; }
 
     // Unpacks and checks the package and ticks the images to send (all, or
     // those whose name contains one of `only`). Success, or UsageError after
@@ -39,49 +42,58 @@ public:
     // Takes over the package another run opened and checked, without
     // unpacking it again: both send the same unpacked files.
     void adoptPackage(const flashRun &opened);
-    // Prefixes every log and error line with "[label] " (none by default).
-    void setLabel(const QString &label);
     QList<listedImage> images() const { return m_images; }
     int modelId() const { return core.package().modelId(); }
-    int imagesSent() const { return m_sent; }
     int imagesTicked() const { return core.package().checkedFiles().size(); }
-    bool hasEnded() const { return m_ended; }
+    bool isActive() const { return m_active; }
+    const unitAttempt &attempt() const { return m_attempt; }
 
-    void start(const QString &portName);
+    // A new unit: every ticked image, attempt 1.
+    void start(const QString &portName, int unit);
+    // The same unit again, from the image that failed. False when nothing
+    // is left to send.
+    bool retry(const QString &portName);
     void startDryRun();
     // Stops the core and closes the port, whatever state the run is in.
     void close() { core.stop(); }
 
 public slots:
-    void onInterrupt();
+    // Ends the attempt as interrupted: the engines stop, the port closes.
+    void interrupt();
 
 signals:
+    // The attempt's end; attempt() holds its record.
     void finished(int exitStatus);
 
 private slots:
     void onLogLine(QString line);
+    void onEngineLine(const QString &line);
     void onWarning(const QString &text);
+    void onProgress(int row, qlonglong written, qlonglong total);
     void onRunEnded(bool success);
-    void onDryRunJob(updateParm job);
+    void onJobStarted(updateParm job);
     void onJobEnded(updateParm job, bool success, int reason);
 
 private:
     bool listImages(const QStringList &only);
     bool checkTickedImagesSendable();
+    void beginAttempt(int unit, int attemptNumber, const QList<checkedFile> &files);
+    imageOutcome *imageOfRow(int row);
+    void describeDryRunJob(const updateParm &job);
     void printError(const QString &text);
-    void put(FILE *stream, const QString &line);
     void end(int exitStatus);
 
     updateCore core;
 
-    FILE *m_log;
-    FILE *m_errors;
-    progressMeter *m_meter;
+    flashOutput *m_out;
+    int m_slot = -1;
     QList<listedImage> m_images;
+    QList<int> m_attemptRows; // the table row of each image of the attempt
+    unitAttempt m_attempt;
     QString m_extractDir;
-    QString m_prefix;
-    int m_sent = 0;
-    bool m_ended = false;
+    bool m_active = false;
+    bool m_quiet = false; // after an attempt's end, until the next start
+    bool m_dryRun = false;
 };
 
 #endif // FLASHRUN_H

@@ -4,15 +4,18 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QSet>
+#include <QSysInfo>
 #include <QTimer>
 #include <QTranslator>
 
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
 
 #include "tools/flash/flashfleet.h"
 #include "tools/flash/flashrun.h"
-#include "tools/flash/progressmeter.h"
+#include "tools/flash/jsonoutput.h"
+#include "tools/flash/textoutput.h"
 #include "tools/support/signalwatcher.h"
 #include "upsversion.h"
 #include "util/common.h"
@@ -20,6 +23,7 @@
 namespace {
 
 const char kContext[] = "ups-flash";
+constexpr int kMaxRetries = 100;
 
 QString text(const char *source)
 {
@@ -38,8 +42,11 @@ struct flashOptions
     QStringList ports;
     QStringList only;
     bool dryRun = false;
+    bool json = false;
     QString language = QStringLiteral("en");
     double timeScale = 1.0;
+    QString station;
+    flashFleet::options fleet;
 };
 
 // The language must be known before the help text is built, so it is read
@@ -70,8 +77,9 @@ void describe(QCommandLineParser &parser)
         text("Unpacks and checks a firmware package and sends its images to a unit's boot loader.\n"
              "With several --port, every unit gets the package at once, each line carries\n"
              "the port's name, and a summary table ends the run.\n"
-             "Exit status: 0 update finished (on every unit), 1 an image failed (on any\n"
-             "unit), 2 usage error, unreadable package or no image to send, 130 interrupted.\n"
+             "Exit status: 0 every unit passed, 1 a unit failed after its retries (or its\n"
+             "report line could not be written), 2 usage error, unreadable package or no\n"
+             "image to send (nothing sent), 130 interrupted (a unit was cut short).\n"
              "The byte trace of the line and the engines shows with\n"
              "QT_LOGGING_RULES=\"ups.*.debug=true\"."));
     parser.addHelpOption();
@@ -90,6 +98,23 @@ void describe(QCommandLineParser &parser)
                       text("Scale every protocol pause and timeout by F (above 0, at most 100). For simulated "
                            "units only: a real unit needs the exact timing (1.0)."),
                       QStringLiteral("F"), QStringLiteral("1.0")});
+    parser.addOption(
+        {QStringLiteral("json"), text("Write JSON Lines events on stdout instead of text (see docs/events.md).")});
+    parser.addOption({QStringLiteral("report"),
+                      text("Append one JSON line per unit and attempt to FILE (not with --dry-run)."),
+                      QStringLiteral("FILE")});
+    parser.addOption({QStringLiteral("station"), text("Station name in the report (default: the host name)."),
+                      QStringLiteral("NAME")});
+    parser.addOption(
+        {QStringLiteral("retries"),
+         text("Start a failed unit again from the image that failed, up to N more times (0 to %1).").arg(kMaxRetries),
+         QStringLiteral("N"), QStringLiteral("0")});
+    parser.addOption(
+        {QStringLiteral("wait"), text("Wait for a port that does not exist yet (an adapter to plug in).")});
+    parser.addOption({QStringLiteral("loop"),
+                      text("Station mode: flash unit after unit on each port until Ctrl-C. The next unit starts "
+                           "when its port goes away and comes back, or on Enter (type a port's name or number "
+                           "first to start only that one). Implies --wait.")});
     parser.addPositionalArgument(QStringLiteral("PACKAGE.zip"), text("The firmware package."));
 }
 
@@ -128,6 +153,14 @@ int parseOptions(QCommandLineParser &parser, flashOptions &options)
     options.ports = parser.values(QStringLiteral("port"));
     options.only = parser.values(QStringLiteral("only"));
     options.language = parser.value(QStringLiteral("lang"));
+    options.json = parser.isSet(QStringLiteral("json"));
+    options.station = parser.value(QStringLiteral("station"));
+    options.fleet.reportPath = parser.value(QStringLiteral("report"));
+    options.fleet.waitForPort = parser.isSet(QStringLiteral("wait"));
+    options.fleet.loop = parser.isSet(QStringLiteral("loop"));
+    bool retriesOk = false;
+    options.fleet.retries = parser.value(QStringLiteral("retries")).toInt(&retriesOk);
+    retriesOk = retriesOk && options.fleet.retries >= 0 && options.fleet.retries <= kMaxRetries;
     const bool scaleOk = common::parseTimeScale(parser.value(QStringLiteral("time-scale")), &options.timeScale);
     QString problem;
     if (positional.size() != 1)
@@ -140,6 +173,17 @@ int parseOptions(QCommandLineParser &parser, flashOptions &options)
         problem = text("--port is needed (or --dry-run)");
     else if (!repeatedPort(options.ports).isEmpty())
         problem = text("--port %1 is given twice").arg(repeatedPort(options.ports));
+    else if (!retriesOk)
+        problem = text("--retries takes a whole number from 0 to %1").arg(kMaxRetries);
+    else if (options.dryRun && (options.fleet.loop || parser.isSet(QStringLiteral("report"))))
+        problem = text("--loop and --report flash units; a dry run flashes none");
+    else if (parser.isSet(QStringLiteral("report")) && options.fleet.reportPath.isEmpty())
+        problem = text("--report needs a file name");
+    else if (parser.isSet(QStringLiteral("station")) && options.station.trimmed().isEmpty())
+        problem = text("--station needs a name");
+    else if (!options.fleet.reportPath.isEmpty() && !unitRecord::checkAppendable(options.fleet.reportPath).isEmpty())
+        problem = text("cannot append to the report %1: %2")
+                      .arg(options.fleet.reportPath, unitRecord::checkAppendable(options.fleet.reportPath));
     if (!problem.isEmpty()) {
         say(stderr, problem);
         say(stderr, text("try --help"));
@@ -149,39 +193,61 @@ int parseOptions(QCommandLineParser &parser, flashOptions &options)
     return -1;
 }
 
-// One unit, or a dry run: the ports, if any, stay unused.
-int runOne(QCoreApplication &app, const flashOptions &options)
+runFacts factsOf(const flashOptions &options)
 {
-    progressMeter meter(stderr, ::isatty(STDERR_FILENO) == 1);
-    flashRun run(stdout, stderr, &meter);
-    const int opened = run.openPackage(options.packagePath, options.only);
-    if (opened != flashRun::Success)
-        return opened;
+    runFacts facts;
+    facts.version = QCoreApplication::applicationVersion();
+    facts.host = QSysInfo::machineHostName();
+    facts.station = options.station.isEmpty() ? facts.host : options.station;
+    facts.packageName = QFileInfo(options.packagePath).fileName();
+    facts.packageSha256 = unitRecord::fileSha256(options.packagePath);
+    return facts;
+}
 
+std::unique_ptr<flashOutput> makeOutput(const flashOptions &options)
+{
+    if (options.json)
+        return std::make_unique<jsonOutput>(stdout);
+    textOutput::options how;
+    how.terminal = ::isatty(STDERR_FILENO) == 1;
+    how.summary = options.ports.size() > 1 || options.fleet.loop;
+    how.loop = options.fleet.loop;
+    how.maxAttempts = 1 + options.fleet.retries;
+    return std::make_unique<textOutput>(stdout, stderr, how);
+}
+
+// A dry run sends nothing, so one run stands for every port; its lines
+// belong to the run as a whole.
+int runDry(QCoreApplication &app, flashOutput &out, const flashOptions &options)
+{
+    flashRun run(&out);
+    const int opened = run.openPackage(options.packagePath, options.only);
+    if (opened != flashRun::Success) {
+        out.runEnded(opened, {});
+        return opened;
+    }
     signalWatcher watcher;
     watcher.install();
-    QObject::connect(&watcher, &signalWatcher::caught, &run, &flashRun::onInterrupt);
+    QObject::connect(&watcher, &signalWatcher::caught, &run, &flashRun::interrupt);
     QObject::connect(&run, &flashRun::finished, &app, [&](int status) {
-        if (options.dryRun && status == flashRun::Success)
-            say(stdout, text("dry run: nothing was sent"));
+        if (status == flashRun::Success)
+            out.logLine(-1, flashOutput::Level::Info, text("dry run: nothing was sent"));
+        out.runEnded(status, {});
         QCoreApplication::exit(status);
     });
-    QTimer::singleShot(0, &run, [&] {
-        if (options.dryRun)
-            run.startDryRun();
-        else
-            run.start(options.ports.value(0));
-    });
+    QTimer::singleShot(0, &run, &flashRun::startDryRun);
     return app.exec();
 }
 
-int runSeveral(QCoreApplication &app, const flashOptions &options)
+int runStation(QCoreApplication &app, flashOutput &out, const flashOptions &options, const runFacts &facts)
 {
-    flashFleet fleet(stdout, stderr, options.ports);
+    flashFleet fleet(&out, options.ports, options.fleet);
+    fleet.setRunFacts(facts);
     const int opened = fleet.openPackage(options.packagePath, options.only);
-    if (opened != flashRun::Success)
+    if (opened != flashRun::Success) {
+        out.runEnded(opened, {});
         return opened;
-
+    }
     signalWatcher watcher;
     watcher.install();
     QObject::connect(&watcher, &signalWatcher::caught, &fleet, &flashFleet::onInterrupt);
@@ -207,8 +273,10 @@ int main(int argc, char *argv[])
     if (early >= 0)
         return early;
     common::setTimeScale(options.timeScale);
-    // A dry run sends nothing, so one run stands for every port.
-    if (options.ports.size() > 1 && !options.dryRun)
-        return runSeveral(app, options);
-    return runOne(app, options);
+    const std::unique_ptr<flashOutput> out = makeOutput(options);
+    const runFacts facts = factsOf(options);
+    out->runStarted(facts, options.dryRun ? QStringList() : options.ports);
+    if (options.dryRun)
+        return runDry(app, *out, options);
+    return runStation(app, *out, options, facts);
 }

@@ -1,0 +1,206 @@
+#include "tools/flash/textoutput.h"
+
+#include <QFileInfo>
+
+namespace {
+
+// A terminal is redrawn at most this often; the log lines and the end of
+// an image always redraw at once.
+constexpr qint64 kRedrawMs = 100;
+
+const char kClearBelow[] = "\r\033[J";
+
+QString resultText(const QString &result)
+{
+    if (result == QLatin1String("passed"))
+        return textOutput::tr("passed");
+    if (result == QLatin1String("interrupted"))
+        return textOutput::tr("interrupted");
+    if (result.isEmpty())
+        return textOutput::tr("no unit");
+    return textOutput::tr("failed");
+}
+
+} // namespace
+
+textOutput::textOutput(FILE *log, FILE *errors, const options &how)
+    : m_log(log)
+    , m_errors(errors)
+    , m_how(how)
+{
+    m_sinceDraw.start();
+}
+
+QStringList textOutput::labels(const QStringList &ports)
+{
+    QStringList names;
+    for (const QString &port : ports)
+        names << QFileInfo(port).fileName();
+    for (int i = 0; i < names.size(); ++i) {
+        if (names.at(i).isEmpty() || names.count(names.at(i)) > 1)
+            names[i] = ports.at(i);
+    }
+    return names;
+}
+
+void textOutput::runStarted(const runFacts &, const QStringList &ports)
+{
+    m_ports = ports;
+    m_labels = labels(ports);
+    m_meters.resize(ports.size());
+    m_status.clear();
+    for (int i = 0; i < ports.size(); ++i)
+        m_status << QString();
+    if (m_how.loop) {
+        say(m_log, -1,
+            tr("station: each port flashes unit after unit until Ctrl-C. Next unit: unplug the adapter and plug "
+               "it in again, or press Enter (with several ports type the port's name or number first; Enter "
+               "alone starts every waiting port)."));
+    }
+}
+
+void textOutput::waiting(int slot, Wait why)
+{
+    if (why == Wait::PortAbsent) {
+        say(m_log, slot, tr("waiting for %1 to appear").arg(m_ports.value(slot)));
+        setStatus(slot, tr("waiting for the port"), true);
+        return;
+    }
+    say(m_log, slot, tr("waiting for the next unit"));
+    setStatus(slot, tr("waiting for the next unit"), true);
+}
+
+void textOutput::unitStarted(int slot, const unitAttempt &attempt)
+{
+    if (attempt.attempt > 1) {
+        say(m_log, slot,
+            tr("attempt %1 of %2: starting again from %3")
+                .arg(attempt.attempt)
+                .arg(m_how.maxAttempts)
+                .arg(attempt.images.value(0).name));
+    } else if (m_how.loop) {
+        say(m_log, slot, tr("unit %1").arg(attempt.unit));
+    }
+    setStatus(slot, tr("starting"), true);
+}
+
+void textOutput::logLine(int slot, Level level, const QString &text)
+{
+    say(level == Level::Info ? m_log : m_errors, slot, text);
+}
+
+void textOutput::progress(int slot, const QString &image, qint64 written, qint64 total)
+{
+    if (slot < 0 || slot >= m_meters.size())
+        return;
+    progressMeter &meter = m_meters[slot];
+    const QString step = meter.update(image, written, total);
+    if (m_how.terminal)
+        setStatus(slot, meter.liveText(), false);
+    else if (!step.isEmpty())
+        say(m_errors, slot, step);
+}
+
+void textOutput::imageEnded(int slot, const imageOutcome &image)
+{
+    if (m_how.terminal && slot >= 0 && slot < m_meters.size())
+        setStatus(slot, m_meters[slot].liveText() + QLatin1String("  ") + resultText(image.result), true);
+}
+
+void textOutput::unitEnded(int slot, const unitAttempt &attempt)
+{
+    const QString outcome = attempt.reason.isEmpty()
+        ? resultText(attempt.result)
+        : resultText(attempt.result) + QStringLiteral(" (%1)").arg(attempt.reason);
+    if (attempt.retrying)
+        say(m_log, slot, tr("attempt %1 %2: trying again").arg(attempt.attempt).arg(outcome));
+    else if (m_how.loop)
+        say(m_log, slot, tr("unit %1 %2").arg(attempt.unit).arg(outcome));
+    setStatus(slot, tr("unit %1 %2").arg(attempt.unit).arg(outcome), true);
+}
+
+void textOutput::runEnded(int, const QList<slotTally> &tallies)
+{
+    hideBlock();
+    m_status.clear(); // the table says the rest
+    if (m_how.summary && !tallies.isEmpty())
+        printSummary(tallies);
+}
+
+QString textOutput::prefix(int slot) const
+{
+    if (slot < 0 || m_labels.size() < 2)
+        return QString();
+    return QStringLiteral("[%1] ").arg(m_labels.value(slot));
+}
+
+void textOutput::say(FILE *stream, int slot, const QString &text)
+{
+    hideBlock();
+    put(stream, prefix(slot) + text + QLatin1Char('\n'));
+    drawBlock();
+}
+
+void textOutput::setStatus(int slot, const QString &text, bool now)
+{
+    if (!m_how.terminal || slot < 0 || slot >= m_status.size())
+        return;
+    m_status[slot] = prefix(slot) + text;
+    if (!now && m_sinceDraw.elapsed() < kRedrawMs)
+        return;
+    hideBlock();
+    drawBlock();
+}
+
+void textOutput::hideBlock()
+{
+    if (m_shownLines == 0)
+        return;
+    put(m_errors, QStringLiteral("\033[%1A").arg(m_shownLines) + QLatin1String(kClearBelow));
+    m_shownLines = 0;
+}
+
+void textOutput::drawBlock()
+{
+    if (!m_how.terminal)
+        return;
+    QString block;
+    for (const QString &line : qAsConst(m_status)) {
+        if (!line.isEmpty()) {
+            block += line + QLatin1Char('\n');
+            ++m_shownLines;
+        }
+    }
+    if (!block.isEmpty())
+        put(m_errors, block);
+    m_sinceDraw.restart();
+}
+
+void textOutput::put(FILE *stream, const QString &text)
+{
+    std::fputs(text.toUtf8().constData(), stream);
+    std::fflush(stream);
+}
+
+void textOutput::printSummary(const QList<slotTally> &tallies)
+{
+    int width = tr("port").size();
+    for (const QString &label : qAsConst(m_labels))
+        width = qMax(width, label.size());
+    const auto row = [&](const QStringList &cells) {
+        QString line = cells.at(0).leftJustified(width + 2) + cells.at(1).leftJustified(13)
+            + cells.at(2).leftJustified(10) + cells.at(3).leftJustified(10) + cells.at(4);
+        if (m_how.loop)
+            line = line.leftJustified(width + 2 + 13 + 10 + 10 + 10) + cells.at(5).leftJustified(8) + cells.at(6);
+        return line + QLatin1Char('\n');
+    };
+    QString table = QStringLiteral("\n")
+        + row({tr("port"), tr("result"), tr("images"), tr("time (s)"), tr("attempts"), tr("passed"), tr("failed")});
+    for (int i = 0; i < tallies.size() && i < m_labels.size(); ++i) {
+        const slotTally &t = tallies.at(i);
+        table += row({m_labels.at(i), resultText(t.lastResult), tr("%1 of %2").arg(t.imagesSent).arg(t.imagesTicked),
+                      QString::number(double(t.elapsedMs) / 1000.0, 'f', 1), QString::number(t.attempts),
+                      QString::number(t.passed), QString::number(t.failed)});
+    }
+    put(m_log, table);
+}

@@ -1,0 +1,148 @@
+#include "tools/flash/unitrecord.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QRegularExpression>
+#include <QSerialPortInfo>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace {
+
+QJsonValue textOrNull(const QString &text)
+{
+    return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text);
+}
+
+bool syncToDisk(QFile &file)
+{
+#ifdef Q_OS_WIN
+    return ::_commit(file.handle()) == 0;
+#else
+    return ::fsync(file.handle()) == 0;
+#endif
+}
+
+// The bus position of a USB serial adapter, from the device's place in
+// sysfs: ".../usb1/1-1/1-1.4/1-1.4:1.0/ttyUSB0" is "1-1.4".
+QString usbLocation(const QString &systemName)
+{
+    const QString device = QFileInfo(QStringLiteral("/sys/class/tty/%1/device").arg(systemName)).canonicalFilePath();
+    static const QRegularExpression usbInterface(QStringLiteral("^(\\d+-[\\d.]+):\\d+\\.\\d+$"));
+    const QStringList parts = device.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    for (int i = parts.size() - 1; i >= 0; --i) {
+        const QRegularExpressionMatch match = usbInterface.match(parts.at(i));
+        if (match.hasMatch())
+            return match.captured(1);
+    }
+    return QString();
+}
+
+} // namespace
+
+int unitAttempt::imagesPassed() const
+{
+    int passed = 0;
+    for (const imageOutcome &image : images)
+        passed += image.result == QLatin1String("passed") ? 1 : 0;
+    return passed;
+}
+
+adapterFacts adapterFacts::of(const QString &portName)
+{
+    const QString canonical = QFileInfo(portName).canonicalFilePath();
+    const QSerialPortInfo info(canonical.isEmpty() ? portName : canonical);
+    adapterFacts facts;
+    if (info.isNull() || !info.hasVendorIdentifier())
+        return facts; // not a USB adapter (a pty, a built-in port)
+    facts.serialNumber = info.serialNumber();
+    facts.location = usbLocation(info.portName());
+    return facts;
+}
+
+namespace unitRecord {
+
+QString timeText(const QDateTime &utc)
+{
+    return utc.isValid() ? utc.toUTC().toString(Qt::ISODateWithMs) : QString();
+}
+
+QJsonObject imageJson(const imageOutcome &image)
+{
+    return QJsonObject {{QStringLiteral("name"), image.name},
+                        {QStringLiteral("sha256"), textOrNull(image.sha256)},
+                        {QStringLiteral("bytes"), image.bytes},
+                        {QStringLiteral("result"), image.result},
+                        {QStringLiteral("reason"), textOrNull(image.reason)}};
+}
+
+QJsonObject reportJson(const runFacts &run, const QString &port, const adapterFacts &adapter,
+                       const unitAttempt &attempt)
+{
+    QJsonArray images;
+    for (const imageOutcome &image : attempt.images)
+        images.append(imageJson(image));
+    return QJsonObject {{QStringLiteral("schema"), kSchemaVersion},
+                        {QStringLiteral("tool"), run.tool},
+                        {QStringLiteral("version"), run.version},
+                        {QStringLiteral("host"), run.host},
+                        {QStringLiteral("station"), run.station},
+                        {QStringLiteral("package"), run.packageName},
+                        {QStringLiteral("package_sha256"), textOrNull(run.packageSha256)},
+                        {QStringLiteral("model"), attempt.model},
+                        {QStringLiteral("port"), port},
+                        {QStringLiteral("usb_serial"), textOrNull(adapter.serialNumber)},
+                        {QStringLiteral("usb_location"), textOrNull(adapter.location)},
+                        {QStringLiteral("unit"), attempt.unit},
+                        {QStringLiteral("attempt"), attempt.attempt},
+                        {QStringLiteral("start"), timeText(attempt.start)},
+                        {QStringLiteral("end"), timeText(attempt.end)},
+                        {QStringLiteral("images"), images},
+                        {QStringLiteral("result"), attempt.result},
+                        {QStringLiteral("reason"), textOrNull(attempt.reason)},
+                        {QStringLiteral("last_line"), textOrNull(attempt.lastLine)}};
+}
+
+QString fileSha256(const QString &path)
+{
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+        return QString();
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+QString checkAppendable(const QString &path)
+{
+    QFile file(path);
+    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadWrite | QIODevice::Append))
+        return file.errorString().isEmpty() ? QStringLiteral("a folder") : file.errorString();
+    return QString();
+}
+
+QString appendLine(const QString &path, const QByteArray &line)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered))
+        return file.errorString();
+    QByteArray whole = line + '\n';
+    char last = '\n';
+    if (file.size() > 0 && (!file.seek(file.size() - 1) || !file.getChar(&last)))
+        return file.errorString();
+    if (last != '\n')
+        whole.prepend('\n');
+    if (file.write(whole) != whole.size())
+        return file.errorString();
+    if (!syncToDisk(file))
+        return QStringLiteral("the line could not be synced to the disk");
+    return QString();
+}
+
+} // namespace unitRecord

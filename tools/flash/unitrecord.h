@@ -1,0 +1,81 @@
+#ifndef UNITRECORD_H
+#define UNITRECORD_H
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+
+// What one attempt at one unit did, image by image: the report's line and
+// the events are both made from it.
+struct imageOutcome
+{
+    QString name;   // the package member's own file name
+    QString sha256; // of the flat image sent; empty until its job starts
+    qint64 bytes = 0;
+    QString result = QStringLiteral("not-sent"); // passed, failed, interrupted, not-sent
+    QString reason;                              // a failure code, empty when none
+};
+
+struct unitAttempt
+{
+    int model = 0;
+    int unit = 1;    // the slot's unit count: grows with every unit in a loop
+    int attempt = 1; // 1, then one more for each retry of the same unit
+    QDateTime start;
+    QDateTime end;
+    QList<imageOutcome> images;
+    QString result;        // passed, failed, interrupted
+    QString reason;        // the failed image's code, empty on a pass
+    QString lastLine;      // the engine's last log line
+    bool retrying = false; // another attempt follows
+
+    int imagesPassed() const;
+};
+
+// Facts that hold for every line of one run.
+struct runFacts
+{
+    QString tool = QStringLiteral("ups-flash");
+    QString version;
+    QString host;
+    QString station;
+    QString packageName;
+    QString packageSha256; // empty when the package cannot be read
+};
+
+// The USB adapter behind a serial port, where the system says: its serial
+// number and its place on the bus ("1-1.4"). Empty for other lines.
+struct adapterFacts
+{
+    QString serialNumber;
+    QString location;
+
+    static adapterFacts of(const QString &portName);
+};
+
+namespace unitRecord {
+
+constexpr int kSchemaVersion = 1;
+
+QString timeText(const QDateTime &utc);
+QJsonObject imageJson(const imageOutcome &image);
+QJsonObject reportJson(const runFacts &run, const QString &port, const adapterFacts &adapter,
+                       const unitAttempt &attempt);
+// SHA-256 of a file, streamed; empty when it cannot be read.
+QString fileSha256(const QString &path);
+
+// Appends one line to a report that other runs may be appending to at the
+// same time. The line goes out in a single write on a descriptor opened for
+// appending and is synced before the next, so a crash leaves it whole or
+// absent; a torn tail left by a power cut is closed with a line break
+// first, so that it can never glue itself to this line. Empty on success,
+// else what went wrong.
+QString appendLine(const QString &path, const QByteArray &line);
+// Whether a report can be appended to, before anything is sent.
+QString checkAppendable(const QString &path);
+
+} // namespace unitRecord
+
+#endif // UNITRECORD_H
