@@ -18,6 +18,7 @@
 #include "package/zip.h"
 #include "tools/support/packagewriter.h"
 #include "tools/unitsim/ptyline.h"
+#include "support/programs.h"
 #include "support/testfiles.h"
 #include "support/testtime.h"
 
@@ -28,7 +29,7 @@ constexpr int kRunTimeoutMs = 60000;
 
 QString program(const char *name)
 {
-    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(name);
+    return testPrograms::path(name);
 }
 
 struct runResult
@@ -55,18 +56,7 @@ runResult run(const char *name, const QStringList &args)
     return r;
 }
 
-// A flashed image is exact when it is the expected image followed by
-// nothing but the 0xFF fill of the last block or frame.
-bool sameImage(const QByteArray &flashed, const QByteArray &expected)
-{
-    if (expected.isEmpty() || flashed.size() < expected.size() || !flashed.startsWith(expected))
-        return false;
-    for (int i = expected.size(); i < flashed.size(); ++i) {
-        if (quint8(flashed.at(i)) != 0xFF)
-            return false;
-    }
-    return true;
-}
+using testPrograms::sameImage;
 
 // A simulated unit program serving in the background for one test.
 class simProcess

@@ -34,6 +34,7 @@ private slots:
     void logLines();
     void falseResultRepeatsSameJob();
     void stoppedRunKeepsRestForNextPress();
+    void retryStartsAtFailedImage();
 
 private:
     // "row:name" items become checkedFile records under the temporary dir.
@@ -248,6 +249,32 @@ void TestQueue::stoppedRunKeepsRestForNextPress()
     queue.updateFinish(true);
     QCOMPARE(second.count(), 2);
     QCOMPARE(second.at(1).at(0).value<updateParm>().row, 5);
+}
+
+// A retry sends the image that failed again, then the rest; the window's
+// start with no files still carries on after it.
+void TestQueue::retryStartsAtFailedImage()
+{
+    filesUpdate queue;
+    QSignalSpy jobs(&queue, &filesUpdate::sendParm1);
+    queue.start(1, files({"0:Rec_power33.out", "1:Inv_power33.out", "2:2U_20K_MONITOR.bin"}), kPort);
+    queue.updateFinish(true); // the monitor image passed
+    queue.jobFailed();        // the inverter image failed
+    QCOMPARE(jobs.count(), 2);
+    QCOMPARE(queue.pending().size(), 2);
+    QCOMPARE(queue.pending().at(0).row, 1);
+
+    queue.retryFailed("/dev/ttyOTHER");
+    QCOMPARE(jobs.count(), 3);
+    const updateParm again = jobs.at(2).at(0).value<updateParm>();
+    QCOMPARE(again.row, 1);
+    QCOMPARE(again.imagePath, tmp->path() + "/Inv_power33.bin");
+    QCOMPARE(again.portName, QString("/dev/ttyOTHER"));
+
+    queue.jobFailed();
+    queue.start(1, {}, kPort);
+    QCOMPARE(jobs.at(3).at(0).value<updateParm>().row, 0); // past the failed image
+    QVERIFY(queue.pending().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestQueue)

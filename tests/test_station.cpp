@@ -1,0 +1,468 @@
+// ups-flash as a production station: several simulated units at once, the
+// record of every attempt, retries, waiting for a port, the station loop and
+// an interrupt. Every event and report line is checked against the schema
+// as documented, so the document and the program cannot drift apart.
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <functional>
+
+#include "support/programs.h"
+#include "support/testfiles.h"
+#include "support/testtime.h"
+
+namespace {
+
+const QString kScale = QString::number(testTimeScale(0.01));
+constexpr int kRunTimeoutMs = 60000;
+
+// The documented fields and their types: per event, for every event, for a
+// report line and for an image object of a report line.
+struct schemaDoc
+{
+    QHash<QString, QString> common;
+    QHash<QString, QHash<QString, QString>> events;
+    QHash<QString, QString> report;
+    QHash<QString, QString> image;
+
+    bool load(const QString &path)
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return false;
+        static const QRegularExpression row(QStringLiteral("^\\| `([a-z0-9_]+)` \\| ([a-z ]+) \\|"));
+        static const QRegularExpression event(QStringLiteral("^### `([a-z-]+)`"));
+        QHash<QString, QString> *table = nullptr;
+        for (const QString &line : QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'))) {
+            const QRegularExpressionMatch e = event.match(line);
+            if (line.startsWith(QLatin1String("## Fields of every event")))
+                table = &common;
+            else if (e.hasMatch())
+                table = &events[e.captured(1)];
+            else if (line.startsWith(QLatin1String("## Report line")))
+                table = &report;
+            else if (line.startsWith(QLatin1String("### Image object")))
+                table = &image;
+            const QRegularExpressionMatch r = row.match(line);
+            if (table && r.hasMatch())
+                table->insert(r.captured(1), r.captured(2).trimmed());
+        }
+        return !common.isEmpty() && events.size() >= 8 && !report.isEmpty() && !image.isEmpty();
+    }
+};
+
+bool hasType(const QJsonValue &value, const QString &type)
+{
+    if (type == QLatin1String("string or null"))
+        return value.isString() || value.isNull();
+    if (type == QLatin1String("integer"))
+        return value.isDouble() && value.toDouble() == double(qint64(value.toDouble()));
+    if (type == QLatin1String("number"))
+        return value.isDouble();
+    if (type == QLatin1String("string"))
+        return value.isString();
+    if (type == QLatin1String("boolean"))
+        return value.isBool();
+    if (type == QLatin1String("array"))
+        return value.isArray();
+    return false;
+}
+
+// Empty when the object has exactly the fields, each of its type.
+QString schemaProblem(const QJsonObject &object, const QHash<QString, QString> &fields)
+{
+    static const QRegularExpression utcMs(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z$"));
+    QStringList keys = object.keys();
+    QStringList documented = fields.keys();
+    keys.sort();
+    documented.sort();
+    if (keys != documented)
+        return QStringLiteral("fields %1, documented %2").arg(keys.join(','), documented.join(','));
+    for (const QString &key : keys) {
+        if (!hasType(object.value(key), fields.value(key)))
+            return QStringLiteral("%1 is not %2").arg(key, fields.value(key));
+        if ((key == "time" || key == "start" || key == "end") && !utcMs.match(object.value(key).toString()).hasMatch())
+            return QStringLiteral("%1 is no UTC time in ms").arg(key);
+    }
+    return QString();
+}
+
+QList<QJsonObject> jsonLines(const QString &text)
+{
+    QList<QJsonObject> objects;
+    for (const QString &line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        objects << QJsonDocument::fromJson(line.toUtf8()).object();
+    return objects;
+}
+
+// The simulated units of one test, in one process, and the ports the
+// flasher uses to reach them: links the test makes and removes, so that a
+// port can vanish and come back as an adapter would.
+struct unitBench
+{
+    QString dir;
+    int count = 1;
+    QProcess sim;
+    QStringList devices;
+
+    bool start(const QString &home, int units, const QStringList &faults)
+    {
+        dir = home;
+        count = units;
+        QStringList args {"--model",      "0",   "--count", QString::number(units), "--save-dir", dir + "/flashed",
+                          "--time-scale", kScale};
+        for (const QString &fault : faults)
+            args << "--fault" << fault;
+        sim.start(testPrograms::path("ups-unit-sim"), args);
+        QElapsedTimer clock;
+        clock.start();
+        while (devices.size() < units && clock.elapsed() < 10000) {
+            sim.waitForReadyRead(100);
+            while (sim.canReadLine())
+                devices << QString::fromUtf8(sim.readLine()).trimmed();
+        }
+        return devices.size() == units;
+    }
+    ~unitBench()
+    {
+        sim.terminate();
+        if (!sim.waitForFinished(5000))
+            sim.kill();
+        sim.waitForFinished();
+    }
+    QString port(int unit) const { return dir + QStringLiteral("/port%1").arg(unit); }
+    bool plug(int unit) { return QFile::link(devices.value(unit - 1), port(unit)); }
+    bool unplug(int unit) { return QFile::remove(port(unit)); }
+    QString flashed(int unit, const QString &name) const
+    {
+        return count == 1 ? dir + "/flashed/" + name : dir + QStringLiteral("/flashed/%1/").arg(unit) + name;
+    }
+    QByteArray said()
+    {
+        sim.waitForReadyRead(50);
+        return sim.readAllStandardOutput();
+    }
+};
+
+// Reads the flasher's events until one matches, or the time is up.
+bool awaitEvent(QProcess &flash, QString &out, const std::function<bool(const QJsonObject &)> &wanted)
+{
+    QElapsedTimer clock;
+    clock.start();
+    int seen = 0;
+    while (clock.elapsed() < kRunTimeoutMs) {
+        out += QString::fromUtf8(flash.readAllStandardOutput());
+        const QList<QJsonObject> events = jsonLines(out.left(out.lastIndexOf('\n') + 1));
+        for (; seen < events.size(); ++seen) {
+            if (wanted(events.at(seen)))
+                return true;
+        }
+        if (flash.state() == QProcess::NotRunning)
+            return false;
+        flash.waitForReadyRead(100);
+    }
+    return false;
+}
+
+bool isUnitEnd(const QJsonObject &event, int unit)
+{
+    return event.value("event") == "unit-end" && event.value("unit").toInt() == unit;
+}
+
+} // namespace
+
+class TestStation : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir samples;
+    schemaDoc schema;
+
+    QString package(const QString &dir) const
+    {
+        const QString copy = dir + QStringLiteral("/ups_5-10k.zip");
+        QFile::copy(samples.filePath(QStringLiteral("ups_5-10k.zip")), copy);
+        return copy;
+    }
+
+    // Runs the flasher to its end; its events, checked, go to `events`.
+    int flash(const QStringList &args, QList<QJsonObject> &events, QString *err = nullptr)
+    {
+        QProcess p;
+        p.start(testPrograms::path("ups-flash"), QStringList {"--json", "--time-scale", kScale} + args);
+        if (!p.waitForFinished(kRunTimeoutMs)) {
+            p.kill();
+            p.waitForFinished();
+            return -1;
+        }
+        events = jsonLines(QString::fromUtf8(p.readAllStandardOutput()));
+        if (err)
+            *err = QString::fromUtf8(p.readAllStandardError());
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    }
+
+    void verifyEvents(const QList<QJsonObject> &events, int status)
+    {
+        QVERIFY(!events.isEmpty());
+        QCOMPARE(events.first().value("event").toString(), QStringLiteral("run-start"));
+        QCOMPARE(events.last().value("event").toString(), QStringLiteral("run-end"));
+        QCOMPARE(events.last().value("status").toInt(), status);
+        for (const QJsonObject &event : events) {
+            const QString name = event.value("event").toString();
+            QVERIFY2(schema.events.contains(name), qPrintable(name));
+            QHash<QString, QString> fields = schema.common;
+            fields.insert(schema.events.value(name));
+            const QString problem = schemaProblem(event, fields);
+            QVERIFY2(problem.isEmpty(), qPrintable(name + ": " + problem));
+            QCOMPARE(event.value("schema").toInt(), 1);
+        }
+    }
+
+    // The report's lines, each checked; with its images.
+    QList<QJsonObject> readReport(const QString &path)
+    {
+        const QList<QJsonObject> lines = jsonLines(QString::fromUtf8(testFiles::read(path)));
+        for (const QJsonObject &line : lines) {
+            const QString problem = schemaProblem(line, schema.report);
+            if (!problem.isEmpty())
+                qWarning("report line: %s", qPrintable(problem));
+            for (const QJsonValue &image : line.value("images").toArray()) {
+                if (!schemaProblem(image.toObject(), schema.image).isEmpty())
+                    return {};
+            }
+            if (!problem.isEmpty())
+                return {};
+        }
+        return lines;
+    }
+
+    // "PORT:ATTEMPT:RESULT:REASON:IMAGES" for each line, PORT as numbered.
+    static QStringList summarise(const QList<QJsonObject> &lines)
+    {
+        QStringList rows;
+        for (const QJsonObject &line : lines) {
+            QStringList images;
+            for (const QJsonValue &image : line.value("images").toArray())
+                images << image.toObject().value("name").toString();
+            const int port = line.value("port").toString().right(1).toInt();
+            rows << QStringLiteral("%1:%2:%3:%4:%5")
+                        .arg(port)
+                        .arg(line.value("attempt").toInt())
+                        .arg(line.value("result").toString(), line.value("reason").toString(), images.join(' '));
+        }
+        rows.sort();
+        return rows;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(samples.isValid());
+        QVERIFY(schema.load(QStringLiteral(UPS_EVENTS_DOC)));
+        QProcess pack;
+        pack.start(testPrograms::path("ups-pack"), {"--make-sample", samples.path()});
+        QVERIFY(pack.waitForFinished(kRunTimeoutMs) && pack.exitCode() == 0);
+    }
+
+    // Units at once with faults: who passes, who is retried from where,
+    // the records, and exact images in every unit that passed.
+    void unitsAndRetries_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QStringList>("faults");
+        QTest::addColumn<int>("retries");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QStringList>("records"); // PORT:ATTEMPT:RESULT:REASON:IMAGES, sorted
+        const QString both = "arm.bin dsp.out";
+        QTest::newRow("three units, one failing: the others exact")
+            << 3 << QStringList {"2/silence:shakehand"} << 0 << 1
+            << QStringList {"1:1:passed::" + both, "2:1:failed:handshake-failed:" + both, "3:1:passed::" + both};
+        QTest::newRow("a retry turns a failure into a pass")
+            << 1 << QStringList {"silence:verify@1"} << 1 << 0
+            << QStringList {"1:1:failed:verify-failed:" + both, "1:2:passed::" + both};
+        QTest::newRow("a retry starts at the image that failed")
+            << 2 << QStringList {"1/silence:jump@2"} << 1 << 0
+            << QStringList {"1:1:failed:jump-failed:" + both, "1:2:passed::dsp.out", "2:1:passed::" + both};
+        QTest::newRow("retries run out") << 1 << QStringList {"silence:shakehand"} << 2 << 1
+                                         << QStringList {"1:1:failed:handshake-failed:" + both,
+                                                         "1:2:failed:handshake-failed:" + both,
+                                                         "1:3:failed:handshake-failed:" + both};
+    }
+
+    void unitsAndRetries()
+    {
+        QFETCH(int, count);
+        QFETCH(QStringList, faults);
+        QFETCH(int, retries);
+        QFETCH(int, status);
+        QFETCH(QStringList, records);
+        QTemporaryDir work;
+        unitBench units;
+        QVERIFY(units.start(work.path(), count, faults));
+        QStringList args {"--retries", QString::number(retries), "--report", work.filePath("report.jsonl"), "--station",
+                          "line 3",    package(work.path())};
+        for (int unit = 1; unit <= count; ++unit) {
+            QVERIFY(units.plug(unit));
+            args << "--port" << units.port(unit);
+        }
+        QList<QJsonObject> events;
+        QCOMPARE(flash(args, events), status);
+        verifyEvents(events, status);
+
+        const QList<QJsonObject> report = readReport(work.filePath("report.jsonl"));
+        QCOMPARE(summarise(report), records);
+        int unitEnds = 0;
+        for (const QJsonObject &event : events)
+            unitEnds += event.value("event") == "unit-end" ? 1 : 0;
+        QCOMPARE(unitEnds, records.size());
+        for (const QJsonObject &line : report) {
+            QCOMPARE(line.value("station").toString(), QStringLiteral("line 3"));
+            QCOMPARE(line.value("package_sha256").toString(),
+                     QString(QCryptographicHash::hash(testFiles::read(work.filePath("ups_5-10k.zip")),
+                                                      QCryptographicHash::Sha256)
+                                 .toHex()));
+        }
+        // A unit whose last record passed holds exactly the package's images,
+        // and each record names the digest of the flat image it was sent.
+        for (int unit = 1; unit <= count; ++unit) {
+            const bool passed =
+                records.filter(QRegularExpression(QStringLiteral("^%1:.*:passed:").arg(unit))).size() == 1;
+            for (const QString name : {"arm.bin", "dsp.bin"}) {
+                const QByteArray expected = testFiles::read(samples.filePath("expected/" + QString(name)));
+                QCOMPARE(testPrograms::sameImage(testFiles::read(units.flashed(unit, name)), expected), passed);
+            }
+        }
+        for (const QJsonObject &line : report) {
+            for (const QJsonValue &value : line.value("images").toArray()) {
+                const QJsonObject image = value.toObject();
+                if (image.value("result") != "passed")
+                    continue;
+                const QString flat = image.value("name").toString().replace(".out", ".bin");
+                QCOMPARE(image.value("sha256").toString(),
+                         QString(QCryptographicHash::hash(testFiles::read(samples.filePath("expected/" + flat)),
+                                                          QCryptographicHash::Sha256)
+                                     .toHex()));
+            }
+        }
+    }
+
+    // A port that appears a second after the start is waited for.
+    void waitForPort()
+    {
+        QTemporaryDir work;
+        unitBench units;
+        QVERIFY(units.start(work.path(), 1, {}));
+        QProcess flash;
+        flash.start(testPrograms::path("ups-flash"),
+                    {"--json", "--wait", "--time-scale", kScale, "--port", units.port(1), package(work.path())});
+        QString out;
+        QVERIFY(awaitEvent(flash, out, [](const QJsonObject &e) { return e.value("why") == "port-absent"; }));
+        QTest::qWait(1000);
+        QVERIFY(units.plug(1));
+        QVERIFY(flash.waitForFinished(kRunTimeoutMs));
+        out += QString::fromUtf8(flash.readAllStandardOutput());
+        QCOMPARE(flash.exitCode(), 0);
+        verifyEvents(jsonLines(out), 0);
+    }
+
+    // The station loop: two units on one port, the next one started by the
+    // adapter going and coming back, or by Enter; Ctrl-C between units ends
+    // the shift with every unit passed.
+    void stationLoop_data()
+    {
+        QTest::addColumn<bool>("byEnter");
+        QTest::newRow("an adapter per unit: the port disappears and reappears") << false;
+        QTest::newRow("a fixed adapter: Enter starts the next unit") << true;
+    }
+
+    void stationLoop()
+    {
+        QFETCH(bool, byEnter);
+        QTemporaryDir work;
+        unitBench units;
+        QVERIFY(units.start(work.path(), 1, {}));
+        if (byEnter)
+            QVERIFY(units.plug(1));
+        QProcess flash;
+        flash.start(testPrograms::path("ups-flash"),
+                    {"--json", "--loop", "--report", work.filePath("r.jsonl"), "--time-scale", kScale, "--port",
+                     units.port(1), package(work.path())});
+        QString out;
+        for (int unit = 1; unit <= 2; ++unit) {
+            if (unit == 2 && byEnter) {
+                flash.write("\n");
+            } else if (unit == 2) {
+                QVERIFY(units.unplug(1));
+                QTest::qWait(500); // the flasher looks every 200 ms
+                QVERIFY(units.plug(1));
+            } else if (!byEnter) {
+                QVERIFY(units.plug(1));
+            }
+            QVERIFY2(awaitEvent(flash, out, [unit](const QJsonObject &e) { return isUnitEnd(e, unit); }),
+                     qPrintable(out));
+        }
+        QVERIFY(awaitEvent(flash, out, [](const QJsonObject &e) { return e.value("why") == "next-unit"; }));
+        QVERIFY(::kill(pid_t(flash.processId()), SIGINT) == 0);
+        QVERIFY(flash.waitForFinished(kRunTimeoutMs));
+        out += QString::fromUtf8(flash.readAllStandardOutput());
+        QCOMPARE(flash.exitCode(), 0);
+        const QList<QJsonObject> events = jsonLines(out);
+        verifyEvents(events, 0);
+        const QJsonObject tally = events.last().value("units").toArray().at(0).toObject();
+        QCOMPARE(tally.value("passed").toInt(), 2);
+        QCOMPARE(tally.value("failed").toInt(), 0);
+        QCOMPARE(summarise(readReport(work.filePath("r.jsonl"))),
+                 QStringList({"1:1:passed::arm.bin dsp.out", "1:1:passed::arm.bin dsp.out"}));
+    }
+
+    // Ctrl-C while both units wait for a block's reply: exit 130, a record
+    // "interrupted" for each, and no byte reaches a unit afterwards.
+    void interruptMidRun()
+    {
+        QTemporaryDir work;
+        unitBench units;
+        QVERIFY(units.start(work.path(), 2, {"silence:write@6"}));
+        QVERIFY(units.plug(1) && units.plug(2));
+        QProcess flash;
+        flash.start(testPrograms::path("ups-flash"),
+                    {"--json", "--report", work.filePath("r.jsonl"), "--time-scale",
+                     QString::number(testTimeScale(0.1)), "--port", units.port(1), "--port", units.port(2),
+                     package(work.path())});
+        QString out;
+        QSet<QString> moving;
+        QVERIFY(awaitEvent(flash, out, [&moving](const QJsonObject &e) {
+            if (e.value("event") == "progress" && e.value("percent").toInt() >= 10)
+                moving.insert(e.value("port").toString());
+            return moving.size() == 2;
+        }));
+        QVERIFY(::kill(pid_t(flash.processId()), SIGINT) == 0);
+        QVERIFY(flash.waitForFinished(kRunTimeoutMs));
+        out += QString::fromUtf8(flash.readAllStandardOutput());
+        QCOMPARE(flash.exitCode(), 130);
+        verifyEvents(jsonLines(out), 130);
+        const QList<QJsonObject> report = readReport(work.filePath("r.jsonl"));
+        QCOMPARE(summarise(report),
+                 QStringList({"1:1:interrupted::arm.bin dsp.out", "2:1:interrupted::arm.bin dsp.out"}));
+        for (const QJsonObject &line : report) {
+            const QJsonArray images = line.value("images").toArray();
+            QCOMPARE(images.at(0).toObject().value("result").toString(), QStringLiteral("interrupted"));
+            QCOMPARE(images.at(1).toObject().value("result").toString(), QStringLiteral("not-sent"));
+        }
+        units.said();
+        QTest::qWait(testWaitMs(300));
+        QCOMPARE(units.said(), QByteArray()); // no job line: nothing went on
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStation)
+#include "test_station.moc"
