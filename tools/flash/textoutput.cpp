@@ -2,6 +2,11 @@
 
 #include <QFileInfo>
 
+#ifndef Q_OS_WIN
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 // A terminal is redrawn at most this often; the log lines and the end of
@@ -9,6 +14,20 @@ namespace {
 constexpr qint64 kRedrawMs = 100;
 
 const char kClearBelow[] = "\r\033[J";
+
+// A status line longer than the terminal is wide would wrap, and the
+// block could no longer be wiped by moving up one row per line.
+int terminalColumns(FILE *stream)
+{
+#ifndef Q_OS_WIN
+    winsize size {};
+    if (::ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 1)
+        return size.ws_col;
+#else
+    Q_UNUSED(stream);
+#endif
+    return 80;
+}
 
 QString resultText(const QString &result)
 {
@@ -165,9 +184,10 @@ void textOutput::drawBlock()
     if (!m_how.terminal)
         return;
     QString block;
+    const int width = terminalColumns(m_errors) - 1;
     for (const QString &line : qAsConst(m_status)) {
         if (!line.isEmpty()) {
-            block += line + QLatin1Char('\n');
+            block += line.left(width) + QLatin1Char('\n');
             ++m_shownLines;
         }
     }

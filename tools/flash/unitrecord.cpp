@@ -30,19 +30,28 @@ bool syncToDisk(QFile &file)
 #endif
 }
 
-// The bus position of a USB serial adapter, from the device's place in
-// sysfs: ".../usb1/1-1/1-1.4/1-1.4:1.0/ttyUSB0" is "1-1.4".
-QString usbLocation(const QString &systemName)
+// The USB device folder in sysfs behind a tty: ".../usb1/1-1/1-1.4/1-1.4:1.0/
+// ttyUSB0" is the adapter's interface, "1-1.4" its place on the bus and the
+// folder before it the device with its "serial". Read straight from sysfs:
+// listing every port of the system would block the event loop that the
+// other units' transfers run in.
+adapterFacts usbFactsFromSysfs(const QString &ttyName)
 {
-    const QString device = QFileInfo(QStringLiteral("/sys/class/tty/%1/device").arg(systemName)).canonicalFilePath();
     static const QRegularExpression usbInterface(QStringLiteral("^(\\d+-[\\d.]+):\\d+\\.\\d+$"));
-    const QStringList parts = device.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    for (int i = parts.size() - 1; i >= 0; --i) {
+    const QString device = QFileInfo(QStringLiteral("/sys/class/tty/%1/device").arg(ttyName)).canonicalFilePath();
+    QStringList parts = device.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    adapterFacts facts;
+    for (int i = parts.size() - 1; i > 0; --i) {
         const QRegularExpressionMatch match = usbInterface.match(parts.at(i));
-        if (match.hasMatch())
-            return match.captured(1);
+        if (!match.hasMatch())
+            continue;
+        facts.location = match.captured(1);
+        QFile serial(QLatin1Char('/') + parts.mid(0, i).join(QLatin1Char('/')) + QStringLiteral("/serial"));
+        if (serial.open(QIODevice::ReadOnly))
+            facts.serialNumber = QString::fromUtf8(serial.readAll()).trimmed();
+        break;
     }
-    return QString();
+    return facts;
 }
 
 } // namespace
@@ -58,13 +67,15 @@ int unitAttempt::imagesPassed() const
 adapterFacts adapterFacts::of(const QString &portName)
 {
     const QString canonical = QFileInfo(portName).canonicalFilePath();
+#ifdef Q_OS_LINUX
+    return usbFactsFromSysfs(QFileInfo(canonical.isEmpty() ? portName : canonical).fileName());
+#else
     const QSerialPortInfo info(canonical.isEmpty() ? portName : canonical);
     adapterFacts facts;
-    if (info.isNull() || !info.hasVendorIdentifier())
-        return facts; // not a USB adapter (a pty, a built-in port)
-    facts.serialNumber = info.serialNumber();
-    facts.location = usbLocation(info.portName());
+    if (!info.isNull() && info.hasVendorIdentifier())
+        facts.serialNumber = info.serialNumber(); // the bus position is not told here
     return facts;
+#endif
 }
 
 namespace unitRecord {
