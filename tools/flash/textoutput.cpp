@@ -67,6 +67,7 @@ void textOutput::runStarted(const runFacts &, const QStringList &ports)
     m_ports = ports;
     m_labels = labels(ports);
     m_meters.resize(ports.size());
+    m_counts.fill({0, 0}, ports.size());
     m_status.clear();
     for (int i = 0; i < ports.size(); ++i)
         m_status << QString();
@@ -131,11 +132,20 @@ void textOutput::unitEnded(int slot, const unitAttempt &attempt)
     const QString outcome = attempt.reason.isEmpty()
         ? resultText(attempt.result)
         : resultText(attempt.result) + QStringLiteral(" (%1)").arg(attempt.reason);
-    if (attempt.retrying)
+    if (attempt.retrying) {
         say(m_log, slot, tr("attempt %1 %2: trying again").arg(attempt.attempt).arg(outcome));
-    else if (m_how.loop)
-        say(m_log, slot, tr("unit %1 %2").arg(attempt.unit).arg(outcome));
-    setStatus(slot, tr("unit %1 %2").arg(attempt.unit).arg(outcome), true);
+        setStatus(slot, outcome, true);
+        return;
+    }
+    if (slot >= 0 && slot < m_counts.size()) {
+        m_counts[slot].first += attempt.result == QLatin1String("passed") ? 1 : 0;
+        m_counts[slot].second += attempt.result == QLatin1String("failed") ? 1 : 0;
+    }
+    const QString counts =
+        tr("this port: %1 passed, %2 failed").arg(m_counts.value(slot).first).arg(m_counts.value(slot).second);
+    if (m_how.loop)
+        say(m_log, slot, tr("unit %1 %2; %3").arg(attempt.unit).arg(outcome, counts));
+    setStatus(slot, m_how.loop ? tr("unit %1 %2; %3").arg(attempt.unit).arg(outcome, counts) : outcome, true);
 }
 
 void textOutput::runEnded(int, const QList<slotTally> &tallies)

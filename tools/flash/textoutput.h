@@ -59,7 +59,8 @@ private:
     QStringList m_ports;
     QStringList m_labels;
     QVector<progressMeter> m_meters;
-    QStringList m_status; // each port's line at the bottom of a terminal
+    QStringList m_status;              // each port's line at the bottom of a terminal
+    QVector<QPair<int, int>> m_counts; // units passed and failed, per port
     int m_shownLines = 0;
     QElapsedTimer m_sinceDraw;
 };
