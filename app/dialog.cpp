@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIcon>
@@ -36,6 +37,7 @@ static void initIconResource()
 
 namespace {
 const char kSettingsFile[] = "ups.ini";
+const char kTrustedKeysFolder[] = "/trusted-keys";
 const char kLanguageKey[] = "language";
 const char kPathKey[] = "filePath";
 const char kPortKey[] = "port";
@@ -231,6 +233,11 @@ void Dialog::fillTable()
     const QString zipPath = pathEdit->text();
     if (zipPath.isEmpty())
         return;
+    // Read again for every package, so that a key put into the folder or
+    // taken out of it counts from the next package on.
+    const QString keyFolder =
+        QFileInfo(QString::fromLatin1(kSettingsFile)).absolutePath() + QLatin1String(kTrustedKeysFolder);
+    core.package().setTrustedKeys(trustedKeys::fromFolder(keyFolder));
     core.package().extract(zipPath, zip::extractionDir(zipPath));
 
     tableModel->clear();

@@ -263,6 +263,8 @@ void zip::extract(const QString &zipPath, const QString &dir)
         return;
     }
     chooseModel(zipPath, dir);
+    if (!passesSignatureCheck(state))
+        return;
     if (!prepareFolder(dir)) {
         emit sendMessage(tr("cannot unpack into %1").arg(dir));
         return;
@@ -287,6 +289,31 @@ void zip::chooseModel(const QString &zipPath, const QString &dir)
         model = modelTable::modelNamedBy(dir);
     if (model >= 0)
         modelIndex = model;
+}
+
+// Checked before anything is unpacked, on the same open archive that is
+// then unpacked, so that what was checked is what gets written.
+bool zip::passesSignatureCheck(unpacking &state)
+{
+    for (const QString &problem : trust.problems())
+        emit sendMessage(problem);
+    const signatureVerdict verdict = checkPackageSignature(state.archive, modelIndex, trust);
+    switch (verdict.kind) {
+    case signatureVerdict::Refused:
+        emit sendMessage(tr("package refused: %1").arg(verdict.reason));
+        return false;
+    case signatureVerdict::Valid:
+        emit sendMessage(tr("signed by %1").arg(verdict.keyId));
+        break;
+    case signatureVerdict::Unchecked:
+        emit sendMessage(tr("signed by %1 (not checked: no key is trusted)").arg(verdict.keyId));
+        break;
+    case signatureVerdict::Unsigned:
+        if (!verdict.reason.isEmpty())
+            emit sendMessage(tr("SIGNATURE ignored: %1").arg(verdict.reason));
+        break;
+    }
+    return true;
 }
 
 // An image name that several top-level members match is ambiguous: which

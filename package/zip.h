@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "package/packagesignature.h"
+
 // One image ticked for the update: its table row and full unpacked path.
 struct checkedFile
 {
@@ -51,6 +53,10 @@ public:
     // The translated reason text of a problem.
     static QString problemText(ImageProblem problem);
 
+    // The public keys whose signature a package must carry from now on; as
+    // long as none are given, a package is read as before signing existed.
+    void setTrustedKeys(const trustedKeys &keys) { trust = keys; }
+
     // Unpacks zipPath into dir and lists what it wrote. A path that is not
     // a readable package lists nothing and touches nothing.
     void extract(const QString &zipPath, const QString &dir);
@@ -88,6 +94,7 @@ private:
     struct unpacking;
 
     void chooseModel(const QString &zipPath, const QString &dir);
+    bool passesSignatureCheck(unpacking &state);
     void findAmbiguous(unpacking &state) const;
     void unpackMember(unpacking &state);
     void unpackImage(unpacking &state, entry &item);
@@ -99,6 +106,7 @@ private:
     QList<entry> entries;
     int modelIndex;
     QList<checkedFile> checkedList;
+    trustedKeys trust;
 };
 
 #endif // ZIP_H

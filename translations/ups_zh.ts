@@ -151,6 +151,73 @@
     </message>
 </context>
 <context>
+    <name>packageSignature</name>
+    <message>
+        <source>%1 cannot be read</source>
+        <translation>无法读取 %1</translation>
+    </message>
+    <message>
+        <source>%1 is larger than any member can be</source>
+        <translation>%1 超过了成员允许的最大大小</translation>
+    </message>
+    <message>
+        <source>%1 was signed but is missing</source>
+        <translation>%1 已签名但缺失</translation>
+    </message>
+    <message>
+        <source>%1 was not signed</source>
+        <translation>%1 未被签名</translation>
+    </message>
+    <message>
+        <source>%1 is not the file that was signed</source>
+        <translation>%1 不是被签名的那个文件</translation>
+    </message>
+    <message>
+        <source>it is cut short or not a signature</source>
+        <translation>签名被截断或不是签名</translation>
+    </message>
+    <message>
+        <source>its format is not version %1</source>
+        <translation>签名格式不是第 %1 版</translation>
+    </message>
+    <message>
+        <source>its key or model line is damaged</source>
+        <translation>签名的密钥行或型号行已损坏</translation>
+    </message>
+    <message>
+        <source>member line %1 is damaged</source>
+        <translation>第 %1 个成员行已损坏</translation>
+    </message>
+    <message>
+        <source>its signature line is damaged</source>
+        <translation>签名行已损坏</translation>
+    </message>
+    <message>
+        <source>it is not signed</source>
+        <translation>固件包未签名</translation>
+    </message>
+    <message>
+        <source>it holds more than one SIGNATURE</source>
+        <translation>固件包含有多个 SIGNATURE</translation>
+    </message>
+    <message>
+        <source>its SIGNATURE is damaged: %1</source>
+        <translation>SIGNATURE 已损坏：%1</translation>
+    </message>
+    <message>
+        <source>it is signed by %1, a key that is not trusted</source>
+        <translation>签名密钥 %1 不受信任</translation>
+    </message>
+    <message>
+        <source>its SIGNATURE was not made by key %1</source>
+        <translation>SIGNATURE 不是由密钥 %1 生成的</translation>
+    </message>
+    <message>
+        <source>it was signed for model %1, its name makes it model %2</source>
+        <translation>签名针对型号 %1，但包名表明型号为 %2</translation>
+    </message>
+</context>
+<context>
     <name>progress</name>
     <message>
         <source>reading failed!</source>
@@ -322,6 +389,25 @@
     </message>
 </context>
 <context>
+    <name>trustedKeys</name>
+    <message>
+        <source>not a key file of this tool</source>
+        <translation>不是本工具的密钥文件</translation>
+    </message>
+    <message>
+        <source>%1 or %2 exists already; a key is never overwritten</source>
+        <translation>%1 或 %2 已存在；密钥不会被覆盖</translation>
+    </message>
+    <message>
+        <source>the cryptography library cannot start</source>
+        <translation>加密库无法启动</translation>
+    </message>
+    <message>
+        <source>the trusted key %1 cannot be used: %2</source>
+        <translation>无法使用受信任密钥 %1：%2</translation>
+    </message>
+</context>
+<context>
     <name>zip</name>
     <message>
         <source>its digest check failed</source>
@@ -366,6 +452,22 @@
     <message>
         <source>cannot unpack into %1</source>
         <translation>无法解压到 %1</translation>
+    </message>
+    <message>
+        <source>package refused: %1</source>
+        <translation>固件包被拒绝：%1</translation>
+    </message>
+    <message>
+        <source>signed by %1</source>
+        <translation>签名者 %1</translation>
+    </message>
+    <message>
+        <source>signed by %1 (not checked: no key is trusted)</source>
+        <translation>签名者 %1（未校验：没有受信任的密钥）</translation>
+    </message>
+    <message>
+        <source>SIGNATURE ignored: %1</source>
+        <translation>已忽略 SIGNATURE：%1</translation>
     </message>
 </context>
 </TS>

@@ -45,7 +45,7 @@ flashRun::flashRun(flashOutput *out, QObject *parent)
 
 // The package unpacks where the window unpacks it: beside itself, into the
 // folder named like it without ".zip".
-int flashRun::openPackage(const QString &packagePath, const QStringList &only)
+int flashRun::openPackage(const QString &packagePath, const QStringList &only, const trustedKeys &trust)
 {
     const QFileInfo info(packagePath);
     const QString path = info.absoluteFilePath();
@@ -60,6 +60,7 @@ int flashRun::openPackage(const QString &packagePath, const QStringList &only)
     }
     if (modelTable::modelNamedBy(info.fileName()) < 0 && modelTable::modelNamedBy(m_extractDir) < 0)
         printError(tr("the package path names neither \"5-10k\" nor \"15-20k\"; taking model 0"));
+    core.package().setTrustedKeys(trust);
     core.package().extract(path, m_extractDir);
     if (!listImages(only) || !checkTickedImagesSendable())
         return UsageError;

@@ -38,7 +38,7 @@ public:
     // Unpacks and checks the package and ticks the images to send (all, or
     // those whose name contains one of `only`). Success, or UsageError after
     // saying why.
-    int openPackage(const QString &packagePath, const QStringList &only);
+    int openPackage(const QString &packagePath, const QStringList &only, const trustedKeys &trust = trustedKeys());
     // Takes over the package another run opened and checked, without
     // unpacking it again: both send the same unpacked files.
     void adoptPackage(const flashRun &opened);

@@ -46,6 +46,7 @@ struct flashOptions
     QString language = QStringLiteral("en");
     double timeScale = 1.0;
     QString station;
+    trustedKeys trust;
     flashFleet::options fleet;
 };
 
@@ -98,6 +99,8 @@ void describe(QCommandLineParser &parser)
                       text("Scale every protocol pause and timeout by F (above 0, at most 100). For simulated "
                            "units only: a real unit needs the exact timing (1.0)."),
                       QStringLiteral("F"), QStringLiteral("1.0")});
+    parser.addOption({QStringLiteral("trust"), text("Send only packages signed by the key in FILE.pub (repeatable)."),
+                      QStringLiteral("FILE.pub")});
     parser.addOption(
         {QStringLiteral("json"), text("Write JSON Lines events on stdout instead of text (see docs/events.md).")});
     parser.addOption({QStringLiteral("report"),
@@ -158,6 +161,7 @@ int parseOptions(QCommandLineParser &parser, flashOptions &options)
     options.fleet.reportPath = parser.value(QStringLiteral("report"));
     options.fleet.waitForPort = parser.isSet(QStringLiteral("wait"));
     options.fleet.loop = parser.isSet(QStringLiteral("loop"));
+    options.trust = trustedKeys::fromFiles(parser.values(QStringLiteral("trust")));
     bool retriesOk = false;
     options.fleet.retries = parser.value(QStringLiteral("retries")).toInt(&retriesOk);
     retriesOk = retriesOk && options.fleet.retries >= 0 && options.fleet.retries <= kMaxRetries;
@@ -173,6 +177,8 @@ int parseOptions(QCommandLineParser &parser, flashOptions &options)
         problem = text("--port is needed (or --dry-run)");
     else if (!repeatedPort(options.ports).isEmpty())
         problem = text("--port %1 is given twice").arg(repeatedPort(options.ports));
+    else if (!options.trust.problems().isEmpty())
+        problem = options.trust.problems().join(QLatin1Char('\n'));
     else if (!retriesOk)
         problem = text("--retries takes a whole number from 0 to %1").arg(kMaxRetries);
     else if (options.dryRun && (options.fleet.loop || parser.isSet(QStringLiteral("report"))))
@@ -221,7 +227,7 @@ std::unique_ptr<flashOutput> makeOutput(const flashOptions &options)
 int runDry(QCoreApplication &app, flashOutput &out, const flashOptions &options)
 {
     flashRun run(&out);
-    const int opened = run.openPackage(options.packagePath, options.only);
+    const int opened = run.openPackage(options.packagePath, options.only, options.trust);
     if (opened != flashRun::Success) {
         out.runEnded(opened, {});
         return opened;
@@ -243,7 +249,7 @@ int runStation(QCoreApplication &app, flashOutput &out, const flashOptions &opti
 {
     flashFleet fleet(&out, options.ports, options.fleet);
     fleet.setRunFacts(facts);
-    const int opened = fleet.openPackage(options.packagePath, options.only);
+    const int opened = fleet.openPackage(options.packagePath, options.only, options.trust);
     if (opened != flashRun::Success) {
         out.runEnded(opened, {});
         return opened;

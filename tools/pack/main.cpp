@@ -17,13 +17,21 @@ QString text(const char *source)
 void describe(QCommandLineParser &parser)
 {
     parser.setApplicationDescription(
-        text("ups-pack OUT.zip IMAGE...        write a package, each image with its SHA-256 trailer\n"
-             "ups-pack --verify PACKAGE.zip    report each member's trailer as good or bad\n"
-             "ups-pack --make-sample DIR       write sample packages for both models into DIR\n"
-             "Exit status: 0 done, 1 a bad member, 2 usage error or unreadable input."));
+        text("ups-pack OUT.zip IMAGE...                  write a package, each image with its SHA-256 trailer\n"
+             "ups-pack --sign NAME.key OUT.zip IMAGE...  the same, signed: one more member, SIGNATURE\n"
+             "ups-pack --keygen NAME                     write a signing key pair NAME.key and NAME.pub\n"
+             "ups-pack --verify [--trust K.pub]... PACKAGE.zip\n"
+             "                                           report each member's trailer and the signature\n"
+             "ups-pack --make-sample DIR                 write sample packages for both models into DIR\n"
+             "Exit status: 0 done, 1 a bad member or signature, 2 usage error or unreadable input."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOption({QStringLiteral("verify"), text("Check the trailers of PACKAGE.zip in memory.")});
+    parser.addOption(
+        {QStringLiteral("sign"), text("Sign the package with the secret key in FILE."), QStringLiteral("FILE")});
+    parser.addOption({QStringLiteral("keygen"), text("Write a new key pair NAME.key and NAME.pub.")});
+    parser.addOption({QStringLiteral("trust"), text("With --verify: a public key to check the signature with."),
+                      QStringLiteral("FILE.pub")});
     parser.addOption(
         {QStringLiteral("make-sample"), text("Write ups_5-10k.zip, ups_15-20k.zip, images/ and expected/ into DIR.")});
     parser.addPositionalArgument(QStringLiteral("ARGS"), text("OUT.zip IMAGE..., PACKAGE.zip or DIR"));
@@ -56,16 +64,23 @@ int main(int argc, char *argv[])
     QStringList args = parser.positionalArguments();
     const bool verify = parser.isSet(QStringLiteral("verify"));
     const bool sample = parser.isSet(QStringLiteral("make-sample"));
+    const bool keygen = parser.isSet(QStringLiteral("keygen"));
+    const bool sign = parser.isSet(QStringLiteral("sign"));
     packTool tool(stdout, stderr);
-    if (verify && sample)
-        return usage(text("--verify and --make-sample exclude each other"));
-    if (verify || sample) {
+    if (int(verify) + int(sample) + int(keygen) + int(sign) > 1)
+        return usage(text("--verify, --make-sample, --keygen and --sign exclude each other"));
+    if (parser.isSet(QStringLiteral("trust")) && !verify)
+        return usage(text("--trust goes with --verify"));
+    if (verify || sample || keygen) {
         if (args.size() != 1)
             return usage(text("give exactly one argument"));
-        return verify ? tool.verify(args.first()) : tool.makeSample(args.first());
+        if (keygen)
+            return tool.makeKeys(args.first());
+        return verify ? tool.verify(args.first(), parser.values(QStringLiteral("trust")))
+                      : tool.makeSample(args.first());
     }
     if (args.size() < 2)
         return usage(text("give the package and at least one image"));
     const QString out = args.takeFirst();
-    return tool.build(out, args);
+    return tool.build(out, args, sign ? parser.value(QStringLiteral("sign")) : QString());
 }

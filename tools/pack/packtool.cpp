@@ -1,7 +1,10 @@
 #include "tools/pack/packtool.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
+
+#include <quazip/quazip.h>
 
 #include "package/zip.h"
 #include "tools/pack/samplemaker.h"
@@ -48,29 +51,54 @@ void packTool::warnAboutNames(const QString &outPath, const QStringList &imagePa
     }
 }
 
-int packTool::build(const QString &outPath, const QStringList &imagePaths)
+int packTool::build(const QString &outPath, const QStringList &imagePaths, const QString &secretKeyPath)
 {
     warnAboutNames(outPath, imagePaths);
+    const int model = modelOfPackage(QFileInfo(outPath).absoluteFilePath());
+    QByteArray secretKey;
+    if (!secretKeyPath.isEmpty()) {
+        QString problem;
+        secretKey = signingKeys::readSecret(secretKeyPath, &problem);
+        if (secretKey.isEmpty() || model < 0) {
+            say(m_errors,
+                model < 0 ? tr("a signed package must name its model (\"5-10k\" or \"15-20k\")")
+                          : tr("cannot use the key %1: %2").arg(secretKeyPath, problem));
+            return UsageError;
+        }
+    }
     const QString temporary = outPath + QStringLiteral(".part");
     packageWriter writer(temporary);
     if (!writer.open()) {
         say(m_errors, tr("cannot create %1").arg(outPath));
         return UsageError;
     }
+    const auto fail = [&](const QString &line) {
+        say(m_errors, line);
+        writer.close();
+        QFile::remove(temporary);
+        return int(UsageError);
+    };
+    QList<signedMember> members;
     for (const QString &path : imagePaths) {
         QFile image(path);
-        if (!image.open(QIODevice::ReadOnly)) {
-            say(m_errors, tr("cannot read %1").arg(path));
-            writer.close();
-            QFile::remove(temporary);
-            return UsageError;
-        }
-        if (!writer.addImage(QFileInfo(path).fileName(), image.readAll())) {
-            say(m_errors, tr("cannot add %1").arg(path));
-            writer.close();
-            QFile::remove(temporary);
-            return UsageError;
-        }
+        if (!image.open(QIODevice::ReadOnly))
+            return fail(tr("cannot read %1").arg(path));
+        const QByteArray stored = packageWriter::withTrailer(image.readAll());
+        const QString name = QFileInfo(path).fileName();
+        if (!writer.addRaw(name, stored))
+            return fail(tr("cannot add %1").arg(path));
+        members.append(
+            signedMember {name, stored.size(), QCryptographicHash::hash(stored, QCryptographicHash::Sha256)});
+    }
+    QString keyId;
+    if (!secretKey.isEmpty()) {
+        const QByteArray signature = packageSignature::build(secretKey, model, members);
+        if (signature.isEmpty() || !writer.addRaw(QLatin1String(packageSignature::kMemberName), signature))
+            return fail(tr("cannot sign %1 (an image name holds a line break or is SIGNATURE)").arg(outPath));
+        packageSignature written;
+        QString unused;
+        written.parse(signature, &unused);
+        keyId = written.keyId;
     }
     // The package appears only when complete: a half-written one must never
     // be mistaken for a good one.
@@ -79,11 +107,27 @@ int packTool::build(const QString &outPath, const QStringList &imagePaths)
         QFile::remove(temporary);
         return UsageError;
     }
-    say(m_out, tr("%1: %2 images").arg(outPath).arg(imagePaths.size()));
+    say(m_out,
+        keyId.isEmpty() ? tr("%1: %2 images").arg(outPath).arg(imagePaths.size())
+                        : tr("%1: %2 images, signed by %3").arg(outPath).arg(imagePaths.size()).arg(keyId));
     return Success;
 }
 
-int packTool::verify(const QString &packagePath)
+int packTool::makeKeys(const QString &name)
+{
+    QString problem;
+    const QString keyId = signingKeys::generate(name, &problem);
+    if (keyId.isEmpty()) {
+        say(m_errors, tr("cannot make the key pair %1: %2").arg(name, problem));
+        return UsageError;
+    }
+    say(m_out,
+        tr("%1.key (secret: keep it off shared disks) and %1.pub (give it to the stations), key id %2")
+            .arg(name, keyId));
+    return Success;
+}
+
+int packTool::verify(const QString &packagePath, const QStringList &trustedKeyPaths)
 {
     bool readable = false;
     const QList<packageMemberCheck> members = packageWriter::verify(packagePath, &readable);
@@ -93,6 +137,8 @@ int packTool::verify(const QString &packagePath)
     }
     int bad = 0;
     for (const packageMemberCheck &m : members) {
+        if (m.name == QLatin1String(packageSignature::kMemberName))
+            continue; // no image: checked below
         QString verdict = tr("good");
         if (!m.intact)
             verdict = tr("bad (damaged member)");
@@ -106,7 +152,41 @@ int packTool::verify(const QString &packagePath)
         say(m_errors, tr("the package holds no member"));
         return BadMember;
     }
-    return bad == 0 ? Success : BadMember;
+    const int signature = verifySignature(packagePath, trustedKeyPaths);
+    return signature != Success ? signature : bad == 0 ? Success : BadMember;
+}
+
+int packTool::verifySignature(const QString &packagePath, const QStringList &trustedKeyPaths)
+{
+    const trustedKeys trust = trustedKeys::fromFiles(trustedKeyPaths);
+    for (const QString &problem : trust.problems())
+        say(m_errors, problem);
+    if (!trust.problems().isEmpty())
+        return UsageError;
+    QuaZip archive(packagePath);
+    if (!archive.open(QuaZip::mdUnzip)) {
+        say(m_errors, tr("cannot read the package %1").arg(packagePath));
+        return UsageError;
+    }
+    const int named = modelOfPackage(QFileInfo(packagePath).absoluteFilePath());
+    const signatureVerdict verdict = checkPackageSignature(archive, named < 0 ? 0 : named, trust);
+    switch (verdict.kind) {
+    case signatureVerdict::Valid:
+        say(m_out, tr("SIGNATURE: good, signed by %1 (trusted)").arg(verdict.keyId));
+        return Success;
+    case signatureVerdict::Unchecked:
+        say(m_out, tr("SIGNATURE: signed by %1, not checked (give --trust KEY.pub)").arg(verdict.keyId));
+        return Success;
+    case signatureVerdict::Refused:
+        say(m_out, tr("SIGNATURE: bad: %1").arg(verdict.reason));
+        return BadMember;
+    case signatureVerdict::Unsigned:
+        say(m_out,
+            verdict.reason.isEmpty() ? tr("SIGNATURE: none (the package is not signed)")
+                                     : tr("SIGNATURE: unreadable: %1").arg(verdict.reason));
+        break;
+    }
+    return verdict.reason.isEmpty() ? Success : BadMember;
 }
 
 int packTool::makeSample(const QString &dir)

@@ -19,8 +19,11 @@ public:
 
     packTool(FILE *out, FILE *errors, QObject *parent = nullptr);
 
-    int build(const QString &outPath, const QStringList &imagePaths);
-    int verify(const QString &packagePath);
+    // With a secret key file, the package also gets a SIGNATURE member.
+    int build(const QString &outPath, const QStringList &imagePaths, const QString &secretKeyPath = QString());
+    // Checks the trailers, then the signature against the trusted keys.
+    int verify(const QString &packagePath, const QStringList &trustedKeyPaths = QStringList());
+    int makeKeys(const QString &name);
     int makeSample(const QString &dir);
 
     // Model named by a package path (-1: neither), and the member names of
@@ -29,6 +32,7 @@ public:
 
 private:
     void warnAboutNames(const QString &outPath, const QStringList &imagePaths);
+    int verifySignature(const QString &packagePath, const QStringList &trustedKeyPaths);
     void say(FILE *stream, const QString &line);
 
     FILE *m_out;
