@@ -13,9 +13,14 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <quazip/quazip.h>
+#include <quazip/quazipfile.h>
+
 #include <csignal>
 #include <functional>
 
+#include "package/packagesignature.h"
+#include "tools/support/packagewriter.h"
 #include "support/programs.h"
 #include "support/testfiles.h"
 #include "support/testtime.h"
@@ -423,6 +428,64 @@ private slots:
         QCOMPARE(tally.value("failed").toInt(), 0);
         QCOMPARE(summarise(readReport(work.filePath("r.jsonl"))),
                  QStringList({"1:1:passed::arm.bin dsp.out", "1:1:passed::arm.bin dsp.out"}));
+    }
+
+    // A signed package goes to the unit only while it is as its maker
+    // signed it: one changed image and nothing is sent at all.
+    void signedPackage_data()
+    {
+        QTest::addColumn<bool>("tampered");
+        QTest::addColumn<int>("status");
+        QTest::newRow("as signed: flashed") << false << 0;
+        QTest::newRow("an image changed after signing, its trailer rewritten: nothing sent") << true << 2;
+    }
+
+    void signedPackage()
+    {
+        QFETCH(bool, tampered);
+        QFETCH(int, status);
+        QTemporaryDir work;
+        QProcess pack;
+        pack.start(testPrograms::path("ups-pack"), {"--keygen", work.filePath("maker")});
+        QVERIFY(pack.waitForFinished(kRunTimeoutMs) && pack.exitCode() == 0);
+        const QString package = work.filePath("signed_5-10k.zip");
+        const QStringList images {samples.filePath("images/arm.bin"), samples.filePath("images/dsp.out")};
+        pack.start(testPrograms::path("ups-pack"),
+                   QStringList {"--sign", work.filePath("maker.key"), package} + images);
+        QVERIFY(pack.waitForFinished(kRunTimeoutMs) && pack.exitCode() == 0);
+        if (tampered) {
+            // The same SIGNATURE beside an arm.bin with one bit changed and a
+            // trailer that matches it again.
+            QByteArray arm = testFiles::read(images.at(0));
+            arm[100] = char(arm.at(100) ^ 0x10);
+            QuaZip original(package);
+            QVERIFY(original.open(QuaZip::mdUnzip) && original.setCurrentFile(packageSignature::kMemberName));
+            QuaZipFile member(&original);
+            QVERIFY(member.open(QIODevice::ReadOnly));
+            const QByteArray signature = member.readAll();
+            member.close();
+            original.close();
+            QVERIFY(QFile::remove(package));
+            packageWriter writer(package);
+            QVERIFY(writer.open() && writer.addImage("arm.bin", arm)
+                    && writer.addImage("dsp.out", testFiles::read(images.at(1)))
+                    && writer.addRaw(packageSignature::kMemberName, signature) && writer.close());
+        }
+        unitBench units;
+        QVERIFY(units.start(work.path(), 1, {}));
+        QVERIFY(units.plug(1));
+        QList<QJsonObject> events;
+        QCOMPARE(flash({"--trust", work.filePath("maker.pub"), "--port", units.port(1), package}, events), status);
+        verifyEvents(events, status);
+        QStringList lines;
+        for (const QJsonObject &event : events)
+            lines << event.value("text").toString();
+        QVERIFY2(
+            lines.filter(tampered ? "package refused: arm.bin is not the file that was signed" : "signed by ").size()
+                == 1,
+            qPrintable(lines.join('\n')));
+        QCOMPARE(QFileInfo::exists(units.flashed(1, "arm.bin")), !tampered);
+        QCOMPARE(QFileInfo::exists(work.filePath("signed_5-10k")), !tampered); // nothing unpacked
     }
 
     // Ctrl-C while both units wait for a block's reply: exit 130, a record

@@ -1,0 +1,241 @@
+// Signed packages: a package altered after its maker signed it is refused
+// before anything is unpacked, as soon as one key is trusted; with no key
+// trusted every package reads as before.
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "package/packagesignature.h"
+#include "package/zip.h"
+#include "tools/support/packagewriter.h"
+#include "support/testfiles.h"
+
+namespace {
+
+using memberList = QList<QPair<QString, QByteArray>>; // name, stored bytes
+
+memberList honestMembers(char fill)
+{
+    return {{"arm.bin", packageWriter::withTrailer(QByteArray(3000, fill))},
+            {"dsp.out", packageWriter::withTrailer(QByteArray(2000, char(fill + 1)))}};
+}
+
+QList<signedMember> listed(const memberList &members)
+{
+    QList<signedMember> list;
+    for (const auto &m : members)
+        list.append(
+            signedMember {m.first, m.second.size(), QCryptographicHash::hash(m.second, QCryptographicHash::Sha256)});
+    return list;
+}
+
+bool writePackage(const QString &path, const memberList &members)
+{
+    packageWriter writer(path);
+    if (!writer.open())
+        return false;
+    for (const auto &m : members) {
+        if (!writer.addRaw(m.first, m.second))
+            return false;
+    }
+    return writer.close();
+}
+
+} // namespace
+
+class TestSignature : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir keys;
+    QByteArray makerSecret;
+    QString makerId;
+
+    // The package after `change`, signed as the maker signed the honest one.
+    memberList tampered(const QString &change)
+    {
+        memberList members = honestMembers('a');
+        QByteArray signature = packageSignature::build(makerSecret, 0, listed(members));
+        if (change == "one byte of an image, trailer rewritten") {
+            QByteArray payload = members[0].second.left(3000);
+            payload[1500] = char(payload.at(1500) ^ 1);
+            members[0].second = packageWriter::withTrailer(payload);
+        } else if (change == "member added") {
+            members.append(qMakePair(QString("notes.txt"), QByteArray("added later")));
+        } else if (change == "member removed") {
+            members.removeLast();
+        } else if (change == "member renamed") {
+            members[1].first = "dsp_v2.out";
+        } else if (change == "signature of another package") {
+            signature = packageSignature::build(makerSecret, 0, listed(honestMembers('x')));
+        } else if (change == "signature cut short") {
+            signature.chop(signature.size() / 2);
+        } else if (change == "signature garbled") {
+            signature.replace("model 0", "model 7");
+        } else if (change == "two signatures") {
+            members.append(qMakePair(QString(packageSignature::kMemberName), signature));
+        }
+        if (change != "unsigned")
+            members.append(qMakePair(QString(packageSignature::kMemberName), signature));
+        return members;
+    }
+
+    QString keyFolder(const QString &trust, QTemporaryDir &work)
+    {
+        const QString folder = work.filePath("trusted-keys");
+        QDir().mkpath(folder);
+        if (trust.contains("maker"))
+            QFile::copy(keys.filePath("maker.pub"), folder + "/maker.pub");
+        if (trust.contains("other"))
+            QFile::copy(keys.filePath("other.pub"), folder + "/other.pub");
+        if (trust.contains("damaged"))
+            testFiles::write(folder + "/broken.pub", "ups-ed25519-public not-base64!");
+        return folder;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(keys.isValid());
+        QString problem;
+        makerId = signingKeys::generate(keys.filePath("maker"), &problem);
+        QVERIFY2(!makerId.isEmpty(), qPrintable(problem));
+        QVERIFY(!signingKeys::generate(keys.filePath("other"), &problem).isEmpty());
+        makerSecret = signingKeys::readSecret(keys.filePath("maker.key"), &problem);
+        QCOMPARE(makerSecret.size(), packageSignature::kSecretKeyLength);
+        QCOMPARE(QFile(keys.filePath("maker.key")).permissions() & (QFile::ReadGroup | QFile::ReadOther),
+                 QFileDevice::Permissions());
+        QVERIFY(signingKeys::generate(keys.filePath("maker"), &problem).isEmpty()); // never overwritten
+    }
+
+    void packageChecked_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("trust"); // the keys in the trusted-keys folder
+        QTest::addColumn<QString>("package");
+        QTest::addColumn<bool>("listed");
+        QTest::addColumn<QString>("line"); // a log line, MAKER standing for the maker's key id
+        const QString name = "p_5-10k.zip";
+        QTest::newRow("valid") << "none"
+                               << "maker" << name << true << "signed by MAKER";
+        QTest::newRow("valid, an unusable key beside the maker's")
+            << "none"
+            << "maker damaged" << name << true << "signed by MAKER";
+        QTest::newRow("one byte of an image changed, trailer rewritten")
+            << "one byte of an image, trailer rewritten"
+            << "maker" << name << false << "package refused: arm.bin is not the file that was signed";
+        QTest::newRow("member added") << "member added"
+                                      << "maker" << name << false << "package refused: notes.txt was not signed";
+        QTest::newRow("member removed") << "member removed"
+                                        << "maker" << name << false
+                                        << "package refused: dsp.out was signed but is missing";
+        QTest::newRow("member renamed") << "member renamed"
+                                        << "maker" << name << false
+                                        << "package refused: dsp.out was signed but is missing";
+        QTest::newRow("the signature of another package copied in")
+            << "signature of another package"
+            << "maker" << name << false << "package refused: arm.bin is not the file that was signed";
+        QTest::newRow("signed by a key that is not trusted")
+            << "none"
+            << "other" << name << false << "package refused: it is signed by MAKER, a key that is not trusted";
+        QTest::newRow("SIGNATURE cut short") << "signature cut short"
+                                             << "maker" << name << false
+                                             << "package refused: its SIGNATURE is damaged: it is cut short or not a "
+                                                "signature";
+        QTest::newRow("SIGNATURE garbled")
+            << "signature garbled"
+            << "maker" << name << false << "package refused: its SIGNATURE was not made by key MAKER";
+        QTest::newRow("two SIGNATUREs") << "two signatures"
+                                        << "maker" << name << false
+                                        << "package refused: it holds more than one SIGNATURE";
+        QTest::newRow("renamed to the other model") << "none"
+                                                    << "maker"
+                                                    << "p_15-20k.zip" << false
+                                                    << "package refused: it was signed for model 0, its name makes it "
+                                                       "model 1";
+        QTest::newRow("unsigned, a key trusted") << "unsigned"
+                                                 << "maker" << name << false << "package refused: it is not signed";
+        QTest::newRow("unsigned, no key trusted") << "unsigned"
+                                                  << "" << name << true << "";
+        QTest::newRow("signed, no key trusted: its id is told")
+            << "none"
+            << "" << name << true << "signed by MAKER (not checked: no key is trusted)";
+        QTest::newRow("tampered, no key trusted: read as before")
+            << "member added"
+            << "" << name << true << "signed by MAKER (not checked: no key is trusted)";
+        QTest::newRow("only an unusable key: checking stays on")
+            << "none"
+            << "damaged" << name << false << "package refused: it is signed by MAKER, a key that is not trusted";
+    }
+
+    void packageChecked()
+    {
+        QFETCH(QString, change);
+        QFETCH(QString, trust);
+        QFETCH(QString, package);
+        QFETCH(bool, listed);
+        QFETCH(QString, line);
+        QTemporaryDir work;
+        const QString path = work.filePath(package);
+        QVERIFY(writePackage(path, tampered(change)));
+
+        zip reader;
+        QSignalSpy log(&reader, &zip::sendMessage);
+        reader.setTrustedKeys(trust.isEmpty() ? trustedKeys() : trustedKeys::fromFolder(keyFolder(trust, work)));
+        const QString dir = zip::extractionDir(path);
+        reader.extract(path, dir);
+
+        QStringList lines;
+        for (const QList<QVariant> &args : log)
+            lines << args.at(0).toString();
+        if (!line.isEmpty())
+            QVERIFY2(lines.contains(QString(line).replace("MAKER", makerId)), qPrintable(lines.join('\n')));
+        else
+            QVERIFY2(lines.filter("sign", Qt::CaseInsensitive).isEmpty(), qPrintable(lines.join('\n')));
+        QCOMPARE(lines.filter("cannot be used").size(), trust.contains("damaged") ? 1 : 0);
+        if (!listed) {
+            // Refused before anything was unpacked: not even the folder exists.
+            QCOMPARE(reader.entryCount(), 0);
+            QVERIFY(!QFileInfo::exists(dir));
+            return;
+        }
+        int images = 0;
+        for (int i = 0; i < reader.entryCount(); ++i)
+            images += reader.isImage(reader.entryName(i)) ? 1 : 0;
+        QCOMPARE(images, 2);
+        QVERIFY(reader.checkedProblems().isEmpty());
+        QCOMPARE(testFiles::read(dir + "/arm.bin"), QByteArray(3000, 'a'));
+    }
+
+    // What a listing holds is what was signed, byte for byte; a name that a
+    // line break would split cannot be signed at all.
+    void buildAndParse()
+    {
+        memberList members = honestMembers('q');
+        members.append(qMakePair(QString("folder/with space.txt"), QByteArray("x")));
+        const QByteArray text = packageSignature::build(makerSecret, 1, listed(members));
+        packageSignature parsed;
+        QString problem;
+        QVERIFY2(parsed.parse(text, &problem), qPrintable(problem));
+        QCOMPARE(parsed.keyId, makerId);
+        QCOMPARE(parsed.model, 1);
+        QCOMPARE(parsed.members.size(), 3);
+        QCOMPARE(parsed.members.at(2).name, QString("folder/with space.txt"));
+        QString unused;
+        QVERIFY(parsed.isSignedBy(signingKeys::readPublic(keys.filePath("maker.pub"), &unused)));
+        QVERIFY(!parsed.isSignedBy(signingKeys::readPublic(keys.filePath("other.pub"), &unused)));
+        QVERIFY(packageSignature::build(makerSecret, 0, listed({qMakePair(QString("a\nb.bin"), QByteArray("x"))})).isEmpty());
+        for (int cut = 0; cut < text.size(); cut += 7) {
+            packageSignature partial;
+            QVERIFY(!partial.parse(text.left(cut), &problem)
+                    || !partial.isSignedBy(signingKeys::readPublic(keys.filePath("maker.pub"), &unused)));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSignature)
+#include "test_signature.moc"
