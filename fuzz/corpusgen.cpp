@@ -9,12 +9,14 @@
 #include "serial/serialport.h"
 #include "tools/support/coffwriter.h"
 #include "tools/support/hostileinput.h"
+#include "package/packagesignature.h"
 #include "tools/support/packagewriter.h"
 #include "tools/unitsim/firstunit.h"
 #include "tools/unitsim/secondunit.h"
 #include "util/common.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -127,6 +129,46 @@ void package(const QString &name, const std::function<void(packageWriter &)> &fi
     save("package", name, readAll(path));
 }
 
+// A package signed with the fuzz key, padded after its end so that its size
+// makes the target trust that key and choose the model it was signed for.
+void signedPackage(const QString &name, int model, const QList<QPair<QString, QByteArray>> &members,
+                   const QList<QPair<QString, QByteArray>> &signedMembers)
+{
+    QList<signedMember> listing;
+    for (const auto &m : signedMembers)
+        listing.append(
+            signedMember {m.first, m.second.size(), QCryptographicHash::hash(m.second, QCryptographicHash::Sha256)});
+    const QByteArray signature = packageSignature::build(hostileInput::fuzzSecretKey(), model, listing);
+    const QString path = g_work->filePath(name + ".zip");
+    QFile::remove(path);
+    {
+        packageWriter w(path);
+        if (!w.open())
+            return;
+        for (const auto &m : members)
+            w.addRaw(m.first, m.second);
+        w.addRaw(packageSignature::kMemberName, signature);
+        w.close();
+    }
+    QByteArray bytes = readAll(path);
+    while (bytes.size() % 4 != 2 + model) // trusted: 2 or 3 over 4; the model: its parity
+        bytes.append('\0');
+    save("package", name, bytes);
+}
+
+void signedPackages(const QByteArray &arm, const QByteArray &dsp)
+{
+    const QList<QPair<QString, QByteArray>> model0 {{"arm.bin", packageWriter::withTrailer(arm)},
+                                                    {"dsp.out", packageWriter::withTrailer(dsp)}};
+    const QList<QPair<QString, QByteArray>> model1 {{"2U_20K_MONITOR.bin", packageWriter::withTrailer(arm)},
+                                                    {"Inv_power33.out", packageWriter::withTrailer(dsp)}};
+    signedPackage("signed-5-10k", 0, model0, model0);
+    signedPackage("signed-15-20k", 1, model1, model1);
+    signedPackage("signed-member-added", 0, model0 + QList<QPair<QString, QByteArray>> {{"notes.txt", "later"}},
+                  model0);
+    signedPackage("signed-other-content", 0, model0, model1);
+}
+
 void packages()
 {
     const QByteArray arm = pattern(1500, 1);
@@ -178,6 +220,7 @@ void packages()
         },
         "arm.bin");
     package("empty", [](packageWriter &) {});
+    signedPackages(arm, dsp);
     save("package", "not-a-zip", QByteArray("PK\x03\x04 this is no archive"));
 }
 

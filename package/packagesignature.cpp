@@ -286,6 +286,20 @@ trustedKeys trustedKeys::fromFolder(const QString &dir)
     return keys;
 }
 
+trustedKeys trustedKeys::fromPublicKeys(const QList<QByteArray> &keys)
+{
+    trustedKeys trust;
+    trust.m_active = !keys.isEmpty();
+    for (const QByteArray &key : keys) {
+        if (key.size() == packageSignature::kPublicKeyLength)
+            trust.m_keys.insert(packageSignature::keyIdOf(key), key);
+        else
+            trust.m_problems << tr("the trusted key %1 cannot be used: %2")
+                                    .arg(QString::fromLatin1(key.toHex()), tr("not a key file of this tool"));
+    }
+    return trust;
+}
+
 void trustedKeys::add(const QString &path)
 {
     m_active = true;

@@ -84,6 +84,9 @@ public:
     static trustedKeys fromFiles(const QStringList &paths);
     // The ".pub" files of a folder; a missing folder trusts nothing.
     static trustedKeys fromFolder(const QString &dir);
+    // Keys already in hand (32 bytes each); a key of another length is a
+    // problem, as an unreadable file is.
+    static trustedKeys fromPublicKeys(const QList<QByteArray> &keys);
 
     bool isActive() const { return m_active; }
     int count() const { return m_keys.size(); }

@@ -15,6 +15,8 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <sodium.h>
+
 namespace {
 // Image sizes an engine may be in the middle of: a single byte, one block,
 // a part block, and past both verify-code offsets.
@@ -274,6 +276,33 @@ static QString checkNothingOutside(const QString &root, const QString &zipPath, 
     return QString();
 }
 
+// Derived from a fixed seed: every run, and every seed file, agrees on it.
+static void fuzzKeyPair(QByteArray *publicKey, QByteArray *secretKey)
+{
+    const QByteArray seed(crypto_sign_SEEDBYTES, '\x5a');
+    publicKey->resize(crypto_sign_PUBLICKEYBYTES);
+    secretKey->resize(crypto_sign_SECRETKEYBYTES);
+    if (::sodium_init() < 0)
+        return;
+    ::crypto_sign_seed_keypair(reinterpret_cast<unsigned char *>(publicKey->data()),
+                               reinterpret_cast<unsigned char *>(secretKey->data()),
+                               reinterpret_cast<const unsigned char *>(seed.constData()));
+}
+
+QByteArray hostileInput::fuzzSecretKey()
+{
+    QByteArray publicKey, secretKey;
+    fuzzKeyPair(&publicKey, &secretKey);
+    return secretKey;
+}
+
+QByteArray hostileInput::fuzzPublicKey()
+{
+    QByteArray publicKey, secretKey;
+    fuzzKeyPair(&publicKey, &secretKey);
+    return publicKey;
+}
+
 QString hostileInput::unpackPackage(const QByteArray &bytes)
 {
     const QString root = scratchDir() + QStringLiteral("/unpack");
@@ -288,7 +317,18 @@ QString hostileInput::unpackPackage(const QByteArray &bytes)
         return QStringLiteral("cannot write the package");
 
     zip package;
+    const bool trusting = bytes.size() % 4 >= 2;
+    if (trusting)
+        package.setTrustedKeys(trustedKeys::fromPublicKeys({fuzzPublicKey()}));
+    bool refused = false;
+    QObject::connect(&package, &zip::sendMessage, [&refused](const QString &line) {
+        refused = refused || line.startsWith(QStringLiteral("package refused"));
+    });
     package.extract(zipPath, dir);
+    if (refused && (package.entryCount() != 0 || QFileInfo::exists(dir)))
+        return QStringLiteral("a refused package was unpacked");
+    if (refused && !trusting)
+        return QStringLiteral("refused with no key trusted");
     for (int i = 0; i < package.entryCount(); ++i) {
         if (package.entrySize(i) < 0 || package.entryName(i).isEmpty())
             return QStringLiteral("entry %1 listed without a name or size").arg(i);
