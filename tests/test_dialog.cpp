@@ -6,6 +6,7 @@
 // time, a package moved away, and images that cannot be sent.
 #include <QApplication>
 #include <QCheckBox>
+#include <QCryptographicHash>
 #include <QComboBox>
 #include <QEventLoop>
 #include <QHBoxLayout>
@@ -31,6 +32,7 @@
 #include <memory>
 
 #include "app/dialog.h"
+#include "package/packagesignature.h"
 #include "upsversion.h"
 #include "tests/support/modalanswerer.h"
 #include "tests/support/testfiles.h"
@@ -302,6 +304,8 @@ private slots:
     void userFilesUntouched();
     void unsendableImageBlocksUpdate_data();
     void unsendableImageBlocksUpdate();
+    void trustedKeysFolder_data();
+    void trustedKeysFolder();
     void screenshots();
 
 private:
@@ -341,6 +345,62 @@ void TestDialog::cleanup()
 // object files that translate, so a run can hand them over. A ":object"
 // suffix does that for one image, ":signed" makes a monitor image the second
 // engine accepts, ":wrong" flips a bit of the trailer.
+// The keys in trusted-keys beside ups.ini decide which packages are listed;
+// the folder is read again for each package.
+void TestDialog::trustedKeysFolder_data()
+{
+    QTest::addColumn<bool>("keyTrusted");
+    QTest::addColumn<bool>("signedPackage");
+    QTest::addColumn<QStringList>("listed");
+    QTest::addColumn<QString>("line");
+    const QStringList both {"arm.bin", "dsp.out"};
+    QTest::newRow("no key: an unsigned package as before") << false << false << both << "";
+    QTest::newRow("a key: an unsigned package refused")
+        << true << false << QStringList() << "package refused: it is not signed";
+    QTest::newRow("a key: its signed package listed") << true << true << both << "signed by ";
+}
+
+void TestDialog::trustedKeysFolder()
+{
+    QFETCH(bool, keyTrusted);
+    QFETCH(bool, signedPackage);
+    QFETCH(QStringList, listed);
+    QFETCH(QString, line);
+    QTemporaryDir keys;
+    QString problem;
+    QVERIFY(!signingKeys::generate(keys.filePath("maker"), &problem).isEmpty());
+    const QString folder = workDir.filePath("trusted-keys");
+    QDir(folder).removeRecursively();
+    if (keyTrusted)
+        QVERIFY(QDir().mkpath(folder) && QFile::copy(keys.filePath("maker.pub"), folder + "/maker.pub"));
+    const QString zipPath = workDir.filePath("keyed_5-10k.zip");
+    QDir(workDir.filePath("keyed_5-10k")).removeRecursively();
+    QFile::remove(zipPath);
+    QList<signedMember> members;
+    packageWriter writer(zipPath);
+    QVERIFY(writer.open());
+    for (const QString &name : {QStringLiteral("arm.bin"), QStringLiteral("dsp.out")}) {
+        const QByteArray stored = packageWriter::withTrailer(payloadOf('k', 2));
+        QVERIFY(writer.addRaw(name, stored));
+        members.append(
+            signedMember {name, stored.size(), QCryptographicHash::hash(stored, QCryptographicHash::Sha256)});
+    }
+    if (signedPackage) {
+        const QByteArray secret = signingKeys::readSecret(keys.filePath("maker.key"), &problem);
+        QVERIFY(writer.addRaw(packageSignature::kMemberName, packageSignature::build(secret, 0, members)));
+    }
+    QVERIFY(writer.close());
+
+    Dialog dialog;
+    DialogTestAccess access(dialog);
+    access.path()->setText(zipPath);
+    access.fillTable();
+    QDir(folder).removeRecursively();
+    QCOMPARE(access.names(), listed);
+    QVERIFY2(line.isEmpty() ? access.logLines().filter("sign").isEmpty() : !access.logLines().filter(line).isEmpty(),
+             qPrintable(access.logLines().join('\n')));
+}
+
 QString TestDialog::makePackage(const QString &name, const QStringList &images, bool realObjects)
 {
     const QString path = workDir.filePath(name);
