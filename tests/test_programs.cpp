@@ -257,6 +257,15 @@ private slots:
         badScale("usage: time scale zero", "0");
         badScale("usage: time scale negative", "-1");
         badScale("usage: time scale above 100", "100.5");
+        const auto usage = [](const char *name, const QStringList &options, const char *said) {
+            QTest::newRow(name) << -1 << QStringList() << "sample" << QStringList {"--port", "/dev/null"} + options << 2
+                                << said;
+        };
+        usage("usage: retries not a number", {"--retries", "two"}, "--retries takes a whole number from 0 to 100");
+        usage("usage: retries above 100", {"--retries", "101"}, "--retries takes a whole number from 0 to 100");
+        usage("usage: a loop is no dry run", {"--loop", "--dry-run"}, "a dry run flashes none");
+        usage("usage: a report that cannot be appended to", {"--report", "/"}, "cannot append to the report /");
+        usage("usage: a trusted key that is no key", {"--trust", "/dev/null"}, "cannot be used: not a key file");
         QTest::newRow("accepted: time scale at the bound 100")
             << -1 << QStringList() << "sample" << QStringList {"--dry-run", "--time-scale", "100"} << 0
             << "dry run: nothing was sent";

@@ -45,15 +45,21 @@ flashFleet::flashFleet(flashOutput *out, const QStringList &ports, const options
 
 flashFleet::~flashFleet() = default;
 
+// Looked up without listing every port of the system where a device file
+// tells: a listing would stall the loop the other units' transfers run in.
 bool flashFleet::portPresent(const QString &port)
 {
     if (port.contains(QLatin1Char('/')))
         return QFileInfo::exists(port);
+#ifndef Q_OS_WIN
+    return QFileInfo::exists(QStringLiteral("/dev/") + port);
+#else
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
-        if (info.portName() == port || info.systemLocation() == port)
+        if (info.portName().compare(port, Qt::CaseInsensitive) == 0)
             return true;
     }
     return false;
+#endif
 }
 
 // The package's own errors name no port: they hold for every unit.
