@@ -435,6 +435,48 @@ private slots:
             QCOMPARE(testFiles::read(dir + QLatin1Char('/') + name), payloads.value(name));
     }
 
+    // ups-pack signs with a key it made and checks what it signed.
+    void packSigning_data()
+    {
+        QTest::addColumn<QString>("packageName");
+        QTest::addColumn<QString>("trust"); // the key --verify trusts; empty: none
+        QTest::addColumn<int>("buildStatus");
+        QTest::addColumn<int>("verifyStatus");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("checked with its own key") << "fw_5-10k.zip"
+                                                  << "maker" << 0 << 0 << "SIGNATURE: good, signed by ";
+        QTest::newRow("checked with another key") << "fw_5-10k.zip"
+                                                  << "other" << 0 << 1 << "SIGNATURE: bad: it is signed by ";
+        QTest::newRow("no key to check with: the id is told") << "fw_15-20k.zip"
+                                                              << "" << 0 << 0 << "not checked (give --trust KEY.pub)";
+        QTest::newRow("a package that names no model is not signed")
+            << "firmware.zip"
+            << "maker" << 2 << 2 << "a signed package must name its model";
+    }
+
+    void packSigning()
+    {
+        QFETCH(QString, packageName);
+        QFETCH(QString, trust);
+        QFETCH(int, buildStatus);
+        QFETCH(int, verifyStatus);
+        QFETCH(QString, said);
+        QTemporaryDir work;
+        for (const char *name : {"maker", "other"})
+            QCOMPARE(run("ups-pack", {"--keygen", work.filePath(name)}).status, 0);
+        const QString out = work.filePath(packageName);
+        const runResult built =
+            run("ups-pack", {"--sign", work.filePath("maker.key"), out, samples.filePath("images/arm.bin")});
+        QCOMPARE(built.status, buildStatus);
+        QStringList args {"--verify", out};
+        if (!trust.isEmpty())
+            args << "--trust" << work.filePath(trust + ".pub");
+        const runResult verified = run("ups-pack", args);
+        QCOMPARE(verified.status, verifyStatus);
+        QVERIFY2((built.out + built.err + verified.out + verified.err).contains(said),
+                 qPrintable(verified.out + built.err));
+    }
+
     void unitSimRejectsBadTimeScale_data()
     {
         QTest::addColumn<QString>("scale");
