@@ -71,7 +71,6 @@ void flashRun::adoptPackage(const flashRun &opened)
 {
     core.package().copyListing(opened.core.package());
     m_extractDir = opened.m_extractDir;
-    m_images = opened.m_images;
 }
 
 bool flashRun::listImages(const QStringList &only)
@@ -83,16 +82,15 @@ bool flashRun::listImages(const QStringList &only)
         const QString name = core.package().entryName(i);
         if (!core.package().isImage(name))
             continue;
-        listedImage image {row, name, core.package().entryPath(i), only.isEmpty()};
+        bool ticked = only.isEmpty();
         for (const QString &wanted : only) {
             if (name.contains(wanted)) {
-                image.ticked = true;
+                ticked = true;
                 unmatched.removeAll(wanted);
             }
         }
-        if (image.ticked)
+        if (ticked)
             core.package().addChecked(row, name);
-        m_images.append(image);
         ++row;
     }
     for (const QString &wanted : qAsConst(unmatched))

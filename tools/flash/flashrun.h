@@ -21,14 +21,6 @@ class flashRun : public QObject
 public:
     enum ExitStatus { Success = 0, JobFailed = 1, UsageError = 2, Interrupted = 130 };
 
-    struct listedImage
-    {
-        int row = 0;
-        QString name;
-        QString path;
-        bool ticked = false;
-    };
-
     explicit flashRun(flashOutput *out, QObject *parent = nullptr);
 
     // Which port the output names this run's lines after (-1: the run as a
@@ -42,10 +34,8 @@ public:
     // Takes over the package another run opened and checked, without
     // unpacking it again: both send the same unpacked files.
     void adoptPackage(const flashRun &opened);
-    QList<listedImage> images() const { return m_images; }
     int modelId() const { return core.package().modelId(); }
     int imagesTicked() const { return core.package().checkedFiles().size(); }
-    bool isActive() const { return m_active; }
     const unitAttempt &attempt() const { return m_attempt; }
 
     // A new unit: every ticked image, attempt 1.
@@ -87,7 +77,6 @@ private:
 
     flashOutput *m_out;
     int m_slot = -1;
-    QList<listedImage> m_images;
     QList<int> m_attemptRows; // the table row of each image of the attempt
     unitAttempt m_attempt;
     QString m_extractDir;
