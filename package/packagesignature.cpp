@@ -152,6 +152,16 @@ QString packageSignature::keyIdOf(const QByteArray &publicKey)
     return QString::fromLatin1(QCryptographicHash::hash(publicKey, QCryptographicHash::Sha256).left(8).toHex());
 }
 
+QString packageSignature::keyIdOfSecret(const QByteArray &secretKey)
+{
+    if (!sodiumReady() || secretKey.size() != kSecretKeyLength)
+        return QString();
+    QByteArray publicKey(kPublicKeyLength, '\0');
+    ::crypto_sign_ed25519_sk_to_pk(reinterpret_cast<unsigned char *>(publicKey.data()),
+                                   reinterpret_cast<const unsigned char *>(secretKey.constData()));
+    return keyIdOf(publicKey);
+}
+
 QByteArray packageSignature::listing(const QString &keyId, int model, const QList<signedMember> &members)
 {
     QByteArray text = QByteArray(kHeader) + ' ' + QByteArray::number(kFormatVersion) + '\n';
@@ -171,15 +181,35 @@ QByteArray packageSignature::build(const QByteArray &secretKey, int model, QList
             return QByteArray();
     }
     std::stable_sort(members.begin(), members.end(), byName);
-    QByteArray publicKey(kPublicKeyLength, '\0');
-    ::crypto_sign_ed25519_sk_to_pk(reinterpret_cast<unsigned char *>(publicKey.data()),
-                                   reinterpret_cast<const unsigned char *>(secretKey.constData()));
-    const QByteArray text = listing(keyIdOf(publicKey), model, members);
+    const QByteArray text = listing(keyIdOfSecret(secretKey), model, members);
     QByteArray signature(crypto_sign_BYTES, '\0');
     ::crypto_sign_detached(reinterpret_cast<unsigned char *>(signature.data()), nullptr,
                            reinterpret_cast<const unsigned char *>(text.constData()), quint64(text.size()),
                            reinterpret_cast<const unsigned char *>(secretKey.constData()));
     return text + "signature " + signature.toBase64() + '\n';
+}
+
+// The text after "PREFIX " on a line that starts with it; false otherwise.
+static bool valueAfter(const QByteArray &line, const char *prefix, QByteArray *value)
+{
+    const QByteArray start = QByteArray(prefix) + ' ';
+    *value = line.mid(start.size());
+    return line.startsWith(start);
+}
+
+// "member <64 hex> <size> <name>": the name is the rest, spaces and all.
+static bool parseMember(const QByteArray &line, signedMember *member)
+{
+    QByteArray rest;
+    const int shaEnd = line.indexOf(' ', 7);
+    const int sizeEnd = line.indexOf(' ', shaEnd + 1);
+    if (!valueAfter(line, "member", &rest) || shaEnd != 7 + 64 || sizeEnd < 0)
+        return false;
+    bool sizeOk = false;
+    member->sha256 = QByteArray::fromHex(line.mid(7, 64));
+    member->size = line.mid(shaEnd + 1, sizeEnd - shaEnd - 1).toLongLong(&sizeOk);
+    member->name = QString::fromUtf8(line.mid(sizeEnd + 1));
+    return member->sha256.size() == 32 && sizeOk && member->size >= 0;
 }
 
 // Strict: every line as written by build(), so that two readers can never
@@ -197,25 +227,25 @@ bool packageSignature::parse(const QByteArray &text, QString *problem)
         return fail(tr("it is cut short or not a signature"));
     if (lines.at(0) != QByteArray(kHeader) + ' ' + QByteArray::number(kFormatVersion))
         return fail(tr("its format is not version %1").arg(kFormatVersion));
+    QByteArray key, modelText;
     bool modelOk = false;
-    keyId = QString::fromLatin1(lines.at(1).mid(4));
-    model = lines.at(2).mid(6).toInt(&modelOk);
-    if (!lines.at(1).startsWith("key ") || keyId.size() != 16 || !lines.at(2).startsWith("model ") || !modelOk)
+    if (!valueAfter(lines.at(1), "key", &key) || key.size() != 16 || !valueAfter(lines.at(2), "model", &modelText))
+        return fail(tr("its key or model line is damaged"));
+    keyId = QString::fromLatin1(key);
+    model = modelText.toInt(&modelOk);
+    if (!modelOk)
         return fail(tr("its key or model line is damaged"));
     members.clear();
     for (int i = 3; i < lines.size(); ++i) {
-        const QList<QByteArray> words = lines.at(i).split(' ');
-        bool sizeOk = false;
-        const qint64 size = words.value(2).toLongLong(&sizeOk);
-        const QByteArray sha = QByteArray::fromHex(words.value(1));
-        const int nameAt = 7 + words.value(1).size() + 1 + words.value(2).size() + 1;
-        if (words.size() < 4 || words.at(0) != "member" || sha.size() != 32 || !sizeOk || size < 0)
+        signedMember member;
+        if (!parseMember(lines.at(i), &member))
             return fail(tr("member line %1 is damaged").arg(i - 2));
-        members.append(signedMember {QString::fromUtf8(lines.at(i).mid(nameAt)), size, sha});
+        members.append(member);
     }
+    QByteArray signature;
+    valueAfter(text.mid(signatureLine + 1).trimmed(), "signature", &signature);
     m_signedText = text.left(signatureLine + 1);
-    m_signature =
-        QByteArray::fromBase64(text.mid(signatureLine + 11).trimmed(), QByteArray::AbortOnBase64DecodingErrors);
+    m_signature = QByteArray::fromBase64(signature, QByteArray::AbortOnBase64DecodingErrors);
     if (m_signature.size() != crypto_sign_BYTES)
         return fail(tr("its signature line is damaged"));
     return true;

@@ -47,6 +47,9 @@ public:
 
     // The short fingerprint of a public key: 16 hex digits of its SHA-256.
     static QString keyIdOf(const QByteArray &publicKey);
+    // The id of the key pair a 64-byte secret key belongs to; empty when
+    // it is no such key.
+    static QString keyIdOfSecret(const QByteArray &secretKey);
     // The whole member, signed with a 64-byte secret key. Members are sorted
     // here; a name with a line break cannot be listed and fails it (empty).
     static QByteArray build(const QByteArray &secretKey, int model, QList<signedMember> members);

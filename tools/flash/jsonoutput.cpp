@@ -19,15 +19,12 @@ QString levelName(flashOutput::Level level)
     return QStringLiteral("info");
 }
 
-QJsonValue textOrNull(const QString &text)
-{
-    return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text);
-}
-
 double seconds(qint64 ms)
 {
     return double(ms) / 1000.0;
 }
+
+using unitRecord::textOrNull;
 
 } // namespace
 

@@ -166,6 +166,8 @@ int parseOptions(QCommandLineParser &parser, flashOptions &options)
     options.fleet.retries = parser.value(QStringLiteral("retries")).toInt(&retriesOk);
     retriesOk = retriesOk && options.fleet.retries >= 0 && options.fleet.retries <= kMaxRetries;
     const bool scaleOk = common::parseTimeScale(parser.value(QStringLiteral("time-scale")), &options.timeScale);
+    const QString reportProblem =
+        options.fleet.reportPath.isEmpty() ? QString() : unitRecord::checkAppendable(options.fleet.reportPath);
     QString problem;
     if (positional.size() != 1)
         problem = text("give exactly one package");
@@ -187,9 +189,8 @@ int parseOptions(QCommandLineParser &parser, flashOptions &options)
         problem = text("--report needs a file name");
     else if (parser.isSet(QStringLiteral("station")) && options.station.trimmed().isEmpty())
         problem = text("--station needs a name");
-    else if (!options.fleet.reportPath.isEmpty() && !unitRecord::checkAppendable(options.fleet.reportPath).isEmpty())
-        problem = text("cannot append to the report %1: %2")
-                      .arg(options.fleet.reportPath, unitRecord::checkAppendable(options.fleet.reportPath));
+    else if (!reportProblem.isEmpty())
+        problem = text("cannot append to the report %1: %2").arg(options.fleet.reportPath, reportProblem);
     if (!problem.isEmpty()) {
         say(stderr, problem);
         say(stderr, text("try --help"));

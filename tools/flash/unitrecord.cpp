@@ -16,11 +16,6 @@
 
 namespace {
 
-QJsonValue textOrNull(const QString &text)
-{
-    return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text);
-}
-
 bool syncToDisk(QFile &file)
 {
 #ifdef Q_OS_WIN
@@ -80,6 +75,11 @@ adapterFacts adapterFacts::of(const QString &portName)
 
 namespace unitRecord {
 
+QJsonValue textOrNull(const QString &text)
+{
+    return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text);
+}
+
 QString timeText(const QDateTime &utc)
 {
     return utc.isValid() ? utc.toUTC().toString(Qt::ISODateWithMs) : QString();
@@ -132,10 +132,10 @@ QString fileSha256(const QString &path)
 
 QString checkAppendable(const QString &path)
 {
+    if (QFileInfo(path).isDir())
+        return QStringLiteral("it is a folder");
     QFile file(path);
-    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadWrite | QIODevice::Append))
-        return file.errorString().isEmpty() ? QStringLiteral("a folder") : file.errorString();
-    return QString();
+    return file.open(QIODevice::ReadWrite | QIODevice::Append) ? QString() : file.errorString();
 }
 
 QString appendLine(const QString &path, const QByteArray &line)

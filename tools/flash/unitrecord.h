@@ -60,6 +60,8 @@ namespace unitRecord {
 constexpr int kSchemaVersion = 1;
 
 QString timeText(const QDateTime &utc);
+// An empty text is written as null: "not known" or "none", never "".
+QJsonValue textOrNull(const QString &text);
 QJsonObject imageJson(const imageOutcome &image);
 QJsonObject reportJson(const runFacts &run, const QString &port, const adapterFacts &adapter,
                        const unitAttempt &attempt);

@@ -95,10 +95,7 @@ int packTool::build(const QString &outPath, const QStringList &imagePaths, const
         const QByteArray signature = packageSignature::build(secretKey, model, members);
         if (signature.isEmpty() || !writer.addRaw(QLatin1String(packageSignature::kMemberName), signature))
             return fail(tr("cannot sign %1 (an image name holds a line break or is SIGNATURE)").arg(outPath));
-        packageSignature written;
-        QString unused;
-        written.parse(signature, &unused);
-        keyId = written.keyId;
+        keyId = packageSignature::keyIdOfSecret(secretKey);
     }
     // The package appears only when complete: a half-written one must never
     // be mistaken for a good one.
