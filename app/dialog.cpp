@@ -199,6 +199,7 @@ void Dialog::connectSignals()
     connect(updateButton, &QPushButton::clicked, this, &Dialog::updating);
     connect(languageBox, SIGNAL(currentIndexChanged(int)), this, SLOT(language(int)));
     connect(&core, &updateCore::logLine, this, &Dialog::showInfo);
+    connect(&core, &updateCore::errorLine, this, &Dialog::showInfo);
     connect(&core, &updateCore::progressChanged, this, &Dialog::setProgressBar);
     connect(&core, &updateCore::runEnded, this, &Dialog::runEnded);
     connect(&core, &updateCore::warning, this, &warningBox::show);

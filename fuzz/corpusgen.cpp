@@ -284,13 +284,15 @@ void firstBoardJob(const QString &name, const QString &fault)
             framed.append(bytes);
     });
     QObject::connect(&port, &serialport::receive, &engine, &progress::receiveData);
-    const QString image = writeWork("arm.bin", pattern(2500, 4));
+    const QByteArray bytes = pattern(2500, 4);
+    const QString image = writeWork("arm.bin", bytes);
     runUntil([&](QEventLoop &loop) {
         QObject::connect(&engine, &progress::finish, &loop, [&loop] { loop.exit(0); });
         QObject::connect(&engine, &progress::jobFailed, &loop, [&loop] { loop.exit(0); });
         updateParm job;
         job.modelId = 0;
         job.imagePath = image;
+        job.image = bytes;
         job.portName = unit.portName();
         engine.initParm(job);
     });
@@ -323,13 +325,15 @@ void secondBoardJob(const QString &name, const QString &fault)
         all.append(bytes);
     });
     QObject::connect(&port, &serialport::receive1, &engine, &progress1::receiveData);
-    const QString image = writeWork("2U_20K_MONITOR.bin", secondImage());
+    const QByteArray bytes = secondImage();
+    const QString image = writeWork("2U_20K_MONITOR.bin", bytes);
     runUntil([&](QEventLoop &loop) {
         QObject::connect(&engine, &progress1::finish, &loop, [&loop] { loop.exit(0); });
         QObject::connect(&engine, &progress1::jobFailed, &loop, [&loop] { loop.exit(0); });
         updateParm p;
         p.modelId = 1;
         p.imagePath = image;
+        p.image = bytes;
         p.portName = unit.portName();
         engine.initParm(p);
     });

@@ -6,23 +6,26 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QSet>
-#include <QTemporaryFile>
+#include <QBuffer>
 
 #include <quazip/quazip.h>
 #include <quazip/quazipfile.h>
 #include <quazip/quazipfileinfo.h>
 
 #include "util/modeltable.h"
+#include "util/printable.h"
+#include "util/regularfile.h"
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 
 namespace {
 
-constexpr qint64 kCopyChunk = 64 * 1024;
+constexpr qint64 kReadChunk = 64 * 1024;
 const char kZipSuffix[] = ".zip";
 
-enum class CopyResult { Ok, Damaged, TooLarge, WriteFailed };
+enum class ReadResult { Ok, Damaged, TooLarge };
 
 // An entry name is written only when it stays inside the extraction
 // directory on every platform: relative, no "..", no backslash, no drive
@@ -95,57 +98,24 @@ QString resolvedParent(const QString &target)
     return QFileInfo(info.absolutePath()).canonicalFilePath() + QLatin1Char('/') + info.fileName();
 }
 
-// Streams the file: the last 32 bytes must be the SHA-256 of the (at least
-// one) bytes before them. On success the file is cut to its payload.
-bool stripTrailer(QFile &file)
+// The last 32 bytes must be the SHA-256 of the (at least one) bytes before
+// them; the payload is what comes before.
+bool splitTrailer(const QByteArray &member, QByteArray *payload)
 {
-    const qint64 size = file.size();
-    if (size <= zip::kTrailerLength || !file.seek(0))
+    if (member.size() <= zip::kTrailerLength)
         return false;
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    for (qint64 left = size - zip::kTrailerLength; left > 0;) {
-        const QByteArray chunk = file.read(std::min(left, kCopyChunk));
-        if (chunk.isEmpty())
-            return false;
-        hash.addData(chunk);
-        left -= chunk.size();
-    }
-    return file.read(zip::kTrailerLength) == hash.result() && file.resize(size - zip::kTrailerLength);
+    *payload = member.left(member.size() - zip::kTrailerLength);
+    return member.right(zip::kTrailerLength) == QCryptographicHash::hash(*payload, QCryptographicHash::Sha256);
 }
 
-// Renames a whole temporary file into place. A symlink at the target is
-// removed, never followed.
-bool placeFile(QTemporaryFile &temp, const QString &target)
-{
-    if (!temp.flush())
-        return false;
-    temp.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
-    const QFileInfo existing(target);
-    if (existing.isSymLink() || existing.isFile())
-        QFile::remove(target);
-    if (!temp.rename(target))
-        return false;
-    // After the rename the temporary object would remove the file under its
-    // new name, unless told otherwise.
-    temp.setAutoRemove(false);
-    return true;
-}
-
-QString temporaryBeside(const QString &target)
-{
-    return QFileInfo(target).absolutePath() + QStringLiteral("/.unpack-XXXXXX");
-}
-
-zip::ImageProblem problemOf(CopyResult result)
+zip::ImageProblem problemOf(ReadResult result)
 {
     switch (result) {
-    case CopyResult::Damaged:
+    case ReadResult::Damaged:
         return zip::Damaged;
-    case CopyResult::TooLarge:
+    case ReadResult::TooLarge:
         return zip::TooLarge;
-    case CopyResult::WriteFailed:
-        return zip::NotWritten;
-    case CopyResult::Ok:
+    case ReadResult::Ok:
         break;
     }
     return zip::NoProblem;
@@ -155,45 +125,49 @@ zip::ImageProblem problemOf(CopyResult result)
 
 struct zip::unpacking
 {
-    explicit unpacking(const QString &zipPath)
-        : archive(zipPath)
+    explicit unpacking(const QByteArray &packageBytes)
+        : bytes(packageBytes)
+        , buffer(&bytes)
+        , archive(&buffer)
     {
     }
 
+    QByteArray bytes; // the package, read once: everything works on these
+    QBuffer buffer;
     QuaZip archive;
     QuaZipFileInfo64 info;           // the member in hand
     QString root;                    // absolute extraction folder
     QString packagePath;             // canonical path of the package itself
+    std::optional<ownFiles> written; // what this tool wrote in root
     qint64 budget = kMaxPackageSize; // bytes the package may still unpack
     QSet<int> ambiguous;             // image indexes matched by several members
 
     bool fitsBounds(qint64 size) const { return size <= kMaxMemberSize && size <= budget; }
 
-    // Copies the member in hand into an open file; the CRC is checked on close.
-    CopyResult copyTo(QFile &out)
+    // Reads the member in hand whole, within the bounds; the CRC is checked
+    // on close.
+    ReadResult readMember(QByteArray *out)
     {
+        out->clear();
         QuaZipFile member(&archive);
         if (!member.open(QIODevice::ReadOnly))
-            return CopyResult::Damaged;
+            return ReadResult::Damaged;
         const qint64 limit = std::min(kMaxMemberSize, budget);
-        qint64 total = 0;
-        CopyResult result = CopyResult::Ok;
-        while (result == CopyResult::Ok) {
-            const QByteArray chunk = member.read(kCopyChunk);
+        ReadResult result = ReadResult::Ok;
+        for (;;) {
+            const QByteArray chunk = member.read(kReadChunk);
             if (chunk.isEmpty())
                 break;
-            total += chunk.size();
-            if (total > limit)
-                result = CopyResult::TooLarge;
-            else if (out.write(chunk) != chunk.size())
-                result = CopyResult::WriteFailed;
+            if (out->size() + chunk.size() > limit) {
+                result = ReadResult::TooLarge;
+                break;
+            }
+            out->append(chunk);
         }
         member.close();
-        budget -= std::min(total, budget);
-        if (result == CopyResult::Ok && (total != declaredSize(info) || member.getZipError() != UNZ_OK))
-            result = CopyResult::Damaged;
-        if (result == CopyResult::Ok && !out.flush())
-            result = CopyResult::WriteFailed;
+        budget -= std::min<qint64>(out->size(), budget);
+        if (result == ReadResult::Ok && (out->size() != declaredSize(info) || member.getZipError() != UNZ_OK))
+            result = ReadResult::Damaged;
         return result;
     }
 };
@@ -244,33 +218,62 @@ QString zip::problemText(ImageProblem problem)
 
 QString zip::problemLine(const QString &name, ImageProblem problem)
 {
-    return tr("%1 cannot be sent: %2").arg(name, problemText(problem));
+    return tr("%1 cannot be sent: %2").arg(printableText(name), problemText(problem));
+}
+
+packageBytes packageBytes::read(const QString &path)
+{
+    packageBytes package;
+    package.path = path;
+    regularFile::read(path, zip::kMaxPackageSize, &package.bytes, &package.problem);
+    return package;
+}
+
+QString packageBytes::sha256() const
+{
+    if (!problem.isEmpty())
+        return QString();
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
 
 void zip::extract(const QString &zipPath, const QString &dir)
 {
+    // A remembered folder is not read at all.
+    extract(QFileInfo(zipPath).isDir() ? packageBytes {zipPath, {}, {}} : packageBytes::read(zipPath), dir);
+}
+
+void zip::extract(const packageBytes &package, const QString &dir)
+{
+    const QString &zipPath = package.path;
     entries.clear();
-    const QFileInfo package(zipPath);
-    if (package.isDir())
+    sha256.clear();
+    const QFileInfo info(zipPath);
+    if (info.isDir())
         return; // a remembered folder, not a package: nothing to list
     if (dir.isEmpty()) {
-        emit sendMessage(tr("package refused: its file name leaves no folder to unpack into: %1").arg(zipPath));
+        emit sendRefusal(tr("package refused: its file name leaves no folder to unpack into: %1").arg(zipPath));
         return;
     }
-    unpacking state(zipPath);
-    if (!package.isFile() || !state.archive.open(QuaZip::mdUnzip)) {
-        emit sendMessage(tr("cannot read the package %1").arg(zipPath));
+    if (!package.problem.isEmpty()) {
+        emit sendRefusal(tr("cannot read the package %1: %2").arg(zipPath, package.problem));
+        return;
+    }
+    unpacking state(package.bytes);
+    if (!state.archive.open(QuaZip::mdUnzip)) {
+        emit sendRefusal(tr("cannot read the package %1").arg(zipPath));
         return;
     }
     chooseModel(zipPath, dir);
     if (!passesSignatureCheck(state))
         return;
     if (!prepareFolder(dir)) {
-        emit sendMessage(tr("cannot unpack into %1").arg(dir));
+        emit sendRefusal(tr("cannot unpack into %1").arg(dir));
         return;
     }
+    sha256 = package.sha256();
     state.root = QDir(dir).absolutePath();
-    state.packagePath = package.canonicalFilePath();
+    state.packagePath = info.canonicalFilePath();
+    state.written.emplace(state.root);
     findAmbiguous(state);
     for (bool more = state.archive.goToFirstFile(); more; more = state.archive.goToNextFile())
         unpackMember(state);
@@ -296,21 +299,21 @@ void zip::chooseModel(const QString &zipPath, const QString &dir)
 bool zip::passesSignatureCheck(unpacking &state)
 {
     for (const QString &problem : trust.problems())
-        emit sendMessage(problem);
+        emit sendRefusal(problem);
     const signatureVerdict verdict = checkPackageSignature(state.archive, modelIndex, trust);
     switch (verdict.kind) {
     case signatureVerdict::Refused:
-        emit sendMessage(tr("package refused: %1").arg(verdict.reason));
+        emit sendRefusal(tr("package refused: %1").arg(printableText(verdict.reason)));
         return false;
     case signatureVerdict::Valid:
-        emit sendMessage(tr("signed by %1").arg(verdict.keyId));
+        emit sendMessage(tr("signed by %1").arg(printableText(verdict.keyId)));
         break;
     case signatureVerdict::Unchecked:
-        emit sendMessage(tr("signed by %1 (not checked: no key is trusted)").arg(verdict.keyId));
+        emit sendMessage(tr("signed by %1 (not checked: no key is trusted)").arg(printableText(verdict.keyId)));
         break;
     case signatureVerdict::Unsigned:
         if (!verdict.reason.isEmpty())
-            emit sendMessage(tr("SIGNATURE ignored: %1").arg(verdict.reason));
+            emit sendMessage(tr("SIGNATURE ignored: %1").arg(printableText(verdict.reason)));
         break;
     }
     return true;
@@ -344,7 +347,7 @@ void zip::unpackMember(unpacking &state)
         unpackOther(state);
         return;
     }
-    entry item {parts.first(), state.root + QLatin1Char('/') + parts.first(), declaredSize(state.info), NoProblem};
+    entry item {parts.first(), state.root + QLatin1Char('/') + parts.first(), declaredSize(state.info), NoProblem, QByteArray()};
     if (matches > 1)
         item.problem = SeveralNames;
     else if (state.ambiguous.contains(first))
@@ -358,31 +361,28 @@ void zip::unpackMember(unpacking &state)
     entries.append(item);
 }
 
-// An image reaches its place only whole and with a matching digest, and
-// then without its trailer; otherwise whatever was there stays untouched.
+// An image is kept only whole and with a matching digest, and then without
+// its trailer; its copy on disk never replaces a file this tool did not write.
 void zip::unpackImage(unpacking &state, entry &item)
 {
     if (!state.fitsBounds(item.size)) {
         item.problem = TooLarge;
         return;
     }
-    QTemporaryFile temp(temporaryBeside(item.path));
-    if (!temp.open()) {
-        item.problem = NotWritten;
-        return;
-    }
-    item.problem = problemOf(state.copyTo(temp));
+    QByteArray member;
+    item.problem = problemOf(state.readMember(&member));
     if (item.problem != NoProblem)
         return;
-    if (!stripTrailer(temp)) {
+    if (!splitTrailer(member, &item.bytes)) {
+        item.bytes.clear();
         item.problem = DigestMismatch;
         return;
     }
-    const qint64 payloadSize = temp.size();
-    if (placeFile(temp, item.path))
-        item.size = payloadSize;
-    else
+    item.size = item.bytes.size();
+    if (writeOwnFile(state, item.name, item.bytes) == ownFiles::Outcome::Failed) {
+        item.bytes.clear();
         item.problem = NotWritten;
+    }
 }
 
 // Members that are no image of the model are unpacked as they are, where
@@ -401,14 +401,28 @@ void zip::unpackOther(unpacking &state)
     if (!makeSubdirectories(state.root, parts))
         return;
     parts << fileName;
-    const QString target = state.root + QLatin1Char('/') + parts.join(QLatin1Char('/'));
-    if (resolvedParent(target) == state.packagePath || !state.fitsBounds(declaredSize(info)))
+    const QString relativePath = parts.join(QLatin1Char('/'));
+    const QString target = state.root + QLatin1Char('/') + relativePath;
+    QByteArray bytes;
+    if (resolvedParent(target) == state.packagePath || !state.fitsBounds(declaredSize(info))
+        || state.readMember(&bytes) != ReadResult::Ok)
         return; // never replace the package we are reading
-    QTemporaryFile temp(temporaryBeside(target));
-    if (!temp.open() || state.copyTo(temp) != CopyResult::Ok || !placeFile(temp, target))
-        return;
-    if (parts.size() == 1)
-        entries.append(entry {fileName, target, QFileInfo(target).size(), NoProblem});
+    if (writeOwnFile(state, relativePath, bytes) == ownFiles::Outcome::Written && parts.size() == 1)
+        entries.append(entry {fileName, target, bytes.size(), NoProblem, QByteArray()});
+}
+
+// Writes a member's bytes through a temporary name; a file that this tool
+// did not write is left alone. Either way, or a failure, gets a line.
+ownFiles::Outcome zip::writeOwnFile(unpacking &state, const QString &relativePath, const QByteArray &bytes)
+{
+    QString problem;
+    const ownFiles::Outcome outcome = state.written->write(relativePath, bytes, &problem);
+    const QString target = printableText(state.root + QLatin1Char('/') + relativePath);
+    if (outcome == ownFiles::Outcome::LeftAlone)
+        emit sendMessage(ownFiles::leftAloneLine(target));
+    else if (outcome == ownFiles::Outcome::Failed)
+        emit sendMessage(ownFiles::writeFailedLine(target, problem));
+    return outcome;
 }
 
 void zip::reportProblems()
@@ -477,7 +491,7 @@ bool zip::addChecked(int row, const QString &name)
             return false;
     }
     if (found)
-        checkedList.append(checkedFile {row, found->path});
+        checkedList.append(checkedFile {row, found->path, found->bytes});
     return true;
 }
 
@@ -497,6 +511,7 @@ void zip::copyListing(const zip &other)
     entries = other.entries;
     modelIndex = other.modelIndex;
     checkedList = other.checkedList;
+    sha256 = other.sha256;
 }
 
 void zip::clearChecked()

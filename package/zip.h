@@ -7,12 +7,29 @@
 #include <QStringList>
 
 #include "package/packagesignature.h"
+#include "util/ownfiles.h"
 
 // One image ticked for the update: its table row and full unpacked path.
 struct checkedFile
 {
     int row = 0;
     QString path;
+    QByteArray bytes; // the checked image, as unpacked from the package
+};
+
+// A package file as read from the disk, once: everything done with the
+// package (its digest, the signature check, the unpacking) works on these
+// bytes, so a file rewritten meanwhile cannot change what is checked.
+struct packageBytes
+{
+    QString path;
+    QByteArray bytes;
+    QString problem; // why it could not be read; empty when it was
+
+    // A regular file (after following links), within the package bound.
+    static packageBytes read(const QString &path);
+    // Hex SHA-256 of the bytes; empty when the file could not be read.
+    QString sha256() const;
 };
 
 // A firmware package: unpacks it, checks its images, chooses the model and
@@ -57,9 +74,12 @@ public:
     // long as none are given, a package is read as before signing existed.
     void setTrustedKeys(const trustedKeys &keys) { trust = keys; }
 
-    // Unpacks zipPath into dir and lists what it wrote. A path that is not
-    // a readable package lists nothing and touches nothing.
+    // Reads zipPath once (a regular file within the bounds), checks its
+    // signature and its images on those bytes, keeps the checked images in
+    // memory and writes them into dir. A path that is not a readable package
+    // lists nothing and touches nothing.
     void extract(const QString &zipPath, const QString &dir);
+    void extract(const packageBytes &package, const QString &dir);
     // Takes over what other unpacked and checked: its entries, model and
     // ticked list. The files themselves stay where other wrote them, so
     // several units can be sent one package that was unpacked once.
@@ -79,9 +99,14 @@ public:
     // One log line per ticked image that cannot be sent, naming it and why.
     QStringList checkedProblems() const;
     int modelId() const;
+    // SHA-256 (hex) of the package bytes that were read and checked; empty
+    // when none were.
+    QString packageSha256() const { return sha256; }
 
 signals:
     void sendMessage(QString message);
+    // Why the package as a whole is refused: nothing of it is listed.
+    void sendRefusal(QString message);
 
 private:
     struct entry
@@ -90,6 +115,7 @@ private:
         QString path;
         qint64 size = 0;
         ImageProblem problem = NoProblem;
+        QByteArray bytes; // an image's checked payload
     };
     struct unpacking;
 
@@ -99,6 +125,7 @@ private:
     void unpackMember(unpacking &state);
     void unpackImage(unpacking &state, entry &item);
     void unpackOther(unpacking &state);
+    ownFiles::Outcome writeOwnFile(unpacking &state, const QString &relativePath, const QByteArray &bytes);
     void reportProblems();
     static QString problemLine(const QString &name, ImageProblem problem);
     const entry *entryAt(const QString &path) const;
@@ -107,6 +134,7 @@ private:
     int modelIndex;
     QList<checkedFile> checkedList;
     trustedKeys trust;
+    QString sha256;
 };
 
 #endif // ZIP_H

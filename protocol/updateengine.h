@@ -37,7 +37,7 @@ public:
 
     // Checks an image as the engine would before sending it, without the
     // line: true when it could go out. Lines saying why go to sendMessage.
-    virtual bool checkImage(int imageIndex, const QString &path) = 0;
+    virtual bool checkImage(int imageIndex, const QByteArray &image) = 0;
     virtual bool isBusy() const = 0;
 
 signals:

@@ -16,6 +16,7 @@ struct progressTestAccess
     static void setJob(progress &engine, const QString &path, qint64 fileSize)
     {
         engine.m_imagePath = path;
+        engine.m_image = testFiles::read(path);
         engine.m_fileSize = fileSize;
         engine.m_writtenSize = 0;
         engine.m_row = 3;

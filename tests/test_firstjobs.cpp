@@ -99,6 +99,7 @@ struct rig
         job.imageIndex = imageIndex;
         job.row = 1;
         job.imagePath = path;
+        job.image = testFiles::read(path);
         job.portName = port;
         engine.initParm(job);
     }
@@ -149,7 +150,8 @@ void TestFirstJobs::bothImagesThroughTheQueue()
     QVERIFY(r.unit.open());
 
     // Table order puts dsp first; the name order sends arm first.
-    r.queue.start(0, {{0, dir.filePath("dsp.out")}, {1, dir.filePath("arm.bin")}}, r.unit.portName());
+    r.queue.start(0, {testFiles::checked(0, dir.filePath("dsp.out")), testFiles::checked(1, dir.filePath("arm.bin"))},
+                  r.unit.portName());
     QVERIFY(r.waitEnded(2));
     QTRY_VERIFY_WITH_TIMEOUT(r.queueLog.contains("update finished!"), kJobTimeoutMs);
     QTest::qWait(kQuietMs);

@@ -2,6 +2,7 @@
 // object-file writer; every expected image is spelled out byte for byte.
 #include "tools/support/coffwriter.h"
 #include "util/common.h"
+#include "util/ownfiles.h"
 #include "support/testfiles.h"
 
 #include <QDir>
@@ -110,8 +111,8 @@ private slots:
     void outputName_data();
     void outputName();
     void sampleFlashBuild();
-    void outputReplacedOnlyWhenComplete_data();
-    void outputReplacedOnlyWhenComplete();
+    void outputReplacedOnlyWhenOwn_data();
+    void outputReplacedOnlyWhenOwn();
     void inputNamedLikeOutputKept();
     void emptyPath();
     void missingInput();
@@ -269,7 +270,7 @@ void TestObjectFile::image()
     QCOMPARE(o.result, success ? m_dir->filePath("dsp.bin") : QString());
     QCOMPARE(o.output.size(), output.size());
     QCOMPARE(o.output, output);
-    QCOMPARE(o.entries, success ? lines({"dsp.bin", "dsp.out"}) : lines({"dsp.out"}));
+    QCOMPARE(o.entries, success ? lines({QString(ownFiles::kRecordName), "dsp.bin", "dsp.out"}) : lines({"dsp.out"}));
 }
 
 // A file cut at every byte of the headers and the raw data of one section.
@@ -369,14 +370,18 @@ void TestObjectFile::sampleFlashBuild()
     QVERIFY(o.output == expected);
 }
 
-// What sits at the output name before a translation ("none", "older" image,
-// "link" to a file outside the folder, "dangling" link, "directory") and what
-// must be there after it. A victim file beside the folder must never change.
-void TestObjectFile::outputReplacedOnlyWhenComplete_data()
+// What sits at the output name before a translation ("none", an "older"
+// file someone kept there, an "own" image of an earlier translation, a
+// "link" to a file outside the folder, a "dangling" link, a "directory")
+// and what must be there after it: only the tool's own image, or nothing,
+// is replaced, and only by a whole image. A victim file beside the folder
+// must never change.
+void TestObjectFile::outputReplacedOnlyWhenOwn_data()
 {
     QTest::addColumn<QByteArray>("object");
     QTest::addColumn<QString>("before");
     QTest::addColumn<bool>("success");
+    QTest::addColumn<bool>("replaced");
 
     const QByteArray good = objectFile({sec(kA, "1122"), sec(kA + 2, "3344")});
     coffWriter wrongTarget;
@@ -388,29 +393,30 @@ void TestObjectFile::outputReplacedOnlyWhenComplete_data()
     const QByteArray overlap = objectFile({sec(kA, "11223344"), sec(kA + 1, "5566")});
     const QByteArray notObject(10, 'z');
 
-    const auto row = [](const char *name, const QByteArray &o, const char *b, bool ok) {
-        QTest::newRow(name) << o << QString::fromLatin1(b) << ok;
+    const auto row = [](const char *name, const QByteArray &o, const char *b, bool ok, bool replaced) {
+        QTest::newRow(name) << o << QString::fromLatin1(b) << ok << replaced;
     };
-    row("link: success replaces the link, not its target", good, "link", true);
-    row("link: wrong target keeps the link", wrongTarget.build(), "link", false);
-    row("link: data cut keeps the link", dataCut.build(), "link", false);
-    row("dangling link: success creates nothing at its target", good, "dangling", true);
-    row("dangling link: overlap creates nothing at its target", overlap, "dangling", false);
-    row("nothing before: wrong target leaves no image", wrongTarget.build(), "none", false);
-    row("nothing before: data cut leaves no image", dataCut.build(), "none", false);
-    row("nothing before: overlap leaves no part image", overlap, "none", false);
-    row("older image: success replaces it", good, "older", true);
-    row("older image: not an object file keeps it", notObject, "older", false);
-    row("older image: data cut keeps it", dataCut.build(), "older", false);
-    row("older image: overlap keeps it", overlap, "older", false);
-    row("directory at output name: refused and kept", good, "directory", false);
+    row("nothing before: success writes the image", good, "none", true, true);
+    row("nothing before: wrong target leaves no image", wrongTarget.build(), "none", false, false);
+    row("nothing before: data cut leaves no image", dataCut.build(), "none", false, false);
+    row("nothing before: overlap leaves no part image", overlap, "none", false, false);
+    row("own image: success replaces it", good, "own", true, true);
+    row("own image: data cut keeps it", dataCut.build(), "own", false, false);
+    row("someone's file: success leaves it alone", good, "older", true, false);
+    row("someone's file: not an object file keeps it", notObject, "older", false, false);
+    row("someone's file: overlap keeps it", overlap, "older", false, false);
+    row("link: success leaves the link and its target alone", good, "link", true, false);
+    row("link: wrong target keeps the link", wrongTarget.build(), "link", false, false);
+    row("dangling link: success creates nothing at its target", good, "dangling", true, false);
+    row("directory at output name: left alone", good, "directory", true, false);
 }
 
-void TestObjectFile::outputReplacedOnlyWhenComplete()
+void TestObjectFile::outputReplacedOnlyWhenOwn()
 {
     QFETCH(QByteArray, object);
     QFETCH(QString, before);
     QFETCH(bool, success);
+    QFETCH(bool, replaced);
 
     const QString folder = m_dir->filePath("pkg");
     const QString victim = m_dir->filePath("victim.bin");
@@ -420,6 +426,12 @@ void TestObjectFile::outputReplacedOnlyWhenComplete()
     const QByteArray older(5000, 'x');
     QVERIFY(QDir().mkpath(folder));
     QVERIFY(testFiles::write(victim, "victim bytes"));
+    if (before == "own") {
+        QVERIFY(testFiles::write(folder + "/dsp.out", objectFile({sec(kA, "5566")})));
+        common earlier;
+        QCOMPARE(earlier.translateFile(folder + "/dsp.out"), out);
+    }
+    const QByteArray previous = testFiles::read(out);
     QVERIFY(testFiles::write(folder + "/dsp.out", object));
     if (before == "older")
         QVERIFY(testFiles::write(out, older));
@@ -429,20 +441,25 @@ void TestObjectFile::outputReplacedOnlyWhenComplete()
         QVERIFY(QDir().mkpath(out));
 
     common util;
+    QSignalSpy spy(&util, &common::sendMessage);
     QCOMPARE(util.translateFile(folder + "/dsp.out"), success ? out : QString());
 
     QCOMPARE(testFiles::read(victim), QByteArray("victim bytes"));
     QVERIFY(!QFileInfo::exists(dangling));
-    const bool outLeft = success || before != "none";
-    QCOMPARE(entriesOf(folder), outLeft ? lines({"dsp.bin", "dsp.out"}) : lines({"dsp.out"}));
+    const bool leftAlone = success && !replaced;
+    QCOMPARE(messagesOf(spy).contains(ownFiles::leftAloneLine(out)), leftAlone);
     const QFileInfo left(out);
-    if (success) {
+    if (replaced) {
         QVERIFY(left.isFile() && !left.isSymLink());
         QCOMPARE(testFiles::read(out), hex("1122ffff3344"));
         const auto modeBits = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
             | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
         QCOMPARE(int(left.permissions() & modeBits),
                  int(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
+    } else if (before == "none") {
+        QVERIFY(!left.exists());
+    } else if (before == "own") {
+        QCOMPARE(testFiles::read(out), previous);
     } else if (before == "older") {
         QCOMPARE(testFiles::read(out), older);
     } else if (before == "link" || before == "dangling") {
@@ -450,6 +467,8 @@ void TestObjectFile::outputReplacedOnlyWhenComplete()
     } else if (before == "directory") {
         QVERIFY(left.isDir());
     }
+    for (const QString &entry : entriesOf(folder))
+        QVERIFY2(!entry.startsWith(".ups-") || entry == ownFiles::kRecordName, qPrintable(entry)); // no temporary left
 }
 
 void TestObjectFile::inputNamedLikeOutputKept()

@@ -14,6 +14,7 @@
 #include "tools/support/coffwriter.h"
 #include "tools/support/packagewriter.h"
 #include "update/filesupdate.h"
+#include "util/ownfiles.h"
 #include "support/testfiles.h"
 
 namespace {
@@ -53,6 +54,7 @@ QMap<QString, QString> snapshot(const QString &root, const QString &skip, const 
 }
 
 // Regular files under dir, relative, hidden ones included; "@" marks a symlink.
+// Files and links under dir, but for the record of what the tool wrote there.
 QStringList filesUnder(const QString &dir)
 {
     QStringList found;
@@ -60,6 +62,8 @@ QStringList filesUnder(const QString &dir)
     while (it.hasNext()) {
         const QString path = it.next();
         const QString rel = QDir(dir).relativeFilePath(path);
+        if (rel == QLatin1String(ownFiles::kRecordName))
+            continue;
         found << (QFileInfo(path).isSymLink() ? QLatin1Char('@') + rel : rel);
     }
     found.sort();
@@ -261,7 +265,7 @@ private slots:
     void integrityCheck_data();
     void integrityCheck();
     void modelOnePackageFirstIsChecked();
-    void reextractionChecksAgain();
+    void reextractionReplacesOnlyOwnFiles();
     void honestPackageUnpacksWhole();
     void checkedList_data();
     void checkedList();
@@ -398,15 +402,25 @@ void TestPackage::modelOnePackageFirstIsChecked()
     QCOMPARE(testFiles::read(base() + "/fw_15-20k/Inv_power33.out", kMissing), kPayload + "Inv_power33.out");
 }
 
-void TestPackage::reextractionChecksAgain()
+// The tool's own image is written again; one changed since is no longer
+// the tool's and is left alone, while the image sent is the checked one.
+void TestPackage::reextractionReplacesOnlyOwnFiles()
 {
-    const QString path = makeImagePackage("fw_5-10k.zip", {"arm.bin"});
-    const QString image = base() + "/fw_5-10k/arm.bin";
+    const QString path = makeImagePackage("fw_5-10k.zip", {"arm.bin", "dsp.out"});
+    const QString arm = base() + "/fw_5-10k/arm.bin";
+    const QString dsp = base() + "/fw_5-10k/dsp.out";
     zip pkg;
+    QSignalSpy log(&pkg, &zip::sendMessage);
     pkg.extract(path, base() + "/fw_5-10k");
-    QVERIFY(testFiles::write(image, "tampered after the first check"));
+    QVERIFY(testFiles::write(arm, "changed after the first check"));
     pkg.extract(path, base() + "/fw_5-10k");
-    QCOMPARE(testFiles::read(image, kMissing), kPayload + "arm.bin");
+    QCOMPARE(testFiles::read(arm, kMissing), QByteArray("changed after the first check"));
+    QCOMPARE(testFiles::read(dsp, kMissing), kPayload + "dsp.out");
+    QCOMPARE(log.count(), 1);
+    QCOMPARE(log.at(0).at(0).toString(), ownFiles::leftAloneLine(arm));
+    QVERIFY(pkg.addChecked(0, "arm.bin"));
+    QCOMPARE(pkg.checkedFiles().value(0).bytes, kPayload + "arm.bin");
+    QVERIFY(pkg.checkedProblems().isEmpty());
 }
 
 void TestPackage::honestPackageUnpacksWhole()
@@ -427,7 +441,8 @@ void TestPackage::honestPackageUnpacksWhole()
     pkg.extract(path, dir);
     QCOMPARE(filesUnder(dir), QStringList({"arm.bin", "docs/readme.txt", "sub/deeper/x.dat"}));
     QVERIFY(QFileInfo(dir + "/empty").isDir());
-    QCOMPARE(testFiles::read(dir + "/docs/readme.txt", kMissing), QByteArray("new notes"));
+    // Someone's notes were there before: this tool did not write them.
+    QCOMPARE(testFiles::read(dir + "/docs/readme.txt", kMissing), QByteArray("old notes that are longer"));
     QCOMPARE(testFiles::read(dir + "/arm.bin", kMissing), kPayload);
     QCOMPARE(pkg.entryCount(), 1); // subfolders are unpacked, never scanned
 }
@@ -515,7 +530,9 @@ void TestPackage::hostileArchive_data()
         << SymlinkThenFileThroughIt << QStringList {"arm.bin", "lnk/victim.txt"} << armListed;
     QTest::newRow("symlink onto existing file")
         << SymlinkOntoExistingFile << QStringList {"arm.bin", "evil"} << armListed;
-    QTest::newRow("existing symlink at destination") << ExistingSymlinkAtDestination << honest << armListed;
+    // Left alone, never followed; the checked image is still sendable.
+    QTest::newRow("existing symlink at destination")
+        << ExistingSymlinkAtDestination << QStringList {"@arm.bin"} << armListed;
     QTest::newRow("existing symlinked subfolder") << ExistingSymlinkedSubfolder << honest << armListed;
     // A damaged image is not written but stays listed, failed.
     QTest::newRow("crc-damaged entry") << CrcDamagedEntry << QStringList {"dsp.out"}
@@ -603,6 +620,10 @@ void TestPackage::hostileArchive()
     QCOMPARE(listing(pkg), listed);
     if (inside.contains("arm.bin"))
         QCOMPARE(testFiles::read(dir + "/arm.bin", kMissing), kPayload);
+    if (listed.contains("arm.bin:NoProblem")) {
+        QVERIFY(pkg.addChecked(0, "arm.bin"));
+        QCOMPARE(pkg.checkedFiles().value(0).bytes, kPayload);
+    }
 }
 
 // The reader behind the package tool's verification: every member is judged
@@ -783,8 +804,10 @@ void TestPackage::packageOnDisk_data()
         0, {"arm.bin:NotAFile", "dsp.out:NoProblem"}, dspOnly, dspWritten + QStringList {"arm.bin/"});
     row("not a file: link entry named like an image", "fw_5-10k.zip", {"arm.bin=link", "dsp.out=obj"}, {}, "fw_5-10k",
         0, {"arm.bin:NotAFile", "dsp.out:NoProblem"}, dspOnly, dspWritten);
-    row("not written: a folder in the way at the target", "fw_5-10k.zip", m0, {"file:fw_5-10k/arm.bin/keep.txt"},
-        "fw_5-10k", 0, {"arm.bin:NotWritten", "dsp.out:NoProblem"}, dspOnly, dspWritten);
+    // What is in the way was not written by this tool: it stays, and the
+    // checked image is sent from memory.
+    row("left alone: a folder in the way at the target", "fw_5-10k.zip", m0, {"file:fw_5-10k/arm.bin/keep.txt"},
+        "fw_5-10k", 0, m0Listed, m0Sent, dspWritten);
     row("too large: 17 MiB image", "fw_5-10k.zip", {"arm.bin=big", "dsp.out=obj"}, {}, "fw_5-10k", 0,
         {"arm.bin:TooLarge", "dsp.out:NoProblem"}, dspOnly, dspWritten);
     row("too large: declared size over the bound, few bytes inside", "fw_5-10k.zip", {"arm.bin=lie", "dsp.out=obj"}, {},
@@ -797,12 +820,12 @@ void TestPackage::packageOnDisk_data()
     row("short image: 1 byte and its digest passes", "fw_5-10k.zip", {"arm.bin=t33"}, {}, "fw_5-10k", 0,
         {"arm.bin:NoProblem"}, {"0:0:0:arm.bin"}, {"arm.bin"});
 
-    row("link at the output: unpacked member", "fw_5-10k.zip", m0 + QStringList {"notes.txt"},
-        {"link:fw_5-10k/notes.txt"}, "fw_5-10k", 0, m0Listed, m0Sent, m0Written + QStringList {"notes.txt"});
-    row("link at the output: stripped images", "fw_5-10k.zip", m0, {"link:fw_5-10k/arm.bin", "link:fw_5-10k/dsp.out"},
-        "fw_5-10k", 0, m0Listed, m0Sent, m0Written);
-    row("link at the output: translated image", "fw_5-10k.zip", m0, {"link:fw_5-10k/dsp.bin"}, "fw_5-10k", 0, m0Listed,
-        m0Sent, m0Written);
+    row("link at the output left alone: unpacked member", "fw_5-10k.zip", m0 + QStringList {"notes.txt"},
+        {"link:fw_5-10k/notes.txt"}, "fw_5-10k", 0, m0Listed, m0Sent, m0Written);
+    row("link at the output left alone: stripped images", "fw_5-10k.zip", m0,
+        {"link:fw_5-10k/arm.bin", "link:fw_5-10k/dsp.out"}, "fw_5-10k", 0, m0Listed, m0Sent, {"dsp.bin"});
+    row("link at the output left alone: translated image", "fw_5-10k.zip", m0, {"link:fw_5-10k/dsp.bin"}, "fw_5-10k",
+        0, m0Listed, m0Sent, {"arm.bin", "dsp.out"});
     row("user files: an ARM image beside a package of dsp.out only", "fw_5-10k.zip", {"dsp.out=obj"},
         {"image:fw_5-10k/arm.bin", "file:fw_5-10k/readme.txt"}, "fw_5-10k", 0, {"dsp.out:NoProblem"}, {"0:1:0:dsp.bin"},
         dspWritten);
@@ -861,7 +884,7 @@ void TestPackage::packageOnDisk()
     // must come out of the opening and the dry run as it was.
     QSet<QString> own;
     if (!target.isEmpty())
-        own << target;
+        own << target << target + '/' + ownFiles::kRecordName;
     for (const QString &rel : qAsConst(written))
         own << target + '/' + (rel.endsWith('/') ? rel.chopped(1) : rel);
     const QMap<QString, QString> untouched = snapshot(base(), QString(), own);
@@ -869,6 +892,7 @@ void TestPackage::packageOnDisk()
     zip pkg;
     QStringList log;
     connect(&pkg, &zip::sendMessage, this, [&log](const QString &line) { log << line; });
+    connect(&pkg, &zip::sendRefusal, this, [&log](const QString &line) { log << line; });
     pkg.extract(path, target);
 
     QCOMPARE(pkg.modelId(), model);

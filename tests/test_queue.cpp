@@ -33,7 +33,7 @@ private slots:
     void logLines_data();
     void logLines();
     void falseResultRepeatsSameJob();
-    void stoppedRunKeepsRestForNextPress();
+    void failedTranslationKeepsSelection();
     void retryStartsAtFailedImage();
 
 private:
@@ -68,7 +68,7 @@ QList<checkedFile> TestQueue::files(const QStringList &items) const
     QList<checkedFile> list;
     for (const QString &item : items) {
         const int colon = item.indexOf(':');
-        list.append(checkedFile {item.left(colon).toInt(), tmp->path() + '/' + item.mid(colon + 1)});
+        list.append(testFiles::checked(item.left(colon).toInt(), tmp->path() + '/' + item.mid(colon + 1)));
     }
     return list;
 }
@@ -136,11 +136,11 @@ void TestQueue::logLines_data()
     QTest::addColumn<QString>("runEnd"); // "" none, "t" success, "f" stopped
 
     QTest::newRow("model 0 success chain") << 0 << QStringList {"0:dsp.out", "1:arm.bin"} << "tt"
-                                           << QStringList {"begin to start updating monitor progress...",
+                                           << QStringList {"translating success!\n",
+                                                           "begin to start updating monitor progress...",
                                                            "prepare for updating file:%d/arm.bin",
                                                            "%d/arm.binupdating success!",
                                                            "begin to start updating main progress...",
-                                                           "translating success!\n",
                                                            "prepare for updating file:%d/dsp.bin",
                                                            "%d/dsp.binupdating success!",
                                                            "update finished!"}
@@ -160,21 +160,14 @@ void TestQueue::logLines_data()
         << QStringList {"begin to start updating monitor progress...", "prepare for updating file:%d/arm.bin",
                         "%d/arm.binupdating failed!", "updating again!%d/arm.bin"}
         << 2 << "";
-    QTest::newRow("failed translation in start stops the run")
+    QTest::newRow("failed translation stops the run")
         << 0 << QStringList {"0:bad/dsp.out"} << ""
-        << QStringList {"begin to start updating main progress...", "prepare for updating file:%d/bad/dsp.out",
-                        "file format error!\n", "file format error!\n", "%d/bad/dsp.outupdating failed!"}
-        << 0 << "f";
-    QTest::newRow("failed translation after a success stops the run")
-        << 0 << QStringList {"0:bad/dsp.out", "1:arm.bin"} << "t"
-        << QStringList {"begin to start updating monitor progress...",
-                        "prepare for updating file:%d/arm.bin",
-                        "%d/arm.binupdating success!",
-                        "begin to start updating main progress...",
-                        "file format error!\n",
-                        "file format error!\n",
-                        "%d/bad/dsp.outupdating failed!"}
-        << 1 << "f";
+        << QStringList {"file format error!\n", "file format error!\n", "%d/bad/dsp.outupdating failed!"} << 0
+        << "f";
+    QTest::newRow("half a set: failed translation sends not even the image before it")
+        << 0 << QStringList {"0:bad/dsp.out", "1:arm.bin"} << ""
+        << QStringList {"file format error!\n", "file format error!\n", "%d/bad/dsp.outupdating failed!"} << 0
+        << "f";
     QTest::newRow("only unmatched images left")
         << 0 << QStringList {"0:readme.txt", "1:arm.bin"} << "t"
         << QStringList {"begin to start updating monitor progress...", "prepare for updating file:%d/arm.bin",
@@ -231,24 +224,26 @@ void TestQueue::falseResultRepeatsSameJob()
     QCOMPARE(a.imagePath, tmp->path() + "/Inv_power33.bin");
 }
 
-void TestQueue::stoppedRunKeepsRestForNextPress()
+// Nothing is sent while one object file of the selection cannot be
+// translated, also on the next press; a new selection replaces it.
+void TestQueue::failedTranslationKeepsSelection()
 {
     filesUpdate queue;
     QSignalSpy second(&queue, &filesUpdate::sendParm1);
+    QSignalSpy failed(&queue, &filesUpdate::preparationFailed);
     queue.start(1, files({"0:Rec_power33.out", "1:bad/Inv_power33.out"}), kPort);
     QCOMPARE(second.count(), 0);
+    QCOMPARE(queue.pending().size(), 2);
 
-    queue.start(1, {}, "/dev/ttyOTHER"); // an empty selection carries on with the rest
-    QCOMPARE(second.count(), 1);
-    const updateParm job = second.at(0).at(0).value<updateParm>();
-    QCOMPARE(job.imageIndex, 2);
-    QCOMPARE(job.row, 0);
-    QCOMPARE(job.portName, QString("/dev/ttyOTHER"));
+    queue.start(1, {}, "/dev/ttyOTHER"); // an empty selection carries on with the same images
+    QCOMPARE(second.count(), 0);
+    QCOMPARE(failed.count(), 2);
+    QCOMPARE(failed.at(1).at(0).toInt(), 1);
 
     queue.start(1, files({"5:2U_20K_MONITOR.bin"}), kPort); // a new selection replaces it
     queue.updateFinish(true);
-    QCOMPARE(second.count(), 2);
-    QCOMPARE(second.at(1).at(0).value<updateParm>().row, 5);
+    QCOMPARE(second.count(), 1);
+    QCOMPARE(second.at(0).at(0).value<updateParm>().row, 5);
 }
 
 // A retry sends the image that failed again, then the rest; the window's

@@ -68,6 +68,7 @@ struct Rig
         p.imageIndex = index;
         p.row = kRow;
         p.imagePath = path;
+        p.image = testFiles::read(path);
         p.portName = port.isEmpty() ? unit.portName() : port;
         return p;
     }
@@ -198,7 +199,8 @@ private slots:
         QVERIFY(testFiles::write(dir + "2U_20K_MONITOR.bin", imageBytes(0, 17000, 2)));
         QVERIFY(testFiles::write(dir + "Inv_power33.bin", imageBytes(1, 163840, 3)));
         const QList<checkedFile> ticked = {
-            {0, dir + "Rec_power33.bin"}, {1, dir + "Inv_power33.bin"}, {2, dir + "2U_20K_MONITOR.bin"}};
+            testFiles::checked(0, dir + "Rec_power33.bin"), testFiles::checked(1, dir + "Inv_power33.bin"),
+            testFiles::checked(2, dir + "2U_20K_MONITOR.bin")};
         updater.start(1, ticked, rig.unit.portName());
         QVERIFY(ended.wait(40000));
         QCOMPARE(ended.first().first().toBool(), true);
@@ -424,6 +426,7 @@ private slots:
         job.modelId = 1;
         job.imageIndex = 0;
         job.imagePath = image(0, 16392 + 500);
+        job.image = testFiles::read(job.imagePath);
         job.portName = line.slavePath();
         engine.initParm(job);
         QTimer *timer = engine.findChild<QTimer *>();

@@ -142,6 +142,7 @@ struct Rig
         job.imageIndex = imageIndex;
         job.row = 1;
         job.imagePath = path;
+        job.image = testFiles::read(path);
         job.portName = port;
         if (modelId == 0)
             first.initParm(job);

@@ -408,6 +408,32 @@
     </message>
 </context>
 <context>
+    <name>ownFiles</name>
+    <message>
+        <source>%1 was left as it is: this tool did not write it</source>
+        <translation>%1 保持原样：它不是本工具写入的</translation>
+    </message>
+    <message>
+        <source>cannot write %1: %2</source>
+        <translation>无法写入 %1：%2</translation>
+    </message>
+</context>
+<context>
+    <name>regularFile</name>
+    <message>
+        <source>it is a folder</source>
+        <translation>它是一个文件夹</translation>
+    </message>
+    <message>
+        <source>it is larger than %1 bytes</source>
+        <translation>它大于 %1 字节</translation>
+    </message>
+    <message>
+        <source>it is not a regular file</source>
+        <translation>它不是普通文件</translation>
+    </message>
+</context>
+<context>
     <name>zip</name>
     <message>
         <source>its digest check failed</source>
@@ -448,6 +474,10 @@
     <message>
         <source>cannot read the package %1</source>
         <translation>无法读取升级包 %1</translation>
+    </message>
+    <message>
+        <source>cannot read the package %1: %2</source>
+        <translation>无法读取升级包 %1：%2</translation>
     </message>
     <message>
         <source>cannot unpack into %1</source>

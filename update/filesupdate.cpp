@@ -29,6 +29,10 @@ void filesUpdate::start(int modelId, QList<checkedFile> files, QString portName)
     parm.modelId = modelId;
     parm.portName = portName;
     running = true;
+    if (!prepareAll()) {
+        stopRun(false);
+        return;
+    }
     if (!takeNext()) {
         emit sendMessage(tr("no file updating!"));
         stopRun(false);
@@ -36,7 +40,7 @@ void filesUpdate::start(int modelId, QList<checkedFile> files, QString portName)
     }
     logProcessorLine();
     emit sendMessage(tr("prepare for updating file:") + parm.imagePath);
-    prepare(parm.imagePath);
+    prepare();
 }
 
 void filesUpdate::updateFinish(bool result)
@@ -44,7 +48,7 @@ void filesUpdate::updateFinish(bool result)
     if (!result) {
         emit sendMessage(parm.imagePath + tr("updating failed!"));
         emit sendMessage(tr("updating again!") + parm.imagePath);
-        prepare(parm.imagePath);
+        prepare();
         return;
     }
     emit sendMessage(parm.imagePath + tr("updating success!"));
@@ -73,8 +77,8 @@ void filesUpdate::handOverNext()
         return;
     }
     logProcessorLine();
-    if (prepare(parm.imagePath))
-        emit sendMessage(tr("prepare for updating file:") + parm.imagePath);
+    prepare();
+    emit sendMessage(tr("prepare for updating file:") + parm.imagePath);
 }
 
 // An engine gave up on its job: the run ends here, visibly, with the image
@@ -140,27 +144,38 @@ bool filesUpdate::takeNext()
     return false;
 }
 
-// Hands the job to the engine of its model. An object file whose translation
-// failed is never handed over: flashing it as a flat image would corrupt the
-// unit, so the run stops here with the rest of the queue kept.
-bool filesUpdate::prepare(QString path)
+// Every object file of the run becomes a flat image before anything is
+// sent: one that cannot be translated stops the run with nothing sent, so
+// a unit never gets half a set, and the rest of the queue is kept.
+bool filesUpdate::prepareAll()
 {
-    parm.imagePath = path;
-    if (path.endsWith(QStringLiteral(".out"))) {
-        const QString flat = converter.translateFile(path);
-        if (flat.isEmpty()) {
-            emit sendMessage(parm.imagePath + tr("updating failed!"));
-            keepFailedJob();
-            stopRun(false);
+    flatImages.clear();
+    for (const checkedFile &file : qAsConst(queue)) {
+        if (!file.path.endsWith(QStringLiteral(".out")))
+            continue;
+        QByteArray flat;
+        const QString flatPath = converter.translateImage(file.path, file.bytes, &flat);
+        if (flatPath.isEmpty()) {
+            emit sendMessage(file.path + tr("updating failed!"));
+            emit preparationFailed(file.row);
             return false;
         }
-        parm.imagePath = flat;
+        flatImages.insert(file.path, checkedFile {file.row, flatPath, flat});
     }
+    return true;
+}
+
+// Hands the job in hand to the engine of its model, with the bytes that
+// were checked (for an object file, its translation).
+void filesUpdate::prepare()
+{
+    const checkedFile image = flatImages.value(current.path, current);
+    parm.imagePath = image.path;
+    parm.image = image.bytes;
     if (parm.modelId != 0)
         emit sendParm1(parm);
     else
         emit sendParm(parm);
-    return true;
 }
 
 void filesUpdate::logProcessorLine()

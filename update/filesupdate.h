@@ -2,6 +2,7 @@
 #define FILESUPDATE_H
 
 #include <QObject>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -34,6 +35,9 @@ signals:
     // Not wired in the window: lets a headless caller see a run end, true
     // with "update finished!", false when the queue itself stops the run.
     void runEnded(bool success);
+    // An object file could not be translated: the run ends before anything
+    // is sent. row is its table row.
+    void preparationFailed(int row);
 
 public slots:
     void updateFinish(bool result);
@@ -52,7 +56,8 @@ private slots:
 private:
     bool takeNext();
     void handOverNext();
-    bool prepare(QString path);
+    bool prepareAll();
+    void prepare();
     void logProcessorLine();
     void stopRun(bool success);
     void keepFailedJob();
@@ -60,6 +65,7 @@ private:
     QStringList imageNames[2];
     common converter;
     QList<checkedFile> queue;
+    QHash<QString, checkedFile> flatImages; // by the object file's path
     checkedFile current;
     checkedFile failed;
     bool hasFailed = false;

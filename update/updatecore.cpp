@@ -11,6 +11,8 @@ updateCore::updateCore(QObject *parent)
     , m_second(&m_line, this)
 {
     connect(&m_package, &zip::sendMessage, this, &updateCore::logLine);
+    connect(&m_package, &zip::sendRefusal, this, &updateCore::errorLine);
+    connect(&m_queue, &filesUpdate::preparationFailed, this, &updateCore::preparationFailed);
     connect(&m_queue, &filesUpdate::sendMessage, this, &updateCore::logLine);
     // One engine on the line at a time: a job for one stops the other's.
     connect(&m_queue, &filesUpdate::sendParm, &m_second, &progress1::stop);
@@ -45,7 +47,7 @@ bool updateCore::refuseUnsendable()
 {
     const QStringList problems = m_package.checkedProblems();
     for (const QString &line : problems)
-        emit logLine(line);
+        emit errorLine(line);
     return !problems.isEmpty();
 }
 
@@ -105,7 +107,7 @@ void updateCore::onJob(updateParm job)
 // the queue carries on with the next image as after a real success.
 void updateCore::checkDryRunJob(const updateParm &job)
 {
-    if (!engine(job.modelId).checkImage(job.imageIndex, job.imagePath)) {
+    if (!engine(job.modelId).checkImage(job.imageIndex, job.image)) {
         onJobFailed(updateEngine::ImageRejected);
         return;
     }

@@ -47,6 +47,10 @@ public:
 
 signals:
     void logLine(QString line);
+    // A refusal before anything is sent: the package, or a ticked image.
+    void errorLine(QString line);
+    // An object file could not be translated; the run ends with nothing sent.
+    void preparationFailed(int row);
     void progressChanged(int row, qlonglong bytesWritten, qlonglong bytesTotal);
     void jobStarted(updateParm job);
     // One job's end; reason is an updateEngine::FailReason.

@@ -1,6 +1,7 @@
 #ifndef UPDATEPARM_H
 #define UPDATEPARM_H
 
+#include <QByteArray>
 #include <QMetaType>
 #include <QString>
 
@@ -12,6 +13,9 @@ struct updateParm
     int row = 0;
     QString imagePath;
     QString portName;
+    // The checked bytes to send, taken from the package before any port
+    // opened: what happens to files on disk later cannot change them.
+    QByteArray image;
 };
 
 Q_DECLARE_METATYPE(updateParm)

@@ -5,11 +5,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
-#include <QTemporaryFile>
 
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
+#include <cstring>
+
+#include "util/ownfiles.h"
+#include "util/regularfile.h"
 
 namespace {
 constexpr qint64 kFileHeaderOffset = 0;
@@ -23,24 +24,16 @@ constexpr quint32 kSelectableFlags = 0x0060; // text or initialised data
 constexpr qint64 kTestBufferSize = 65536;    // raw-data test, in bytes
 constexpr qint64 kDataBufferSize = 262144;   // one section's data, in bytes
 constexpr char kFillByte = char(0xFF);
-// A QTemporaryFile is private to its owner; the image gets the usual mode.
-constexpr QFileDevice::Permissions kImagePermissions =
-    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
 
-enum class ReadResult { Ok, OpenFailed, Short };
-
-// Opens, seeks, reads exactly 'length' bytes into 'buffer' and closes again.
-// Anything less than the full count is reported, so no header field is ever
-// taken from bytes that were not in the file.
-ReadResult readExactly(const QString &path, qint64 offset, char *buffer, qint64 length)
+// Copies exactly 'length' bytes at 'offset' of the object file, so that no
+// header field is ever taken from bytes that were not in the file.
+bool readExactly(const QByteArray &object, qint64 offset, char *buffer, qint64 length)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return ReadResult::OpenFailed;
-    if (!file.seek(offset))
-        return ReadResult::Short;
-    const qint64 got = length > 0 ? file.read(buffer, length) : 0;
-    return got == length ? ReadResult::Ok : ReadResult::Short;
+    if (offset < 0 || length < 0 || offset > object.size() || length > object.size() - offset)
+        return false;
+    if (length > 0)
+        std::memcpy(buffer, object.constData() + offset, size_t(length));
+    return true;
 }
 
 quint16 le16(const char *p)
@@ -85,23 +78,6 @@ QString flatImagePath(const QString &inPath)
     return dir + name;
 }
 
-std::filesystem::path fsPath(const QString &path)
-{
-#ifdef Q_OS_WIN
-    return std::filesystem::path(path.toStdWString());
-#else
-    return std::filesystem::path(QFile::encodeName(path).toStdString());
-#endif
-}
-
-// Renames 'from' to 'to' in one step, replacing whatever entry is at 'to'
-// (QFile::rename refuses an existing target).
-bool replaceEntry(const QString &from, const QString &to)
-{
-    std::error_code error;
-    std::filesystem::rename(fsPath(from), fsPath(to), error);
-    return !error;
-}
 } // namespace
 
 common::common(QObject *parent)
@@ -121,17 +97,33 @@ QString common::translateFile(const QString &inPath)
         emit sendMessage(tr("no translating file:"));
         return QString();
     }
+    QByteArray object;
+    QString problem;
+    if (!regularFile::read(inPath, kMaxObjectFileSize, &object, &problem)) {
+        sectionCount = 0;
+        emit sendMessage(tr("file reading failed!\n"));
+        emit sendMessage(tr("file format error!\n"));
+        return QString();
+    }
+    QByteArray flat;
+    return translateImage(inPath, object, &flat);
+}
+
+QString common::translateImage(const QString &inPath, const QByteArray &object, QByteArray *flat)
+{
+    flat->clear();
     const QString outPath = flatImagePath(inPath);
     if (outPath == inPath) {
         // The image would take the place of the object file it is made from.
         emit sendMessage(tr("translating fail!\n"));
         return QString();
     }
-    if (!parseOutFile(inPath)) {
+    if (!parseOutFile(object)) {
         emit sendMessage(tr("file format error!\n"));
         return QString();
     }
-    if (!buildImageAt(inPath, outPath)) {
+    if (!buildBinFile(object, flat) || !writeBeside(outPath, *flat)) {
+        flat->clear();
         emit sendMessage(tr("translating fail!\n"));
         return QString();
     }
@@ -139,31 +131,31 @@ QString common::translateFile(const QString &inPath)
     return outPath;
 }
 
-// The image is built under a hidden temporary name beside the output and put
-// in place only when complete, so a failure never leaves a cut image and an
-// older file or a link at the output name is replaced, never written through.
-bool common::buildImageAt(const QString &inPath, const QString &outPath)
+// The image is written whole through a temporary name, and never over a
+// file this tool did not write: what is sent comes from memory anyway.
+bool common::writeBeside(const QString &outPath, const QByteArray &flat)
 {
-    QString temporary;
-    {
-        QTemporaryFile file(QFileInfo(outPath).path() + QStringLiteral("/.translate-XXXXXX"));
-        file.setAutoRemove(false);
-        if (!file.open())
-            return false;
-        temporary = file.fileName();
+    const QFileInfo out(outPath);
+    ownFiles folder(out.absolutePath());
+    QString problem;
+    switch (folder.write(out.fileName(), flat, &problem)) {
+    case ownFiles::Outcome::Written:
+        return true;
+    case ownFiles::Outcome::LeftAlone:
+        emit sendMessage(ownFiles::leftAloneLine(outPath));
+        return true;
+    case ownFiles::Outcome::Failed:
+        break;
     }
-    const bool done = buildBinFile(inPath, temporary) && QFile::setPermissions(temporary, kImagePermissions)
-        && replaceEntry(temporary, outPath);
-    if (!done)
-        QFile::remove(temporary);
-    return done;
+    emit sendMessage(ownFiles::writeFailedLine(outPath, problem));
+    return false;
 }
 
-bool common::parseOutFile(const QString &inPath)
+bool common::parseOutFile(const QByteArray &object)
 {
     sectionCount = 0;
     char fileHeader[kFileHeaderSize];
-    if (readExactly(inPath, kFileHeaderOffset, fileHeader, kFileHeaderSize) != ReadResult::Ok) {
+    if (!readExactly(object, kFileHeaderOffset, fileHeader, kFileHeaderSize)) {
         emit sendMessage(tr("file reading failed!\n"));
         return false;
     }
@@ -172,13 +164,13 @@ bool common::parseOutFile(const QString &inPath)
         return false;
     }
     char optionalHeader[kOptionalHeaderSize];
-    if (readExactly(inPath, kOptionalHeaderOffset, optionalHeader, kOptionalHeaderSize) != ReadResult::Ok) {
+    if (!readExactly(object, kOptionalHeaderOffset, optionalHeader, kOptionalHeaderSize)) {
         emit sendMessage(tr("file reading error!\n"));
         return false;
     }
     const quint16 headerCount = le16(fileHeader + 2);
     for (quint16 i = 0; i < headerCount; ++i) {
-        if (!readSection(inPath, i))
+        if (!readSection(object, i))
             return false;
     }
     return true;
@@ -186,26 +178,27 @@ bool common::parseOutFile(const QString &inPath)
 
 // Reads section header i and, when the section is selected, tests its raw
 // data and stores it. False ends the parse without a message of its own.
-bool common::readSection(const QString &inPath, quint16 index)
+bool common::readSection(const QByteArray &object, quint16 index)
 {
     char header[kSectionHeaderSize];
     const qint64 offset = kSectionHeadersOffset + kSectionHeaderSize * qint64(index);
-    if (readExactly(inPath, offset, header, kSectionHeaderSize) != ReadResult::Ok)
+    if (!readExactly(object, offset, header, kSectionHeaderSize))
         return false;
     const SectionHeader s = decodeSectionHeader(header);
     if (!isSelected(s))
         return true;
     if (qint64(s.size) > kTestBufferSize || sectionCount >= quint32(kMaxSections))
         return false;
-    QByteArray testBuffer(int(kTestBufferSize), '\0');
-    if (readExactly(inPath, s.dataOffset, testBuffer.data(), s.size) != ReadResult::Ok)
+    // The raw data must hold as many bytes as the size field says.
+    if (qint64(s.dataOffset) + qint64(s.size) > object.size())
         return false;
     sections[sectionCount++] = SectionEntry {s.loadAddress, s.dataOffset, s.size};
     return true;
 }
 
-bool common::buildBinFile(const QString &inPath, const QString &outPath)
+bool common::buildBinFile(const QByteArray &object, QByteArray *flat)
 {
+    flat->clear();
     SectionEntry *const first = sections;
     SectionEntry *const last = sections + std::min<quint32>(sectionCount, kMaxSections);
     std::stable_sort(first, last, [](const SectionEntry &a, const SectionEntry &b) { return a.address < b.address; });
@@ -213,7 +206,6 @@ bool common::buildBinFile(const QString &inPath, const QString &outPath)
         emit sendMessage(tr("start address error!\n"));
         return false;
     }
-    QByteArray data(int(kDataBufferSize), '\0');
     for (const SectionEntry *entry = first; entry != last; ++entry) {
         if (entry != first) {
             const qint64 reached = qint64((entry - 1)->address) + (entry - 1)->size;
@@ -221,11 +213,13 @@ bool common::buildBinFile(const QString &inPath, const QString &outPath)
                 return false; // overlap
             if (isBeyondEnd(entry->address))
                 return true; // the image ends with the last section below the bound
-            if (!appendFill(outPath, qint64(entry->address) - reached))
-                return false;
+            flat->append(QByteArray(int(2 * (qint64(entry->address) - reached)), kFillByte));
         }
-        if (!copySectionData(inPath, outPath, *entry, data))
+        // A section whose data ends early would leave stale bytes in the image.
+        const qint64 byteCount = 2 * qint64(entry->size);
+        if (byteCount > kDataBufferSize || qint64(entry->dataOffset) + byteCount > object.size())
             return false;
+        flat->append(object.constData() + entry->dataOffset, int(byteCount));
     }
     return true;
 }
@@ -233,31 +227,6 @@ bool common::buildBinFile(const QString &inPath, const QString &outPath)
 bool common::isBeyondEnd(quint32 address) const
 {
     return address >= endAddressA || address >= endAddressB;
-}
-
-bool common::appendFill(const QString &outPath, qint64 words)
-{
-    if (words <= 0)
-        return true;
-    const qint64 bytes = 2 * words;
-    if (bytes > kDataBufferSize)
-        return false; // never reached below the end bound; guards direct callers
-    const QByteArray fill(int(bytes), kFillByte);
-    return appendFile(outPath, reinterpret_cast<const quint8 *>(fill.constData()), quint32(bytes));
-}
-
-// Copies one section's raw data from the object file to the end of the image,
-// through the data buffer.
-bool common::copySectionData(const QString &inPath, const QString &outPath, const SectionEntry &entry,
-                             QByteArray &buffer)
-{
-    const qint64 byteCount = 2 * qint64(entry.size);
-    if (byteCount > buffer.size())
-        return false;
-    // A section whose data ends early would leave stale bytes in the image.
-    if (readExactly(inPath, entry.dataOffset, buffer.data(), byteCount) != ReadResult::Ok)
-        return false;
-    return appendFile(outPath, reinterpret_cast<const quint8 *>(buffer.constData()), quint32(byteCount));
 }
 
 bool common::appendFile(const QString &path, const quint8 *data, quint32 length)

@@ -24,10 +24,19 @@ public:
 
     explicit common(QObject *parent = nullptr);
 
-    // Object-file translation (".out" in, flat ".bin" beside it out).
+    // Far above any object file of the unit's processor.
+    static constexpr qint64 kMaxObjectFileSize = 16LL * 1024 * 1024;
+
+    // Object-file translation (".out" in, flat ".bin" beside it out): the
+    // file is read once, then translated as translateImage does.
     QString translateFile(const QString &inPath);
-    bool parseOutFile(const QString &inPath);
-    bool buildBinFile(const QString &inPath, const QString &outPath);
+    // Translates the bytes of the object file inPath into *flat, in memory,
+    // and writes the flat image beside inPath unless a file this tool did not
+    // write is in the way (then left alone, with a line). The flat image's
+    // path, or empty on any failure.
+    QString translateImage(const QString &inPath, const QByteArray &object, QByteArray *flat);
+    bool parseOutFile(const QByteArray &object);
+    bool buildBinFile(const QByteArray &object, QByteArray *flat);
     bool appendFile(const QString &path, const quint8 *data, quint32 length);
 
     // Settings in an INI file; every call opens and drops its own QSettings.
@@ -41,9 +50,9 @@ public:
     // Undoes the stuffing in place. With pendingEscape, a DLE that ends this
     // piece is remembered there and applied to the first byte of the next.
     static void recoverData(QByteArray &data, bool *pendingEscape = nullptr);
-    // Reads up to maxCount bytes at offset, fills the rest of the buffer up to
-    // maxCount with 0xFF; returns the count read or -1.
-    static qint64 readFileData(const QString &path, quint8 *buffer, qint64 offset, qint64 maxCount);
+    // Reads up to maxCount bytes of an image at offset, fills the rest of the
+    // buffer up to maxCount with 0xFF; returns the count read or -1.
+    static qint64 readFileData(const QByteArray &image, quint8 *buffer, qint64 offset, qint64 maxCount);
     // Processes events until ms (scaled) have passed.
     static void delayMs(int ms);
 
@@ -69,11 +78,9 @@ signals:
     void sendMessage(QString message);
 
 private:
-    bool buildImageAt(const QString &inPath, const QString &outPath);
-    bool readSection(const QString &inPath, quint16 index);
+    bool writeBeside(const QString &outPath, const QByteArray &flat);
+    bool readSection(const QByteArray &object, quint16 index);
     bool isBeyondEnd(quint32 address) const;
-    bool appendFill(const QString &outPath, qint64 words);
-    bool copySectionData(const QString &inPath, const QString &outPath, const SectionEntry &entry, QByteArray &buffer);
 
     quint32 sectionCount;
     SectionEntry sections[kMaxSections];

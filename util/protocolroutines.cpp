@@ -86,22 +86,13 @@ void common::recoverData(QByteArray &data, bool *pendingEscape)
         *pendingEscape = escaped;
 }
 
-qint64 common::readFileData(const QString &path, quint8 *buffer, qint64 offset, qint64 maxCount)
+qint64 common::readFileData(const QByteArray &image, quint8 *buffer, qint64 offset, qint64 maxCount)
 {
     if (!buffer || maxCount < 0 || offset < 0)
         return -1;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    qint64 count = 0;
-    if (offset < file.size()) {
-        if (!file.seek(offset))
-            return -1;
-        count = file.read(reinterpret_cast<char *>(buffer), maxCount);
-        if (count < 0)
-            return -1;
-    }
-    file.close();
+    const qint64 count = offset < image.size() ? qMin(maxCount, qint64(image.size()) - offset) : 0;
+    if (count > 0)
+        std::memcpy(buffer, image.constData() + offset, size_t(count));
     std::memset(buffer + count, 0xFF, size_t(maxCount - count));
     return count;
 }

@@ -1,6 +1,5 @@
 #include "protocol/first/progress.h"
 
-#include <QFileInfo>
 
 #include <cstring>
 
@@ -130,14 +129,10 @@ int progress::buildNextBlock()
 {
     if (m_writtenSize >= m_fileSize)
         return 2;
-    // Only the size taken at the start of the job is sent, so a file that
-    // grows meanwhile cannot push the count past the total.
     const qint64 wanted = qMin<qint64>(kBlockSize, m_fileSize - m_writtenSize);
     quint8 block[kBlockSize];
     std::memset(block, 0xFF, sizeof block);
-    const qint64 count = common::readFileData(m_imagePath, block, m_writtenSize, wanted);
-    // Nothing read before the end means the file shrank: sending fill forever
-    // would never reach the total.
+    const qint64 count = common::readFileData(m_image, block, m_writtenSize, wanted);
     if (count <= 0) {
         emit sendMessage(tr("reading failed!"));
         return 0;
@@ -150,14 +145,14 @@ int progress::buildNextBlock()
 
 bool progress::readVerifyCode(quint8 code[4], int imageIndex)
 {
-    return readVerifyCodeOf(m_imagePath, code, imageIndex);
+    return readVerifyCodeOf(m_image, code, imageIndex);
 }
 
-bool progress::readVerifyCodeOf(const QString &path, quint8 code[4], int imageIndex)
+bool progress::readVerifyCodeOf(const QByteArray &image, quint8 code[4], int imageIndex)
 {
     std::memset(code, 0xFF, 4);
     const qint64 offset = modelTable::verifyCodeOffset(imageIndex);
-    if (common::readFileData(path, code, offset, 4) == 4)
+    if (common::readFileData(image, code, offset, 4) == 4)
         return true;
     emit sendMessage(tr("verify code error!"));
     return false;
@@ -165,10 +160,10 @@ bool progress::readVerifyCodeOf(const QString &path, quint8 code[4], int imageIn
 
 // The boot loader takes the verify code from inside the image: an image too
 // short to hold it cannot go.
-bool progress::checkImage(int imageIndex, const QString &path)
+bool progress::checkImage(int imageIndex, const QByteArray &image)
 {
     quint8 code[4];
-    return readVerifyCodeOf(path, code, imageIndex);
+    return readVerifyCodeOf(image, code, imageIndex);
 }
 
 // ---- sending --------------------------------------------------------------
@@ -231,13 +226,13 @@ void progress::initParm(updateParm data)
     m_imageIndex = data.imageIndex;
     m_portName = data.portName;
     m_imagePath = data.imagePath;
-    const QFileInfo image(m_imagePath);
-    m_fileSize = image.isFile() ? image.size() : 0;
+    m_image = data.image;
+    m_fileSize = m_image.size();
     m_writtenSize = 0;
     emit sendprogressBar(m_row, 0, m_fileSize);
 
     // Erasing the unit with nothing to write would leave it without firmware.
-    if (m_fileSize <= 0 || !image.isReadable()) {
+    if (m_fileSize <= 0) {
         failJob(ImageUnreadable, tr("reading failed!"));
         return;
     }

@@ -80,11 +80,11 @@ public:
     void buildJump();
     int buildNextBlock(); // 0 read failure, 1 frame built, 2 nothing left
     bool readVerifyCode(quint8 code[4], int imageIndex);
-    bool readVerifyCodeOf(const QString &path, quint8 code[4], int imageIndex);
+    bool readVerifyCodeOf(const QByteArray &image, quint8 code[4], int imageIndex);
 
     const Frame &frame() const { return m_frame; }
     bool isBusy() const override { return m_timer->isActive(); }
-    bool checkImage(int imageIndex, const QString &path) override;
+    bool checkImage(int imageIndex, const QByteArray &image) override;
 
 public slots:
     void initParm(updateParm data) override;
@@ -122,6 +122,7 @@ private:
     int m_imageIndex;
     int m_row;
     QString m_imagePath;
+    QByteArray m_image;
     QString m_portName;
     qint64 m_fileSize;
     qint64 m_writtenSize;

@@ -64,21 +64,11 @@ void progress1::send(const quint8 *frame, int length)
 
 // ---- frames -------------------------------------------------------------
 
-bool progress1::verifyImage(int imageIndex, const QString &path)
+bool progress1::verifyImage(int imageIndex, const QByteArray &image)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        emit sendMessage(tr("file open failed!"));
-        return false;
-    }
     const ImageKind *kind = imageKind(imageIndex);
-    bool matches = false;
-    if (kind && file.seek(kind->signatureOffset)) {
-        const QByteArray found = file.read(kind->signatureLength);
-        matches = found == QByteArray(kind->signature, kind->signatureLength);
-    }
-    file.close();
-    return matches;
+    return kind && image.mid(int(kind->signatureOffset), kind->signatureLength)
+        == QByteArray(kind->signature, kind->signatureLength);
 }
 
 void progress1::sendUpdateCmd(int imageIndex)
@@ -96,11 +86,8 @@ void progress1::sendUpdateCmd(int imageIndex)
 
 void progress1::sendFileSizeCmd()
 {
-    m_file.open(QIODevice::ReadOnly);
-    const qint64 size = m_file.size();
-    m_file.close();
     // Four bytes on the line: the size is sent modulo 2^32.
-    const quint32 announced = quint32(modelTable::announcedSize(size));
+    const quint32 announced = quint32(modelTable::announcedSize(m_image.size()));
     quint8 frame[kFileSizeCmdLength] = {kFileSizePrefix,        quint8(announced >> 24), quint8(announced >> 16),
                                         quint8(announced >> 8), quint8(announced),       0};
     frame[5] = common::xorCheck(frame, 5);
@@ -129,9 +116,8 @@ void progress1::sendData()
     std::memset(frame, 0xFF, sizeof frame);
     frame[0] = m_blockSeq;
     m_blockSeq = quint8((m_blockSeq + 1) & 0x0F);
-    if (qint64(m_bytesSent) < m_fileSize && m_file.isOpen())
-        m_file.read(reinterpret_cast<char *>(frame + 1), payload);
-    // A short or failed read leaves the 0xFF fill in place.
+    // Past the image's end the 0xFF fill stays in place.
+    common::readFileData(m_image, frame + 1, qint64(m_bytesSent), payload);
     frame[length - 1] = common::xorCheck(frame, quint32(length - 1));
     send(frame, length);
     std::memcpy(longFrames ? m_lastLongFrame : m_lastShortFrame, frame, size_t(length));
@@ -206,13 +192,13 @@ void progress1::initParm(updateParm data)
         emit jobFailed(PortUnavailable);
         return;
     }
-    if (!verifyImage(m_imageIndex, m_imagePath)) {
+    m_image = data.image;
+    if (!verifyImage(m_imageIndex, m_image)) {
         emit sendMessage(tr("verify failed!"));
         emit jobFailed(ImageRejected);
         return;
     }
     emit sendMessage(tr("verify success!"));
-    m_file.setFileName(m_imagePath);
     armTimer(kHandshakeIntervalMs);
     m_rxCount = 0;
     m_state = Handshake;
@@ -376,14 +362,7 @@ void progress1::onFrameExpired()
 
 void progress1::beginUpdating()
 {
-    if (!m_file.open(QIODevice::ReadOnly)) {
-        // Nothing was built to resend: end here rather than let the erase
-        // timer run into the data phase.
-        emit sendMessage(tr("file opening failed!"));
-        failJob(ImageUnreadable);
-        return;
-    }
-    m_fileSize = m_file.size();
+    m_fileSize = m_image.size();
     m_bytesTotal = m_blockMode == 1 ? modelTable::announcedSize(m_fileSize) : m_fileSize;
     emit sendMessage(tr("begin to updating!"));
     sendData();
@@ -407,8 +386,6 @@ void progress1::afterFrameSent()
 void progress1::stopUpdate()
 {
     m_state = Handshake;
-    if (m_file.isOpen())
-        m_file.close();
     m_running = false;
     m_lastBlockSent = false;
     m_retryCount = 0;

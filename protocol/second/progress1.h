@@ -2,7 +2,6 @@
 #define PROGRESS1_H
 
 #include <QByteArray>
-#include <QFile>
 #include <QString>
 #include <QTimer>
 
@@ -51,7 +50,7 @@ public:
     progress1(serialport *port, QObject *parent = nullptr);
     ~progress1() override;
 
-    bool verifyImage(int imageIndex, const QString &path);
+    bool verifyImage(int imageIndex, const QByteArray &image);
     void sendUpdateCmd(int imageIndex);
     void sendFileSizeCmd();
     void sendChangePortCmd();
@@ -64,7 +63,7 @@ public:
     bool isRunning() const { return m_running; }
     int pendingReplyBytes() const { return m_rxCount; }
     bool isBusy() const override { return m_running && (m_timer->isActive() || m_lastBlockSent); }
-    bool checkImage(int imageIndex, const QString &path) override { return verifyImage(imageIndex, path); }
+    bool checkImage(int imageIndex, const QByteArray &image) override { return verifyImage(imageIndex, image); }
 
 public slots:
     void initParm(updateParm data) override;
@@ -97,7 +96,7 @@ private:
     quint8 m_rxBuffer[512];
     quint8 m_rxCount;
     QTimer *m_timer;
-    QFile m_file;
+    QByteArray m_image;
     quint8 m_blockSeq;
     quint32 m_bytesSent;
     qint64 m_bytesTotal;

@@ -23,4 +23,9 @@ QByteArray read(const QString &path, const QByteArray &whenMissing)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : whenMissing;
 }
 
+checkedFile checked(int row, const QString &path)
+{
+    return checkedFile {row, path, read(path)};
+}
+
 } // namespace testFiles

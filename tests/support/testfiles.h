@@ -4,6 +4,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include "package/zip.h"
+
 class QTemporaryDir;
 
 // Whole-file reads and writes for tests that set up or inspect files.
@@ -19,6 +21,9 @@ QString writeIn(const QTemporaryDir &dir, const QString &name, const QByteArray 
 // The bytes of path, or whenMissing when it cannot be opened. A test that
 // must tell an absent file from an empty one passes a marker.
 QByteArray read(const QString &path, const QByteArray &whenMissing = QByteArray());
+
+// A ticked image as the package hands it over: its row, path and bytes.
+checkedFile checked(int row, const QString &path);
 
 } // namespace testFiles
 

@@ -63,10 +63,10 @@ bool flashFleet::portPresent(const QString &port)
 }
 
 // The package's own errors name no port: they hold for every unit.
-int flashFleet::openPackage(const QString &packagePath, const QStringList &only, const trustedKeys &trust)
+int flashFleet::openPackage(const packageBytes &package, const QStringList &only, const trustedKeys &trust)
 {
     flashRun *first = m_slots.front().run;
-    const int opened = first->openPackage(packagePath, only, trust);
+    const int opened = first->openPackage(package, only, trust);
     if (opened != flashRun::Success)
         return opened;
     for (size_t i = 0; i < m_slots.size(); ++i) {

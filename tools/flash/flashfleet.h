@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "package/packagesignature.h"
+#include "package/zip.h"
 #include "tools/flash/flashoutput.h"
 #include "tools/flash/unitrecord.h"
 
@@ -40,7 +41,7 @@ public:
     ~flashFleet() override;
 
     // Success, or flashRun::UsageError after saying why (nothing opened).
-    int openPackage(const QString &packagePath, const QStringList &only, const trustedKeys &trust);
+    int openPackage(const packageBytes &package, const QStringList &only, const trustedKeys &trust);
     void setRunFacts(const runFacts &facts) { m_facts = facts; }
     void start();
 

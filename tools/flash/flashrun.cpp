@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include <quazip/quazip.h>
+#include <QCryptographicHash>
 
 #include "util/modeltable.h"
 
@@ -17,15 +17,6 @@ QString withoutTrailingBreaks(QString line)
     return line;
 }
 
-bool isReadableArchive(const QString &path)
-{
-    QuaZip archive(path);
-    if (!archive.open(QuaZip::mdUnzip))
-        return false;
-    archive.close();
-    return true;
-}
-
 } // namespace
 
 flashRun::flashRun(flashOutput *out, QObject *parent)
@@ -34,6 +25,8 @@ flashRun::flashRun(flashOutput *out, QObject *parent)
     , m_out(out)
 {
     connect(&core, &updateCore::logLine, this, &flashRun::onLogLine);
+    connect(&core, &updateCore::errorLine, this, &flashRun::printError);
+    connect(&core, &updateCore::preparationFailed, this, &flashRun::onPreparationFailed);
     connect(&core, &updateCore::warning, this, &flashRun::onWarning);
     connect(&core, &updateCore::runEnded, this, &flashRun::onRunEnded);
     connect(&core, &updateCore::progressChanged, this, &flashRun::onProgress);
@@ -45,14 +38,11 @@ flashRun::flashRun(flashOutput *out, QObject *parent)
 
 // The package unpacks where the window unpacks it: beside itself, into the
 // folder named like it without ".zip".
-int flashRun::openPackage(const QString &packagePath, const QStringList &only, const trustedKeys &trust)
+int flashRun::openPackage(const packageBytes &package, const QStringList &only, const trustedKeys &trust)
 {
+    const QString &packagePath = package.path;
     const QFileInfo info(packagePath);
     const QString path = info.absoluteFilePath();
-    if (!info.isFile() || !isReadableArchive(path)) {
-        printError(tr("cannot read the package %1").arg(packagePath));
-        return UsageError;
-    }
     m_extractDir = zip::extractionDir(path);
     if (m_extractDir.isEmpty()) {
         printError(tr("the package name must end in \".zip\" after a name: %1").arg(packagePath));
@@ -61,7 +51,9 @@ int flashRun::openPackage(const QString &packagePath, const QStringList &only, c
     if (modelTable::modelNamedBy(info.fileName()) < 0 && modelTable::modelNamedBy(m_extractDir) < 0)
         printError(tr("the package path names neither \"5-10k\" nor \"15-20k\"; taking model 0"));
     core.package().setTrustedKeys(trust);
-    core.package().extract(path, m_extractDir);
+    core.package().extract(packageBytes {path, package.bytes, package.problem}, m_extractDir);
+    if (core.package().packageSha256().isEmpty())
+        return UsageError; // refused, and said why
     if (!listImages(only) || !checkTickedImagesSendable())
         return UsageError;
     return Success;
@@ -184,21 +176,21 @@ void flashRun::describeDryRunJob(const updateParm &job)
     m_out->logLine(m_slot, flashOutput::Level::Info,
                    tr("would send %1 (%2 bytes) to the %3, image %4, row %5")
                        .arg(job.imagePath)
-                       .arg(QFileInfo(job.imagePath).size())
+                       .arg(job.image.size())
                        .arg(engineName)
                        .arg(job.imageIndex)
                        .arg(job.row));
 }
 
-// The digest is that of the flat image the engine was given: for an object
-// file, its translation.
+// The digest is that of the bytes the engine was given: for an object file,
+// its translation.
 void flashRun::onJobEnded(updateParm job, bool success, int reason)
 {
     imageOutcome *image = imageOfRow(job.row);
     if (!image || !m_active)
         return;
-    image->sha256 = unitRecord::fileSha256(job.imagePath);
-    image->bytes = QFileInfo(job.imagePath).size();
+    image->sha256 = QString::fromLatin1(QCryptographicHash::hash(job.image, QCryptographicHash::Sha256).toHex());
+    image->bytes = job.image.size();
     image->result =
         success ? (m_dryRun ? QStringLiteral("checked") : QStringLiteral("passed")) : QStringLiteral("failed");
     image->reason = success ? QString() : QString::fromLatin1(updateEngine::reasonCode(reason));
@@ -230,27 +222,21 @@ void flashRun::onProgress(int row, qlonglong written, qlonglong total)
         m_out->progress(m_slot, image->name, written, total);
 }
 
-// A run that fails with no engine failure stopped in the queue itself: the
-// object file in hand could not be translated.
 void flashRun::onRunEnded(bool success)
 {
-    if (!m_active)
+    if (m_active)
+        end(success ? Success : JobFailed);
+}
+
+// The run ends before anything is sent; the record names the object file.
+void flashRun::onPreparationFailed(int row)
+{
+    imageOutcome *image = imageOfRow(row);
+    if (!image || !m_active)
         return;
-    if (success) {
-        end(Success);
-        return;
-    }
-    for (imageOutcome &image : m_attempt.images) {
-        if (image.result == QLatin1String("failed"))
-            break;
-        if (image.result == QLatin1String("not-sent")) {
-            image.result = QStringLiteral("failed");
-            image.reason = QStringLiteral("translation-failed");
-            m_out->imageEnded(m_slot, image);
-            break;
-        }
-    }
-    end(JobFailed);
+    image->result = QStringLiteral("failed");
+    image->reason = QStringLiteral("translation-failed");
+    m_out->imageEnded(m_slot, *image);
 }
 
 void flashRun::interrupt()

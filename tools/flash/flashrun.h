@@ -30,12 +30,13 @@ public:
     // Unpacks and checks the package and ticks the images to send (all, or
     // those whose name contains one of `only`). Success, or UsageError after
     // saying why.
-    int openPackage(const QString &packagePath, const QStringList &only, const trustedKeys &trust = trustedKeys());
+    int openPackage(const packageBytes &package, const QStringList &only, const trustedKeys &trust = trustedKeys());
     // Takes over the package another run opened and checked, without
     // unpacking it again: both send the same unpacked files.
     void adoptPackage(const flashRun &opened);
     int modelId() const { return core.package().modelId(); }
     int imagesTicked() const { return core.package().checkedFiles().size(); }
+    QString packageSha256() const { return core.package().packageSha256(); }
     const unitAttempt &attempt() const { return m_attempt; }
 
     // A new unit: every ticked image, attempt 1.
@@ -61,6 +62,7 @@ private slots:
     void onWarning(const QString &text);
     void onProgress(int row, qlonglong written, qlonglong total);
     void onRunEnded(bool success);
+    void onPreparationFailed(int row);
     void onJobStarted(updateParm job);
     void onJobEnded(updateParm job, bool success, int reason);
 
@@ -70,7 +72,10 @@ private:
     void beginAttempt(int unit, int attemptNumber, const QList<checkedFile> &files);
     imageOutcome *imageOfRow(int row);
     void describeDryRunJob(const updateParm &job);
+private slots:
     void printError(const QString &text);
+
+private:
     void end(int exitStatus);
 
     updateCore core;

@@ -200,14 +200,14 @@ int parseOptions(QCommandLineParser &parser, flashOptions &options)
     return -1;
 }
 
-runFacts factsOf(const flashOptions &options)
+runFacts factsOf(const flashOptions &options, const packageBytes &package)
 {
     runFacts facts;
     facts.version = QCoreApplication::applicationVersion();
     facts.host = QSysInfo::machineHostName();
     facts.station = options.station.isEmpty() ? facts.host : options.station;
     facts.packageName = QFileInfo(options.packagePath).fileName();
-    facts.packageSha256 = unitRecord::fileSha256(options.packagePath);
+    facts.packageSha256 = package.sha256();
     return facts;
 }
 
@@ -225,10 +225,10 @@ std::unique_ptr<flashOutput> makeOutput(const flashOptions &options)
 
 // A dry run sends nothing, so one run stands for every port; its lines
 // belong to the run as a whole.
-int runDry(QCoreApplication &app, flashOutput &out, const flashOptions &options)
+int runDry(QCoreApplication &app, flashOutput &out, const flashOptions &options, const packageBytes &package)
 {
     flashRun run(&out);
-    const int opened = run.openPackage(options.packagePath, options.only, options.trust);
+    const int opened = run.openPackage(package, options.only, options.trust);
     if (opened != flashRun::Success) {
         out.runEnded(opened, {});
         return opened;
@@ -246,11 +246,12 @@ int runDry(QCoreApplication &app, flashOutput &out, const flashOptions &options)
     return app.exec();
 }
 
-int runStation(QCoreApplication &app, flashOutput &out, const flashOptions &options, const runFacts &facts)
+int runStation(QCoreApplication &app, flashOutput &out, const flashOptions &options, const runFacts &facts,
+               const packageBytes &package)
 {
     flashFleet fleet(&out, options.ports, options.fleet);
     fleet.setRunFacts(facts);
-    const int opened = fleet.openPackage(options.packagePath, options.only, options.trust);
+    const int opened = fleet.openPackage(package, options.only, options.trust);
     if (opened != flashRun::Success) {
         out.runEnded(opened, {});
         return opened;
@@ -281,9 +282,12 @@ int main(int argc, char *argv[])
         return early;
     common::setTimeScale(options.timeScale);
     const std::unique_ptr<flashOutput> out = makeOutput(options);
-    const runFacts facts = factsOf(options);
+    // Read once: the run's facts, the signature check and every image sent
+    // come from these bytes.
+    const packageBytes package = packageBytes::read(options.packagePath);
+    const runFacts facts = factsOf(options, package);
     out->runStarted(facts, options.dryRun ? QStringList() : options.ports);
     if (options.dryRun)
-        return runDry(app, *out, options);
-    return runStation(app, *out, options, facts);
+        return runDry(app, *out, options, package);
+    return runStation(app, *out, options, facts, package);
 }

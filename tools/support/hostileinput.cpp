@@ -128,7 +128,8 @@ QString hostileInput::translateObjectFile(const QByteArray &bytes)
     const qint64 size = QFileInfo(outPath).size();
     if (size % 2 != 0 || size > kFlatImageBound)
         return QStringLiteral("flat image of impossible size %1").arg(size);
-    if (QDir(dir).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden).size() != 2)
+    // The object file, the flat image and the record of what was written.
+    if (QDir(dir).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden).size() != 3)
         return QStringLiteral("stray files beside the flat image");
     return QString();
 }
@@ -148,7 +149,8 @@ QString hostileInput::feedFirstBoard(const QByteArray &bytes)
     const int step = (mode & 0x0F) % (progress::StepDone + 1);
     engine.m_imageIndex = job & 1;
     engine.m_imagePath = imageFile(job >> 1);
-    engine.m_fileSize = QFileInfo(engine.m_imagePath).size();
+    engine.m_image = readAll(engine.m_imagePath);
+    engine.m_fileSize = engine.m_image.size();
     engine.m_writtenSize = (job >> 4) % 2 ? engine.m_fileSize / 2 : 0;
     engine.m_row = 1;
     switch (step) {
@@ -211,9 +213,9 @@ QString hostileInput::feedSecondBoard(const QByteArray &bytes)
     engine.m_imageIndex = job & 3;
     engine.m_blockMode = (job >> 2) & 1;
     engine.m_imagePath = imageFile(job >> 3);
-    engine.m_file.setFileName(engine.m_imagePath);
-    if (engine.m_state >= progress1::Updating && engine.m_file.open(QIODevice::ReadOnly)) {
-        engine.m_fileSize = engine.m_file.size();
+    engine.m_image = readAll(engine.m_imagePath);
+    if (engine.m_state >= progress1::Updating) {
+        engine.m_fileSize = engine.m_image.size();
         engine.m_bytesTotal = engine.m_fileSize;
     }
     if (mode & 0x40)
@@ -321,7 +323,7 @@ QString hostileInput::unpackPackage(const QByteArray &bytes)
     if (trusting)
         package.setTrustedKeys(trustedKeys::fromPublicKeys({fuzzPublicKey()}));
     bool refused = false;
-    QObject::connect(&package, &zip::sendMessage, [&refused](const QString &line) {
+    QObject::connect(&package, &zip::sendRefusal, [&refused](const QString &line) {
         refused = refused || line.startsWith(QStringLiteral("package refused"));
     });
     package.extract(zipPath, dir);
