@@ -238,8 +238,12 @@ QString packageBytes::sha256() const
 
 void zip::extract(const QString &zipPath, const QString &dir)
 {
-    // A remembered folder is not read at all.
-    extract(QFileInfo(zipPath).isDir() ? packageBytes {zipPath, {}, {}} : packageBytes::read(zipPath), dir);
+    if (!QFileInfo(zipPath).isDir()) {
+        extract(packageBytes::read(zipPath), dir);
+        return;
+    }
+    entries.clear(); // a remembered folder, not a package: nothing to list
+    sha256.clear();
 }
 
 void zip::extract(const packageBytes &package, const QString &dir)
@@ -248,8 +252,6 @@ void zip::extract(const packageBytes &package, const QString &dir)
     entries.clear();
     sha256.clear();
     const QFileInfo info(zipPath);
-    if (info.isDir())
-        return; // a remembered folder, not a package: nothing to list
     if (dir.isEmpty()) {
         emit sendRefusal(tr("package refused: its file name leaves no folder to unpack into: %1").arg(zipPath));
         return;

@@ -25,64 +25,17 @@
 namespace {
 
 const QString kScale = QString::number(testTimeScale(0.01));
-constexpr int kRunTimeoutMs = 60000;
+using testPrograms::kRunTimeoutMs;
 
 QString program(const char *name)
 {
     return testPrograms::path(name);
 }
 
-struct runResult
-{
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-runResult run(const char *name, const QStringList &args)
-{
-    QProcess p;
-    p.start(program(name), args);
-    runResult r;
-    if (!p.waitForFinished(kRunTimeoutMs)) {
-        p.kill();
-        p.waitForFinished();
-        r.err = QStringLiteral("timed out");
-        return r;
-    }
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    return r;
-}
-
+using testPrograms::run;
+using testPrograms::runResult;
 using testPrograms::sameImage;
-
-// A simulated unit program serving in the background for one test.
-class simProcess
-{
-public:
-    bool start(int model, const QString &dir, const QStringList &faults)
-    {
-        link = dir + QStringLiteral("/tty%1").arg(model);
-        QStringList args {
-            QStringLiteral("--model"),    QString::number(model),           QStringLiteral("--link"),       link,
-            QStringLiteral("--save-dir"), dir + QStringLiteral("/flashed"), QStringLiteral("--time-scale"), kScale};
-        for (const QString &f : faults)
-            args << QStringLiteral("--fault") << f;
-        process.start(program("ups-unit-sim"), args);
-        return process.waitForReadyRead(10000) && process.canReadLine() && process.readLine().startsWith("/dev/");
-    }
-    ~simProcess()
-    {
-        process.terminate();
-        if (!process.waitForFinished(5000))
-            process.kill();
-        process.waitForFinished();
-    }
-    QString link;
-    QProcess process;
-};
+using testPrograms::simProcess;
 
 } // namespace
 

@@ -41,6 +41,10 @@ flashRun::flashRun(flashOutput *out, QObject *parent)
 int flashRun::openPackage(const packageBytes &package, const QStringList &only, const trustedKeys &trust)
 {
     const QString &packagePath = package.path;
+    if (!package.problem.isEmpty()) {
+        printError(tr("cannot read the package %1: %2").arg(packagePath, package.problem));
+        return UsageError;
+    }
     const QFileInfo info(packagePath);
     const QString path = info.absoluteFilePath();
     m_extractDir = zip::extractionDir(path);

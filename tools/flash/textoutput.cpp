@@ -1,3 +1,4 @@
+#include "util/printable.h"
 #include "tools/flash/textoutput.h"
 
 #include <QFileInfo>
@@ -166,7 +167,7 @@ QString textOutput::prefix(int slot) const
 void textOutput::say(FILE *stream, int slot, const QString &text)
 {
     hideBlock();
-    put(stream, prefix(slot) + text + QLatin1Char('\n'));
+    put(stream, prefix(slot) + printableText(text) + QLatin1Char('\n'));
     drawBlock();
 }
 
