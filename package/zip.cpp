@@ -99,13 +99,18 @@ QString resolvedParent(const QString &target)
 }
 
 // The last 32 bytes must be the SHA-256 of the (at least one) bytes before
-// them; the payload is what comes before.
-bool splitTrailer(const QByteArray &member, QByteArray *payload)
+// them; on success the member is cut to its payload, in place.
+bool stripTrailer(QByteArray &member)
 {
     if (member.size() <= zip::kTrailerLength)
         return false;
-    *payload = member.left(member.size() - zip::kTrailerLength);
-    return member.right(zip::kTrailerLength) == QCryptographicHash::hash(*payload, QCryptographicHash::Sha256);
+    const QByteArray trailer = member.right(zip::kTrailerLength);
+    const QByteArray digest = QCryptographicHash::hash(
+        QByteArray::fromRawData(member.constData(), member.size() - zip::kTrailerLength), QCryptographicHash::Sha256);
+    if (trailer != digest)
+        return false;
+    member.chop(zip::kTrailerLength);
+    return true;
 }
 
 zip::ImageProblem problemOf(ReadResult result)
@@ -153,6 +158,7 @@ struct zip::unpacking
         if (!member.open(QIODevice::ReadOnly))
             return ReadResult::Damaged;
         const qint64 limit = std::min(kMaxMemberSize, budget);
+        out->reserve(int(std::min(declaredSize(info), limit)));
         ReadResult result = ReadResult::Ok;
         for (;;) {
             const QByteArray chunk = member.read(kReadChunk);
@@ -371,13 +377,11 @@ void zip::unpackImage(unpacking &state, entry &item)
         item.problem = TooLarge;
         return;
     }
-    QByteArray member;
-    item.problem = problemOf(state.readMember(&member));
-    if (item.problem != NoProblem)
-        return;
-    if (!splitTrailer(member, &item.bytes)) {
-        item.bytes.clear();
+    item.problem = problemOf(state.readMember(&item.bytes));
+    if (item.problem == NoProblem && !stripTrailer(item.bytes))
         item.problem = DigestMismatch;
+    if (item.problem != NoProblem) {
+        item.bytes.clear();
         return;
     }
     item.size = item.bytes.size();

@@ -107,9 +107,9 @@ bool ownFiles::isOwn(const QString &relativePath) const
     const QFileInfo info(path);
     if (found == m_files.cend() || info.isSymLink() || !info.isFile() || info.size() != found->size)
         return false;
-    QByteArray bytes;
+    QByteArray digest;
     QString problem;
-    return regularFile::read(path, kMaxOwnFileSize, &bytes, &problem) && sha256Hex(bytes) == found->sha256;
+    return regularFile::sha256(path, kMaxOwnFileSize, &digest, &problem) && digest.toHex() == found->sha256;
 }
 
 ownFiles::Outcome ownFiles::write(const QString &relativePath, const QByteArray &bytes, QString *problem)

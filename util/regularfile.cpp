@@ -1,5 +1,6 @@
 #include "util/regularfile.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 
@@ -23,47 +24,61 @@ QString tooLarge(qint64 maxBytes)
 #ifndef Q_OS_WIN
 // Opened without blocking (a FIFO with no writer would wait for ever), then
 // judged by what the descriptor is, so that nothing swapped in between the
-// test and the open is read.
-bool readDescriptor(int fd, qint64 maxBytes, QByteArray *bytes, QString *problem)
+// test and the open is read. Each piece read goes to take(); false with
+// *problem set on a refusal.
+template <typename Take>
+bool readRegular(const QString &path, qint64 maxBytes, QString *problem, qint64 *size, Take take)
 {
-    struct stat facts = {};
-    if (::fstat(fd, &facts) != 0) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
         *problem = regularFile::systemError(errno);
         return false;
     }
-    if (!S_ISREG(facts.st_mode)) {
+    struct stat facts = {};
+    bool ok = ::fstat(fd, &facts) == 0;
+    if (!ok)
+        *problem = regularFile::systemError(errno);
+    else if (!S_ISREG(facts.st_mode))
         *problem = S_ISDIR(facts.st_mode) ? regularFile::tr("it is a folder") : regularFile::tr("it is not a regular file");
-        return false;
-    }
-    if (facts.st_size > maxBytes) {
+    else if (facts.st_size > maxBytes)
         *problem = tooLarge(maxBytes);
-        return false;
-    }
-    QByteArray data;
-    data.resize(int(facts.st_size));
-    qint64 got = 0;
-    for (;;) {
-        if (got == data.size()) // the file may have grown since fstat
-            data.resize(int(std::min<qint64>(maxBytes + 1, qint64(data.size()) + 65536)));
-        if (got == data.size())
-            break;
-        const ssize_t n = ::read(fd, data.data() + got, size_t(data.size() - got));
+    ok = problem->isEmpty();
+    *size = ok ? qint64(facts.st_size) : 0;
+    char piece[65536];
+    for (qint64 total = 0; ok;) {
+        const ssize_t n = ::read(fd, piece, sizeof piece);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0) {
-            *problem = regularFile::systemError(errno);
-            return false;
-        }
-        if (n == 0)
+        if (n <= 0) {
+            ok = n == 0;
+            if (!ok)
+                *problem = regularFile::systemError(errno);
             break;
-        got += n;
+        }
+        total += n;
+        ok = total <= maxBytes; // the file may have grown since fstat
+        if (!ok)
+            *problem = tooLarge(maxBytes);
+        else
+            take(piece, n);
     }
-    if (got > maxBytes) {
-        *problem = tooLarge(maxBytes);
+    ::close(fd);
+    return ok;
+}
+#endif
+
+#ifdef Q_OS_WIN
+bool opensRegular(QFile &file, QString *problem)
+{
+    const QFileInfo info(file.fileName());
+    if (!info.isFile()) {
+        *problem = info.isDir() ? regularFile::tr("it is a folder") : regularFile::tr("it is not a regular file");
         return false;
     }
-    data.resize(int(got));
-    *bytes = data;
+    if (!file.open(QIODevice::ReadOnly)) {
+        *problem = file.errorString();
+        return false;
+    }
     return true;
 }
 #endif
@@ -75,25 +90,20 @@ bool regularFile::read(const QString &path, qint64 maxBytes, QByteArray *bytes, 
     bytes->clear();
     problem->clear();
 #ifndef Q_OS_WIN
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        *problem = systemError(errno);
-        return false;
-    }
-    const bool ok = readDescriptor(fd, maxBytes, bytes, problem);
-    ::close(fd);
+    QByteArray data;
+    qint64 size = 0;
+    const bool ok = readRegular(path, maxBytes, problem, &size, [&data, &size](const char *piece, qint64 n) {
+        if (data.isEmpty())
+            data.reserve(int(size)); // the size told by the system: one allocation
+        data.append(piece, int(n));
+    });
+    if (ok)
+        *bytes = data;
     return ok;
 #else
-    const QFileInfo info(path);
-    if (!info.isFile()) {
-        *problem = info.isDir() ? tr("it is a folder") : tr("it is not a regular file");
-        return false;
-    }
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *problem = file.errorString();
+    if (!opensRegular(file, problem))
         return false;
-    }
     const QByteArray data = file.read(maxBytes + 1);
     if (data.size() > maxBytes) {
         *problem = tooLarge(maxBytes);
@@ -102,6 +112,29 @@ bool regularFile::read(const QString &path, qint64 maxBytes, QByteArray *bytes, 
     *bytes = data;
     return true;
 #endif
+}
+
+bool regularFile::sha256(const QString &path, qint64 maxBytes, QByteArray *digest, QString *problem)
+{
+    digest->clear();
+    problem->clear();
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+#ifndef Q_OS_WIN
+    qint64 size = 0;
+    if (!readRegular(path, maxBytes, problem, &size, [&hash](const char *piece, qint64 n) { hash.addData(piece, int(n)); }))
+        return false;
+#else
+    QFile file(path);
+    if (!opensRegular(file, problem))
+        return false;
+    if (file.size() > maxBytes) {
+        *problem = tooLarge(maxBytes);
+        return false;
+    }
+    hash.addData(&file);
+#endif
+    *digest = hash.result();
+    return true;
 }
 
 QString regularFile::systemError(int errorNumber)

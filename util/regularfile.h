@@ -17,6 +17,8 @@ public:
     // The bytes of the file, or false with *problem set to why not (the
     // system's own words where it has them).
     static bool read(const QString &path, qint64 maxBytes, QByteArray *bytes, QString *problem);
+    // The SHA-256 of the file, streamed; the same refusals as read().
+    static bool sha256(const QString &path, qint64 maxBytes, QByteArray *digest, QString *problem);
     // The system's text for an errno value, e.g. "No space left on device".
     static QString systemError(int errorNumber);
 };
