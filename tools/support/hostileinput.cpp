@@ -257,6 +257,29 @@ static QString checkKeptImages(const zip &package, const QString &dir, const QLi
     return QString();
 }
 
+// Every image kept in memory for sending is the payload of a whole member
+// of its name whose trailer matched.
+static QString checkImagesInMemory(zip &package, const QList<packageMemberCheck> &members)
+{
+    for (int i = 0; i < package.entryCount(); ++i) {
+        const QString name = package.entryName(i);
+        if (!package.isImage(name) || package.entryProblem(i) != zip::NoProblem)
+            continue;
+        package.clearChecked();
+        package.addChecked(0, name);
+        const QByteArray bytes = package.checkedFiles().value(0).bytes;
+        bool vouched = false;
+        for (const packageMemberCheck &member : members) {
+            vouched = vouched
+                || (member.intact && member.trailerOk && QFileInfo(member.name).fileName() == name
+                    && member.size - 32 == bytes.size());
+        }
+        if (!vouched || bytes.isEmpty())
+            return QStringLiteral("image kept in memory without a matching digest: ") + name;
+    }
+    return QString();
+}
+
 // Nothing but the package, the untouched victim and the unpacked directory
 // may exist under root, and no symlink anywhere.
 static QString checkNothingOutside(const QString &root, const QString &zipPath, const QString &dir,
@@ -342,5 +365,6 @@ QString hostileInput::unpackPackage(const QByteArray &bytes)
         return outside;
     bool readable = false;
     const QList<packageMemberCheck> members = packageWriter::verify(zipPath, &readable);
-    return checkKeptImages(package, dir, members);
+    const QString inMemory = checkImagesInMemory(package, members);
+    return inMemory.isEmpty() ? checkKeptImages(package, dir, members) : inMemory;
 }
