@@ -3,7 +3,10 @@
 #include <QElapsedTimer>
 #include <QSerialPort>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
+
+#include <memory>
 
 #include <fcntl.h>
 #include <termios.h>
@@ -66,8 +69,16 @@ private slots:
     void writesNothing_data();
     void writesNothing();
     void vanishedPeerClosesOnceWithoutFlood();
+    void oneDeviceOnePort_data();
+    void oneDeviceOnePort();
+    void deviceFreedForOthers_data();
+    void deviceFreedForOthers();
 
 private:
+    // The spelling of the pty's node that a row names: the node itself, or
+    // one of two links to it in `dir`.
+    QString spelling(const QString &name, const QTemporaryDir &dir) const;
+
     ptyLine *line = nullptr;
     serialport *port = nullptr;
 };
@@ -279,6 +290,93 @@ void TestSerialport::vanishedPeerClosesOnceWithoutFlood()
     QVERIFY(errors.count() >= 1);
     QVERIFY2(errors.count() <= 3, qPrintable(QString::number(errors.count())));
     QVERIFY2(first.count() <= 3, qPrintable(QString::number(first.count())));
+}
+
+QString TestSerialport::spelling(const QString &name, const QTemporaryDir &dir) const
+{
+    if (name == QLatin1String("node"))
+        return line->slavePath();
+    const QString link = dir.filePath(name);
+    if (!QFileInfo(link).isSymLink())
+        QFile::link(line->slavePath(), link);
+    return link;
+}
+
+void TestSerialport::oneDeviceOnePort_data()
+{
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("second");
+    QTest::addColumn<int>("firstBaudAfter"); // the first port moves to this speed before the second tries
+
+    QTest::newRow("the same path twice") << "node" << "node" << 2400;
+    QTest::newRow("a link and its node") << "link-a" << "node" << 2400;
+    QTest::newRow("two links") << "link-a" << "link-b" << 2400;
+    QTest::newRow("held across the change of speed") << "node" << "link-a" << 9600;
+}
+
+// Another port object on the same device, under whatever spelling, is
+// refused before it writes a byte, and the first keeps its line to itself.
+void TestSerialport::oneDeviceOnePort()
+{
+    QFETCH(QString, first);
+    QFETCH(QString, second);
+    QFETCH(int, firstBaudAfter);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString secondName = spelling(second, dir);
+    QVERIFY(port->openSerialPort(0, spelling(first, dir), 2400));
+    QVERIFY(port->openSerialPort(0, spelling(first, dir), firstBaudAfter));
+
+    serialport other;
+    QStringList shown;
+    other.setWarningPresenter([&shown](const QString &text) { shown << text; });
+    QSignalSpy atUnit(line, &ptyLine::received);
+    QVERIFY(!other.openSerialPort(0, secondName, 9600));
+    QCOMPARE(shown, QStringList {"opening failed! " + secondName + " is in use by another program"});
+    QVERIFY(!other.isOpen());
+    const quint8 stray[3] = {0xEE, 0xEE, 0xEE};
+    other.sendCmdData(stray, 3);
+
+    const QByteArray toUnit("\x02\x10\x03\x00\xff", 5);
+    port->sendCmdData(reinterpret_cast<const quint8 *>(toUnit.constData()), ushort(toUnit.size()));
+    QTRY_COMPARE(bytesOf(atUnit), toUnit);
+    settle();
+    QCOMPARE(bytesOf(atUnit), toUnit);
+    QCOMPARE(line->baud(), firstBaudAfter);
+
+    port->closeSerialPort();
+    QVERIFY(other.openSerialPort(0, secondName, 9600));
+}
+
+void TestSerialport::deviceFreedForOthers_data()
+{
+    QTest::addColumn<QString>("release");
+
+    QTest::newRow("closed") << "close";
+    QTest::newRow("opened on another device") << "other device";
+    QTest::newRow("failed to open another port") << "missing device";
+    QTest::newRow("destroyed") << "destroy";
+}
+
+void TestSerialport::deviceFreedForOthers()
+{
+    QFETCH(QString, release);
+    ptyLine elsewhere;
+    QVERIFY(elsewhere.open());
+    auto holder = std::make_unique<serialport>();
+    holder->setWarningPresenter([](const QString &) {});
+    QVERIFY(holder->openSerialPort(0, line->slavePath(), 9600));
+
+    if (release == QLatin1String("close"))
+        holder->closeSerialPort();
+    else if (release == QLatin1String("other device"))
+        QVERIFY(holder->openSerialPort(0, elsewhere.slavePath(), 9600));
+    else if (release == QLatin1String("missing device"))
+        QVERIFY(!holder->openSerialPort(0, QStringLiteral("/nonexistent/ttyGone"), 9600));
+    else if (release == QLatin1String("destroy"))
+        holder.reset();
+
+    QVERIFY(port->openSerialPort(0, line->slavePath(), 9600));
 }
 
 QTEST_MAIN(TestSerialport)

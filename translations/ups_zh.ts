@@ -387,6 +387,10 @@
         <source>opening failed!</source>
         <translation>串口打开失败！</translation>
     </message>
+    <message>
+        <source>%1 is in use by another program</source>
+        <translation>%1 正被另一个程序使用</translation>
+    </message>
 </context>
 <context>
     <name>trustedKeys</name>
