@@ -537,10 +537,21 @@ private slots:
         }
     }
 
-    // Ctrl-C while both units wait for a block's reply: exit 130, a record
-    // "interrupted" for each, and no byte reaches a unit afterwards.
+    // A signal while both units wait for a block's reply: its exit status,
+    // a record "interrupted" for each, and no byte reaches a unit afterwards.
+    void interruptMidRun_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::addColumn<int>("status");
+        QTest::newRow("Ctrl-C") << int(SIGINT) << 130;
+        QTest::newRow("terminate") << int(SIGTERM) << 130;
+        QTest::newRow("hang-up: the terminal went away") << int(SIGHUP) << 129;
+    }
+
     void interruptMidRun()
     {
+        QFETCH(int, signalNumber);
+        QFETCH(int, status);
         QTemporaryDir work;
         unitBench units;
         QVERIFY(units.start(work.path(), 2, {"silence:write@6"}));
@@ -557,11 +568,12 @@ private slots:
                 moving.insert(e.value("port").toString());
             return moving.size() == 2;
         }));
-        QVERIFY(::kill(pid_t(flash.processId()), SIGINT) == 0);
+        QVERIFY(::kill(pid_t(flash.processId()), signalNumber) == 0);
         QVERIFY(flash.waitForFinished(kRunTimeoutMs));
         out += QString::fromUtf8(flash.readAllStandardOutput());
-        QCOMPARE(flash.exitCode(), 130);
-        verifyEvents(jsonLines(out), 130);
+        QCOMPARE(flash.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(flash.exitCode(), status);
+        verifyEvents(jsonLines(out), status);
         const QList<QJsonObject> report = readReport(work.filePath("r.jsonl"));
         QCOMPARE(summarise(report),
                  QStringList({"1:1:interrupted::arm.bin dsp.out", "2:1:interrupted::arm.bin dsp.out"}));
