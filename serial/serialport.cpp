@@ -147,9 +147,7 @@ bool serialport::claimDevice(const QString &)
     return true;
 }
 
-void serialport::releaseDevice()
-{
-}
+void serialport::releaseDevice() { }
 #endif
 
 void serialport::sendCmdData(const quint8 *cmd, ushort size)

@@ -80,8 +80,9 @@ void fillDisk(const QString &path)
     if (!filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return;
     const QByteArray chunk(4096, 'f');
-    for (int i = 0; i < kMaxChunks && filler.write(chunk) == chunk.size(); ++i) {
-    }
+    int chunks = 0;
+    while (chunks < kMaxChunks && filler.write(chunk) == chunk.size())
+        ++chunks;
     filler.write(QByteArray(1, 'f')); // a part page that may be left
 }
 

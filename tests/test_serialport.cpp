@@ -308,10 +308,14 @@ void TestSerialport::oneDeviceOnePort_data()
     QTest::addColumn<QString>("second");
     QTest::addColumn<int>("firstBaudAfter"); // the first port moves to this speed before the second tries
 
-    QTest::newRow("the same path twice") << "node" << "node" << 2400;
-    QTest::newRow("a link and its node") << "link-a" << "node" << 2400;
-    QTest::newRow("two links") << "link-a" << "link-b" << 2400;
-    QTest::newRow("held across the change of speed") << "node" << "link-a" << 9600;
+    QTest::newRow("the same path twice") << "node"
+                                         << "node" << 2400;
+    QTest::newRow("a link and its node") << "link-a"
+                                         << "node" << 2400;
+    QTest::newRow("two links") << "link-a"
+                               << "link-b" << 2400;
+    QTest::newRow("held across the change of speed") << "node"
+                                                     << "link-a" << 9600;
 }
 
 // Another port object on the same device, under whatever spelling, is
