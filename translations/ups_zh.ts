@@ -370,6 +370,21 @@
     </message>
 </context>
 <context>
+    <name>regularFile</name>
+    <message>
+        <source>it is larger than %1 bytes</source>
+        <translation>文件大于 %1 字节</translation>
+    </message>
+    <message>
+        <source>it is a folder</source>
+        <translation>它是一个文件夹</translation>
+    </message>
+    <message>
+        <source>it is not a regular file</source>
+        <translation>它不是普通文件</translation>
+    </message>
+</context>
+<context>
     <name>serialport</name>
     <message>
         <source>warn</source>
