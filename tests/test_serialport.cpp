@@ -71,8 +71,6 @@ private slots:
     void vanishedPeerClosesOnceWithoutFlood();
     void oneDeviceOnePort_data();
     void oneDeviceOnePort();
-    void deviceFreedForOthers_data();
-    void deviceFreedForOthers();
 
 private:
     // The spelling of the pty's node that a row names: the node itself, or
@@ -306,81 +304,56 @@ void TestSerialport::oneDeviceOnePort_data()
 {
     QTest::addColumn<QString>("first");
     QTest::addColumn<QString>("second");
-    QTest::addColumn<int>("firstBaudAfter"); // the first port moves to this speed before the second tries
+    QTest::addColumn<int>("firstBaud"); // a reopen moves the first port to this speed
+    QTest::addColumn<QString>("letGo"); // how the first port frees the device
 
-    QTest::newRow("the same path twice") << "node"
-                                         << "node" << 2400;
-    QTest::newRow("a link and its node") << "link-a"
-                                         << "node" << 2400;
-    QTest::newRow("two links") << "link-a"
-                               << "link-b" << 2400;
-    QTest::newRow("held across the change of speed") << "node"
-                                                     << "link-a" << 9600;
+    QTest::newRow("the same path twice; closed") << "node"
+                                                 << "node" << 2400 << "close";
+    QTest::newRow("a link and its node; destroyed") << "link-a"
+                                                    << "node" << 2400 << "destroy";
+    QTest::newRow("two links; opened on another device") << "link-a"
+                                                         << "link-b" << 2400 << "other device";
+    QTest::newRow("held across a change of speed; failed to open another port") << "node"
+                                                                                << "link-a" << 9600 << "missing device";
 }
 
 // Another port object on the same device, under whatever spelling, is
-// refused before it writes a byte, and the first keeps its line to itself.
+// refused before it writes a byte, and the first keeps its line to itself
+// until it lets go of the device.
 void TestSerialport::oneDeviceOnePort()
 {
     QFETCH(QString, first);
     QFETCH(QString, second);
-    QFETCH(int, firstBaudAfter);
+    QFETCH(int, firstBaud);
+    QFETCH(QString, letGo);
     QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString secondName = spelling(second, dir);
-    QVERIFY(port->openSerialPort(0, spelling(first, dir), 2400));
-    QVERIFY(port->openSerialPort(0, spelling(first, dir), firstBaudAfter));
+    ptyLine elsewhere;
+    QVERIFY(dir.isValid() && elsewhere.open());
+    auto holder = std::make_unique<serialport>();
+    holder->setWarningPresenter([](const QString &) {});
+    QVERIFY(holder->openSerialPort(0, spelling(first, dir), 2400));
+    QVERIFY(holder->openSerialPort(0, spelling(first, dir), firstBaud));
 
-    serialport other;
     QStringList shown;
-    other.setWarningPresenter([&shown](const QString &text) { shown << text; });
+    port->setWarningPresenter([&shown](const QString &text) { shown << text; });
     QSignalSpy atUnit(line, &ptyLine::received);
-    QVERIFY(!other.openSerialPort(0, secondName, 9600));
+    const QString secondName = spelling(second, dir);
+    QVERIFY(!port->openSerialPort(0, secondName, 9600));
     QCOMPARE(shown, QStringList {"opening failed! " + secondName + " is in use by another program"});
-    QVERIFY(!other.isOpen());
-    const quint8 stray[3] = {0xEE, 0xEE, 0xEE};
-    other.sendCmdData(stray, 3);
-
     const QByteArray toUnit("\x02\x10\x03\x00\xff", 5);
-    port->sendCmdData(reinterpret_cast<const quint8 *>(toUnit.constData()), ushort(toUnit.size()));
+    holder->sendCmdData(reinterpret_cast<const quint8 *>(toUnit.constData()), ushort(toUnit.size()));
     QTRY_COMPARE(bytesOf(atUnit), toUnit);
     settle();
     QCOMPARE(bytesOf(atUnit), toUnit);
-    QCOMPARE(line->baud(), firstBaudAfter);
+    QCOMPARE(line->baud(), firstBaud);
 
-    port->closeSerialPort();
-    QVERIFY(other.openSerialPort(0, secondName, 9600));
-}
-
-void TestSerialport::deviceFreedForOthers_data()
-{
-    QTest::addColumn<QString>("release");
-
-    QTest::newRow("closed") << "close";
-    QTest::newRow("opened on another device") << "other device";
-    QTest::newRow("failed to open another port") << "missing device";
-    QTest::newRow("destroyed") << "destroy";
-}
-
-void TestSerialport::deviceFreedForOthers()
-{
-    QFETCH(QString, release);
-    ptyLine elsewhere;
-    QVERIFY(elsewhere.open());
-    auto holder = std::make_unique<serialport>();
-    holder->setWarningPresenter([](const QString &) {});
-    QVERIFY(holder->openSerialPort(0, line->slavePath(), 9600));
-
-    if (release == QLatin1String("close"))
+    if (letGo == QLatin1String("close"))
         holder->closeSerialPort();
-    else if (release == QLatin1String("other device"))
-        QVERIFY(holder->openSerialPort(0, elsewhere.slavePath(), 9600));
-    else if (release == QLatin1String("missing device"))
-        QVERIFY(!holder->openSerialPort(0, QStringLiteral("/nonexistent/ttyGone"), 9600));
-    else if (release == QLatin1String("destroy"))
+    else if (letGo == QLatin1String("destroy"))
         holder.reset();
-
-    QVERIFY(port->openSerialPort(0, line->slavePath(), 9600));
+    else
+        holder->openSerialPort(0, letGo == "other device" ? elsewhere.slavePath() : "/nonexistent/ttyGone", 9600);
+    QVERIFY(port->openSerialPort(0, secondName, 9600));
 }
 
 QTEST_MAIN(TestSerialport)

@@ -67,21 +67,18 @@ QString makeNonKey(const QString &kind, const QString &path)
     return path;
 }
 
-// A run of one of the programs, bounded: a hang shows as a status of -1.
-int runBriefly(const char *program, const QStringList &args, QString *err, qint64 *ms)
+// A run of one of the programs that must end within a second: a hang
+// shows as a status of -1. What it said on either stream goes to *said.
+int runBriefly(const char *program, const QStringList &args, QString *said)
 {
     QProcess p;
-    QElapsedTimer clock;
-    clock.start();
     p.start(testPrograms::path(program), args);
-    const bool ended = p.waitForFinished(testWaitMs(1000));
-    *ms = clock.elapsed();
-    if (!ended) {
+    if (!p.waitForFinished(testWaitMs(1000))) {
         p.kill();
         p.waitForFinished();
         return -1;
     }
-    *err = QString::fromUtf8(p.readAllStandardError());
+    *said = QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
 
@@ -292,13 +289,9 @@ private slots:
     {
         QTemporaryDir work;
         const QString fifo = makeNonKey("fifo", work.filePath("maker.pub"));
-        QString err;
-        qint64 ms = 0;
-        const int status =
-            runBriefly("ups-flash", {"--dry-run", "--trust", fifo, work.filePath("p_5-10k.zip")}, &err, &ms);
-        QCOMPARE(status, 2);
-        QVERIFY2(ms < testWaitMs(1000), qPrintable(QString::number(ms)));
-        QVERIFY2(err.contains(fifo + " cannot be used"), qPrintable(err));
+        QString said;
+        QCOMPARE(runBriefly("ups-flash", {"--dry-run", "--trust", fifo, work.filePath("p_5-10k.zip")}, &said), 2);
+        QVERIFY2(said.contains(fifo + " cannot be used"), qPrintable(said));
     }
 
     // A secret key that others may read is said once, and used all the same.
@@ -320,20 +313,10 @@ private slots:
         QVERIFY(QFile::copy(keys.filePath("maker.key"), key));
         QVERIFY(::chmod(QFile::encodeName(key).constData(), mode_t(mode)) == 0);
         const QString image = testFiles::writeIn(work, "arm.bin", QByteArray(100, 'a'));
-        QString err;
-        qint64 ms = 0;
-        QCOMPARE(runBriefly("ups-pack", {"--sign", key, work.filePath("p_5-10k.zip"), image}, &err, &ms), 0);
-        QCOMPARE(err.count("chmod 600 " + key), warned ? 1 : 0);
-        QCOMPARE(err.isEmpty(), !warned);
-
-        zip reader;
-        QSignalSpy log(&reader, &zip::sendMessage);
-        reader.setTrustedKeys(trustedKeys::fromFiles({keys.filePath("maker.pub")}));
-        reader.extract(work.filePath("p_5-10k.zip"), zip::extractionDir(work.filePath("p_5-10k.zip")));
-        QStringList lines;
-        for (const QList<QVariant> &args : log)
-            lines << args.at(0).toString();
-        QVERIFY2(lines.contains("signed by " + makerId), qPrintable(lines.join('\n')));
+        QString said;
+        QCOMPARE(runBriefly("ups-pack", {"--sign", key, work.filePath("p_5-10k.zip"), image}, &said), 0);
+        QCOMPARE(said.count("chmod 600 " + key), warned ? 1 : 0);
+        QVERIFY2(said.contains("signed by " + makerId), qPrintable(said));
     }
 
     // What a listing holds is what was signed, byte for byte; a name that a
