@@ -14,6 +14,7 @@
 #include <algorithm>
 
 #include "package/zip.h"
+#include "util/regularfile.h"
 
 namespace {
 
@@ -39,15 +40,14 @@ bool isListable(const QString &name)
     return !name.isEmpty() && !name.contains(QLatin1Char('\n')) && !name.contains(QLatin1Char('\r'));
 }
 
-// "TAG BASE64\n" holding exactly `length` bytes.
+// "TAG BASE64\n" holding exactly `length` bytes. Only a regular file is
+// read: a FIFO or a device named as a key must not stall the caller.
 QByteArray readKeyFile(const QString &path, const char *tag, int length, QString *problem)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *problem = file.errorString();
+    QByteArray bytes;
+    if (!regularFile::read(path, kMaxKeyFileLength, &bytes, problem))
         return QByteArray();
-    }
-    const QList<QByteArray> words = file.read(kMaxKeyFileLength).trimmed().split(' ');
+    const QList<QByteArray> words = bytes.trimmed().split(' ');
     const QByteArray key =
         words.size() == 2 ? QByteArray::fromBase64(words.at(1), QByteArray::AbortOnBase64DecodingErrors) : QByteArray();
     if (words.size() != 2 || words.at(0) != tag || key.size() != length) {
@@ -307,10 +307,14 @@ trustedKeys trustedKeys::fromFiles(const QStringList &paths)
     return keys;
 }
 
+// Every entry named like a key is tried, whatever it is: a folder, a FIFO
+// or a dangling link in its place is a problem to be told, and keeps
+// checking on, rather than a key silently missing.
 trustedKeys trustedKeys::fromFolder(const QString &dir)
 {
     trustedKeys keys;
-    const QFileInfoList files = QDir(dir).entryInfoList({QStringLiteral("*.pub")}, QDir::Files, QDir::Name);
+    const QDir::Filters everyKind = QDir::Files | QDir::Dirs | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot;
+    const QFileInfoList files = QDir(dir).entryInfoList({QStringLiteral("*.pub")}, everyKind, QDir::Name);
     for (const QFileInfo &file : files)
         keys.add(file.filePath());
     return keys;

@@ -85,7 +85,9 @@ class trustedKeys
 
 public:
     static trustedKeys fromFiles(const QStringList &paths);
-    // The ".pub" files of a folder; a missing folder trusts nothing.
+    // The ".pub" files of a folder; a missing folder trusts nothing. An
+    // entry so named that is no regular file (a folder, a FIFO, a device,
+    // a dangling link) is a problem, as an unreadable key file is.
     static trustedKeys fromFolder(const QString &dir);
     // Keys already in hand (32 bytes each); a key of another length is a
     // problem, as an unreadable file is.

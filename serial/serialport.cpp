@@ -2,6 +2,36 @@
 
 #include "util/logging.h"
 
+#ifdef Q_OS_UNIX
+#include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// The node QSerialPort opens for a port name: a bare name lives in /dev.
+QByteArray systemLocation(const QString &portName)
+{
+    const bool path = portName.startsWith(QLatin1Char('/')) || portName.startsWith(QLatin1String("./"))
+        || portName.startsWith(QLatin1String("../"));
+    return QFile::encodeName(path ? portName : QStringLiteral("/dev/") + portName);
+}
+
+bool sameNode(int a, int b)
+{
+    struct stat first = {};
+    struct stat second = {};
+    return a >= 0 && b >= 0 && ::fstat(a, &first) == 0 && ::fstat(b, &second) == 0 && first.st_dev == second.st_dev
+        && first.st_ino == second.st_ino;
+}
+
+} // namespace
+#endif
+
 serialport::serialport(QObject *parent)
     : QObject(parent)
     , m_serialPort(new QSerialPort(this))
@@ -9,6 +39,11 @@ serialport::serialport(QObject *parent)
 {
     connect(m_serialPort, &QIODevice::readyRead, this, &serialport::receiveData);
     connect(m_serialPort, &QSerialPort::errorOccurred, this, &serialport::onErrorOccurred);
+}
+
+serialport::~serialport()
+{
+    releaseDevice();
 }
 
 void serialport::setWarningPresenter(WarningPresenter presenter)
@@ -33,7 +68,11 @@ qint32 serialport::baudRate() const
 
 void serialport::warn(const char *text)
 {
-    const QString shown = tr(text);
+    present(tr(text));
+}
+
+void serialport::present(const QString &shown)
+{
     if (m_presenter)
         m_presenter(shown);
     else
@@ -57,11 +96,59 @@ bool serialport::openSerialPort(int modelId, const QString &portName, int baud)
     m_serialPort->setPortName(portName);
     m_modelId = modelId;
 
+    if (!claimDevice(portName)) {
+        present(tr("opening failed!") + QLatin1Char(' ') + tr("%1 is in use by another program").arg(portName));
+        return false;
+    }
     if (m_serialPort->open(QIODevice::ReadWrite))
         return true;
+    releaseDevice();
     warn(QT_TR_NOOP("opening failed!"));
     return false;
 }
+
+#ifdef Q_OS_UNIX
+// flock() holds per open description and binds root too, unlike the
+// exclusive mode of the terminal or a lock file named after the spelling
+// of the path. The lock is taken on a descriptor of its own, so that it
+// outlives the close and reopen that change the speed.
+bool serialport::claimDevice(const QString &portName)
+{
+    const int fd = ::open(systemLocation(portName).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        const bool busy = errno == EBUSY; // held in the terminal's exclusive mode
+        releaseDevice();
+        return !busy;
+    }
+    if (sameNode(fd, m_deviceLock)) {
+        ::close(fd);
+        return true;
+    }
+    releaseDevice();
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const bool held = errno == EWOULDBLOCK;
+        ::close(fd);
+        return !held;
+    }
+    m_deviceLock = fd;
+    return true;
+}
+
+void serialport::releaseDevice()
+{
+    if (m_deviceLock >= 0)
+        ::close(m_deviceLock);
+    m_deviceLock = -1;
+}
+#else
+// A COM port is opened exclusively by the system itself.
+bool serialport::claimDevice(const QString &)
+{
+    return true;
+}
+
+void serialport::releaseDevice() { }
+#endif
 
 void serialport::sendCmdData(const quint8 *cmd, ushort size)
 {
@@ -75,6 +162,7 @@ void serialport::closeSerialPort()
 {
     if (m_serialPort->isOpen())
         m_serialPort->close();
+    releaseDevice();
 }
 
 void serialport::receiveData()
@@ -92,6 +180,8 @@ void serialport::receiveData()
 // event loop and lets the engines' own timers run their failure rules.
 void serialport::onErrorOccurred(QSerialPort::SerialPortError error)
 {
-    if ((error == QSerialPort::ReadError || error == QSerialPort::ResourceError) && m_serialPort->isOpen())
+    if ((error == QSerialPort::ReadError || error == QSerialPort::ResourceError) && m_serialPort->isOpen()) {
         m_serialPort->close();
+        releaseDevice();
+    }
 }

@@ -19,6 +19,7 @@ public:
     using WarningPresenter = std::function<void(const QString &text)>;
 
     explicit serialport(QObject *parent = nullptr);
+    ~serialport() override;
 
     void setWarningPresenter(WarningPresenter presenter);
 
@@ -44,10 +45,19 @@ private slots:
 
 private:
     void warn(const char *text);
+    void present(const QString &shown);
+    // The device behind a port name is claimed with an exclusive lock on
+    // its node, so that no other port object (in this or another program)
+    // writes to the same unit under another spelling. False only when the
+    // device is held elsewhere; a node that cannot be opened is left for
+    // the open itself to report.
+    bool claimDevice(const QString &portName);
+    void releaseDevice();
 
     QSerialPort *m_serialPort;
     int m_modelId;
     WarningPresenter m_presenter;
+    int m_deviceLock = -1; // kept across reopening at another speed
 };
 
 #endif // SERIALPORT_H

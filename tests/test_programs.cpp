@@ -218,7 +218,8 @@ private slots:
         usage("usage: retries above 100", {"--retries", "101"}, "--retries takes a whole number from 0 to 100");
         usage("usage: a loop is no dry run", {"--loop", "--dry-run"}, "a dry run flashes none");
         usage("usage: a report that cannot be appended to", {"--report", "/"}, "cannot append to the report /");
-        usage("usage: a trusted key that is no key", {"--trust", "/dev/null"}, "cannot be used: not a key file");
+        usage("usage: a trusted key that is no key", {"--trust", "/dev/null"},
+              "the trusted key /dev/null cannot be used: it is not a regular file");
         QTest::newRow("accepted: time scale at the bound 100")
             << -1 << QStringList() << "sample" << QStringList {"--dry-run", "--time-scale", "100"} << 0
             << "dry run: nothing was sent";

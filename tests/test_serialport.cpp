@@ -3,7 +3,10 @@
 #include <QElapsedTimer>
 #include <QSerialPort>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
+
+#include <memory>
 
 #include <fcntl.h>
 #include <termios.h>
@@ -66,8 +69,14 @@ private slots:
     void writesNothing_data();
     void writesNothing();
     void vanishedPeerClosesOnceWithoutFlood();
+    void oneDeviceOnePort_data();
+    void oneDeviceOnePort();
 
 private:
+    // The spelling of the pty's node that a row names: the node itself, or
+    // one of two links to it in `dir`.
+    QString spelling(const QString &name, const QTemporaryDir &dir) const;
+
     ptyLine *line = nullptr;
     serialport *port = nullptr;
 };
@@ -279,6 +288,72 @@ void TestSerialport::vanishedPeerClosesOnceWithoutFlood()
     QVERIFY(errors.count() >= 1);
     QVERIFY2(errors.count() <= 3, qPrintable(QString::number(errors.count())));
     QVERIFY2(first.count() <= 3, qPrintable(QString::number(first.count())));
+}
+
+QString TestSerialport::spelling(const QString &name, const QTemporaryDir &dir) const
+{
+    if (name == QLatin1String("node"))
+        return line->slavePath();
+    const QString link = dir.filePath(name);
+    if (!QFileInfo(link).isSymLink())
+        QFile::link(line->slavePath(), link);
+    return link;
+}
+
+void TestSerialport::oneDeviceOnePort_data()
+{
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("second");
+    QTest::addColumn<int>("firstBaud"); // a reopen moves the first port to this speed
+    QTest::addColumn<QString>("letGo"); // how the first port frees the device
+
+    QTest::newRow("the same path twice; closed") << "node"
+                                                 << "node" << 2400 << "close";
+    QTest::newRow("a link and its node; destroyed") << "link-a"
+                                                    << "node" << 2400 << "destroy";
+    QTest::newRow("two links; opened on another device") << "link-a"
+                                                         << "link-b" << 2400 << "other device";
+    QTest::newRow("held across a change of speed; failed to open another port") << "node"
+                                                                                << "link-a" << 9600 << "missing device";
+}
+
+// Another port object on the same device, under whatever spelling, is
+// refused before it writes a byte, and the first keeps its line to itself
+// until it lets go of the device.
+void TestSerialport::oneDeviceOnePort()
+{
+    QFETCH(QString, first);
+    QFETCH(QString, second);
+    QFETCH(int, firstBaud);
+    QFETCH(QString, letGo);
+    QTemporaryDir dir;
+    ptyLine elsewhere;
+    QVERIFY(dir.isValid() && elsewhere.open());
+    auto holder = std::make_unique<serialport>();
+    holder->setWarningPresenter([](const QString &) {});
+    QVERIFY(holder->openSerialPort(0, spelling(first, dir), 2400));
+    QVERIFY(holder->openSerialPort(0, spelling(first, dir), firstBaud));
+
+    QStringList shown;
+    port->setWarningPresenter([&shown](const QString &text) { shown << text; });
+    QSignalSpy atUnit(line, &ptyLine::received);
+    const QString secondName = spelling(second, dir);
+    QVERIFY(!port->openSerialPort(0, secondName, 9600));
+    QCOMPARE(shown, QStringList {"opening failed! " + secondName + " is in use by another program"});
+    const QByteArray toUnit("\x02\x10\x03\x00\xff", 5);
+    holder->sendCmdData(reinterpret_cast<const quint8 *>(toUnit.constData()), ushort(toUnit.size()));
+    QTRY_COMPARE(bytesOf(atUnit), toUnit);
+    settle();
+    QCOMPARE(bytesOf(atUnit), toUnit);
+    QCOMPARE(line->baud(), firstBaud);
+
+    if (letGo == QLatin1String("close"))
+        holder->closeSerialPort();
+    else if (letGo == QLatin1String("destroy"))
+        holder.reset();
+    else
+        holder->openSerialPort(0, letGo == "other device" ? elsewhere.slavePath() : "/nonexistent/ttyGone", 9600);
+    QVERIFY(port->openSerialPort(0, secondName, 9600));
 }
 
 QTEST_MAIN(TestSerialport)

@@ -3,15 +3,21 @@
 // trusted every package reads as before.
 #include <QCryptographicHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 #include "package/packagesignature.h"
 #include "package/zip.h"
 #include "tools/support/packagewriter.h"
+#include "support/programs.h"
 #include "support/testfiles.h"
+#include "support/testtime.h"
 
 namespace {
 
@@ -42,6 +48,38 @@ bool writePackage(const QString &path, const memberList &members)
             return false;
     }
     return writer.close();
+}
+
+// What a key file's name may turn out to be besides a key: made at `path`;
+// the name to give instead when the thing cannot be made there.
+QString makeNonKey(const QString &kind, const QString &path)
+{
+    if (kind == "fifo")
+        ::mkfifo(QFile::encodeName(path).constData(), 0644);
+    else if (kind == "device")
+        return QStringLiteral("/dev/zero");
+    else if (kind == "link to a device")
+        QFile::link(QStringLiteral("/dev/zero"), path);
+    else if (kind == "folder")
+        QDir().mkdir(path);
+    else if (kind == "dangling link")
+        QFile::link(path + QStringLiteral(".gone"), path);
+    return path;
+}
+
+// A run of one of the programs that must end within a second: a hang
+// shows as a status of -1. What it said on either stream goes to *said.
+int runBriefly(const char *program, const QStringList &args, QString *said)
+{
+    QProcess p;
+    p.start(testPrograms::path(program), args);
+    if (!p.waitForFinished(testWaitMs(1000))) {
+        p.kill();
+        p.waitForFinished();
+        return -1;
+    }
+    *said = QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
 
 } // namespace
@@ -211,6 +249,76 @@ private slots:
         QCOMPARE(testFiles::read(dir + "/arm.bin"), QByteArray(3000, 'a'));
     }
 
+    // A name that is no key file is refused at once with a line naming it,
+    // never read from (a FIFO would block, /dev/zero never end), and the
+    // key beside it still counts: checking stays on.
+    void nonKeyRefusedAtOnce_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("inFolder"); // in the trusted-keys folder, or given as --trust is
+        for (const char *kind : {"fifo", "device", "link to a device", "folder", "dangling link"}) {
+            QTest::addRow("%s given", kind) << QString(kind) << false;
+            if (QByteArray(kind) != "device")
+                QTest::addRow("%s in the folder", kind) << QString(kind) << true;
+        }
+    }
+
+    void nonKeyRefusedAtOnce()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, inFolder);
+        QTemporaryDir work;
+        const QString folder = work.filePath("trusted-keys");
+        QVERIFY(QDir().mkdir(folder));
+        QVERIFY(QFile::copy(keys.filePath("maker.pub"), folder + "/maker.pub"));
+        const QString entry = makeNonKey(kind, folder + "/x.pub");
+
+        QElapsedTimer clock;
+        clock.start();
+        const trustedKeys trust =
+            inFolder ? trustedKeys::fromFolder(folder) : trustedKeys::fromFiles({folder + "/maker.pub", entry});
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(trust.isActive());
+        QCOMPARE(trust.count(), 1);
+        QCOMPARE(trust.problems().size(), 1);
+        QVERIFY2(trust.problems().first().startsWith("the trusted key " + entry + " cannot be used: "),
+                 qPrintable(trust.problems().first()));
+    }
+
+    void flashRefusesNonKeyTrust()
+    {
+        QTemporaryDir work;
+        const QString fifo = makeNonKey("fifo", work.filePath("maker.pub"));
+        QString said;
+        QCOMPARE(runBriefly("ups-flash", {"--dry-run", "--trust", fifo, work.filePath("p_5-10k.zip")}, &said), 2);
+        QVERIFY2(said.contains(fifo + " cannot be used"), qPrintable(said));
+    }
+
+    // A secret key that others may read is said once, and used all the same.
+    void signWarnsOfAnOpenKey_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("warned");
+        QTest::newRow("readable by everyone") << 0644 << true;
+        QTest::newRow("writable by its group") << 0620 << true;
+        QTest::newRow("owner only") << 0600 << false;
+    }
+
+    void signWarnsOfAnOpenKey()
+    {
+        QFETCH(int, mode);
+        QFETCH(bool, warned);
+        QTemporaryDir work;
+        const QString key = work.filePath("maker.key");
+        QVERIFY(QFile::copy(keys.filePath("maker.key"), key));
+        QVERIFY(::chmod(QFile::encodeName(key).constData(), mode_t(mode)) == 0);
+        const QString image = testFiles::writeIn(work, "arm.bin", QByteArray(100, 'a'));
+        QString said;
+        QCOMPARE(runBriefly("ups-pack", {"--sign", key, work.filePath("p_5-10k.zip"), image}, &said), 0);
+        QCOMPARE(said.count("chmod 600 " + key), warned ? 1 : 0);
+        QVERIFY2(said.contains("signed by " + makerId), qPrintable(said));
+    }
+
     // What a listing holds is what was signed, byte for byte; a name that a
     // line break would split cannot be signed at all.
     void buildAndParse()
@@ -228,7 +336,8 @@ private slots:
         QString unused;
         QVERIFY(parsed.isSignedBy(signingKeys::readPublic(keys.filePath("maker.pub"), &unused)));
         QVERIFY(!parsed.isSignedBy(signingKeys::readPublic(keys.filePath("other.pub"), &unused)));
-        QVERIFY(packageSignature::build(makerSecret, 0, listed({qMakePair(QString("a\nb.bin"), QByteArray("x"))})).isEmpty());
+        QVERIFY(packageSignature::build(makerSecret, 0, listed({qMakePair(QString("a\nb.bin"), QByteArray("x"))}))
+                    .isEmpty());
         for (int cut = 0; cut < text.size(); cut += 7) {
             packageSignature partial;
             QVERIFY(!partial.parse(text.left(cut), &problem)

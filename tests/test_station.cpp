@@ -488,10 +488,70 @@ private slots:
         QCOMPARE(QFileInfo::exists(work.filePath("signed_5-10k")), !tampered); // nothing unpacked
     }
 
-    // Ctrl-C while both units wait for a block's reply: exit 130, a record
-    // "interrupted" for each, and no byte reaches a unit afterwards.
+    // One unit, two flashers naming it differently: the second is refused
+    // before it writes a byte and the first flashes it exactly. The unit
+    // leaves a block unanswered once, so that the first holds the line long
+    // enough for the second to try; its retry then passes.
+    void oneUnitOneFlasher_data()
+    {
+        QTest::addColumn<bool>("firstByLink");
+        QTest::newRow("the first through a link, the second through the node") << true;
+        QTest::newRow("the first through the node, the second through a link") << false;
+    }
+
+    void oneUnitOneFlasher()
+    {
+        QFETCH(bool, firstByLink);
+        QTemporaryDir work;
+        unitBench units;
+        QVERIFY(units.start(work.path(), 1, {"silence:write@6"}));
+        QVERIFY(units.plug(1));
+        const QString link = units.port(1);
+        const QString node = units.devices.at(0);
+        QProcess first;
+        first.start(testPrograms::path("ups-flash"),
+                    {"--json", "--retries", "1", "--time-scale", QString::number(testTimeScale(0.2)), "--port",
+                     firstByLink ? link : node, package(work.path())});
+        QString out;
+        QVERIFY(awaitEvent(first, out, [](const QJsonObject &e) {
+            return e.value("event") == "progress" && e.value("percent").toInt() >= 10;
+        }));
+
+        QVERIFY(QDir(work.path()).mkdir("second")); // its own unpacking
+        QProcess second;
+        second.start(testPrograms::path("ups-flash"),
+                     {"--time-scale", kScale, "--port", firstByLink ? node : link, package(work.filePath("second"))});
+        QVERIFY(second.waitForFinished(kRunTimeoutMs));
+        const QString said = QString::fromUtf8(second.readAllStandardOutput() + second.readAllStandardError());
+        QCOMPARE(second.exitCode(), 1);
+        QVERIFY2(said.contains("port opening failed!") && said.contains("is in use by another program"),
+                 qPrintable(said));
+
+        QVERIFY(first.waitForFinished(kRunTimeoutMs));
+        out += QString::fromUtf8(first.readAllStandardOutput());
+        QCOMPARE(first.exitCode(), 0);
+        verifyEvents(jsonLines(out), 0);
+        for (const QString name : {"arm.bin", "dsp.bin"}) {
+            const QByteArray expected = testFiles::read(samples.filePath("expected/" + name));
+            QVERIFY(testPrograms::sameImage(testFiles::read(units.flashed(1, name)), expected));
+        }
+    }
+
+    // A signal while both units wait for a block's reply: its exit status,
+    // a record "interrupted" for each, and no byte reaches a unit afterwards.
+    void interruptMidRun_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::addColumn<int>("status");
+        QTest::newRow("Ctrl-C") << int(SIGINT) << 130;
+        QTest::newRow("terminate") << int(SIGTERM) << 130;
+        QTest::newRow("hang-up: the terminal went away") << int(SIGHUP) << 129;
+    }
+
     void interruptMidRun()
     {
+        QFETCH(int, signalNumber);
+        QFETCH(int, status);
         QTemporaryDir work;
         unitBench units;
         QVERIFY(units.start(work.path(), 2, {"silence:write@6"}));
@@ -508,11 +568,12 @@ private slots:
                 moving.insert(e.value("port").toString());
             return moving.size() == 2;
         }));
-        QVERIFY(::kill(pid_t(flash.processId()), SIGINT) == 0);
+        QVERIFY(::kill(pid_t(flash.processId()), signalNumber) == 0);
         QVERIFY(flash.waitForFinished(kRunTimeoutMs));
         out += QString::fromUtf8(flash.readAllStandardOutput());
-        QCOMPARE(flash.exitCode(), 130);
-        verifyEvents(jsonLines(out), 130);
+        QCOMPARE(flash.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(flash.exitCode(), status);
+        verifyEvents(jsonLines(out), status);
         const QList<QJsonObject> report = readReport(work.filePath("r.jsonl"));
         QCOMPARE(summarise(report),
                  QStringList({"1:1:interrupted::arm.bin dsp.out", "2:1:interrupted::arm.bin dsp.out"}));

@@ -370,6 +370,21 @@
     </message>
 </context>
 <context>
+    <name>regularFile</name>
+    <message>
+        <source>it is larger than %1 bytes</source>
+        <translation>文件大于 %1 字节</translation>
+    </message>
+    <message>
+        <source>it is a folder</source>
+        <translation>它是一个文件夹</translation>
+    </message>
+    <message>
+        <source>it is not a regular file</source>
+        <translation>它不是普通文件</translation>
+    </message>
+</context>
+<context>
     <name>serialport</name>
     <message>
         <source>warn</source>
@@ -386,6 +401,10 @@
     <message>
         <source>opening failed!</source>
         <translation>串口打开失败！</translation>
+    </message>
+    <message>
+        <source>%1 is in use by another program</source>
+        <translation>%1 正被另一个程序使用</translation>
     </message>
 </context>
 <context>
@@ -416,21 +435,6 @@
     <message>
         <source>cannot write %1: %2</source>
         <translation>无法写入 %1：%2</translation>
-    </message>
-</context>
-<context>
-    <name>regularFile</name>
-    <message>
-        <source>it is a folder</source>
-        <translation>它是一个文件夹</translation>
-    </message>
-    <message>
-        <source>it is larger than %1 bytes</source>
-        <translation>它大于 %1 字节</translation>
-    </message>
-    <message>
-        <source>it is not a regular file</source>
-        <translation>它不是普通文件</translation>
     </message>
 </context>
 <context>

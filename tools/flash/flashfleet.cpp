@@ -210,16 +210,17 @@ void flashFleet::recordInterruptedRetry(int index)
     unitDone(index, attempt.result);
 }
 
-void flashFleet::onInterrupt()
+void flashFleet::onInterrupt(int signalNumber)
 {
     if (m_interrupted)
         return;
     m_interrupted = true;
+    m_interruptStatus = flashRun::interruptStatus(signalNumber);
     m_poll.stop();
     for (size_t i = 0; i < m_slots.size(); ++i) {
         slot &s = m_slots[i];
         if (s.state == State::Running)
-            s.run->interrupt(); // ends the attempt, which records it
+            s.run->interrupt(signalNumber); // ends the attempt, which records it
         else if (s.state == State::RetryPause)
             recordInterruptedRetry(int(i));
         else if (s.state != State::Done)
@@ -303,7 +304,7 @@ void flashFleet::finishIfDone()
 int flashFleet::exitStatus() const
 {
     if (m_interrupted && (!m_how.loop || m_unitInterrupted))
-        return flashRun::Interrupted;
+        return m_interruptStatus;
     for (const slot &s : m_slots) {
         if (s.tally.failed > 0)
             return flashRun::JobFailed;

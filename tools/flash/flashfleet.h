@@ -50,7 +50,7 @@ public:
     static bool portPresent(const QString &port);
 
 public slots:
-    void onInterrupt();
+    void onInterrupt(int signalNumber);
 
 signals:
     void finished(int exitStatus);
@@ -92,6 +92,7 @@ private:
     QSocketNotifier *m_operator = nullptr;
     QByteArray m_typed;
     bool m_interrupted = false;
+    int m_interruptStatus = 0; // the exit status the signal asks for
     bool m_unitInterrupted = false;
     bool m_reportFailed = false;
     bool m_ended = false;

@@ -3,6 +3,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <csignal>
 
 #include <QCryptographicHash>
 
@@ -243,7 +244,17 @@ void flashRun::onPreparationFailed(int row)
     m_out->imageEnded(m_slot, *image);
 }
 
-void flashRun::interrupt()
+int flashRun::interruptStatus(int signalNumber)
+{
+#ifdef SIGHUP
+    return signalNumber == SIGHUP ? HungUp : Interrupted;
+#else
+    Q_UNUSED(signalNumber)
+    return Interrupted;
+#endif
+}
+
+void flashRun::interrupt(int signalNumber)
 {
     if (!m_active)
         return;
@@ -254,7 +265,7 @@ void flashRun::interrupt()
             break; // the image in hand; the rest were never started
         }
     }
-    end(Interrupted);
+    end(interruptStatus(signalNumber));
     // After the end, so that what stopping reports is no longer shown and
     // cannot end the attempt a second time with another status.
     core.stop();
@@ -273,7 +284,7 @@ void flashRun::end(int exitStatus)
     m_quiet = true;
     m_attempt.end = QDateTime::currentDateTimeUtc();
     m_attempt.result = exitStatus == Success ? QStringLiteral("passed")
-        : exitStatus == Interrupted          ? QStringLiteral("interrupted")
+        : isInterruption(exitStatus)         ? QStringLiteral("interrupted")
                                              : QStringLiteral("failed");
     for (const imageOutcome &image : qAsConst(m_attempt.images)) {
         if (!image.reason.isEmpty()) {

@@ -19,7 +19,10 @@ class flashRun : public QObject
     Q_OBJECT
 
 public:
-    enum ExitStatus { Success = 0, JobFailed = 1, UsageError = 2, Interrupted = 130 };
+    // A stop by signal exits as a shell expects: 128 + the signal's number
+    // for a hang-up (the terminal went away), 130 for Ctrl-C and a request
+    // to terminate alike.
+    enum ExitStatus { Success = 0, JobFailed = 1, UsageError = 2, HungUp = 129, Interrupted = 130 };
 
     explicit flashRun(flashOutput *out, QObject *parent = nullptr);
 
@@ -48,9 +51,15 @@ public:
     // Stops the core and closes the port, whatever state the run is in.
     void close() { core.stop(); }
 
+    // The exit status of a run stopped by a signal, and whether a status
+    // is one.
+    static int interruptStatus(int signalNumber);
+    static bool isInterruption(int exitStatus) { return exitStatus == HungUp || exitStatus == Interrupted; }
+
 public slots:
-    // Ends the attempt as interrupted: the engines stop, the port closes.
-    void interrupt();
+    // Ends the attempt as interrupted by the signal: the engines stop, the
+    // port closes.
+    void interrupt(int signalNumber);
 
 signals:
     // The attempt's end; attempt() holds its record.

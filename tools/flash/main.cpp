@@ -80,7 +80,8 @@ void describe(QCommandLineParser &parser)
              "the port's name, and a summary table ends the run.\n"
              "Exit status: 0 every unit passed, 1 a unit failed after its retries (or its\n"
              "report line could not be written), 2 usage error, unreadable package or no\n"
-             "image to send (nothing sent), 130 interrupted (a unit was cut short).\n"
+             "image to send (nothing sent), 129 hung up (the terminal closed: SIGHUP) or\n"
+             "130 interrupted (Ctrl-C, SIGTERM); either way a unit was cut short.\n"
              "The byte trace of the line and the engines shows with\n"
              "QT_LOGGING_RULES=\"ups.*.debug=true\"."));
     parser.addHelpOption();

@@ -8,22 +8,127 @@
 #include <QRegularExpression>
 #include <QSerialPortInfo>
 
+#include "util/regularfile.h"
+
 #ifdef Q_OS_WIN
 #include <io.h>
 #else
+#include <QCoreApplication>
+#include <QThread>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 namespace {
 
+#ifdef Q_OS_WIN
 bool syncToDisk(QFile &file)
 {
-#ifdef Q_OS_WIN
     return ::_commit(file.handle()) == 0;
-#else
-    return ::fsync(file.handle()) == 0;
-#endif
 }
+#else
+// Another station holds the report only for its own append, a few
+// milliseconds; a lock held longer than this is given up on, not waited
+// for without end while the other units' transfers wait too.
+constexpr int kLockTries = 200;
+constexpr unsigned long kLockPauseMs = 10;
+// A write cut short by a signal is tried again, but not for ever.
+constexpr int kMaxInterruptedWrites = 100;
+
+QString text(const char *source)
+{
+    return QCoreApplication::translate("unitRecord", source);
+}
+
+// The report opened for appending, never blocking on what it turns out to
+// be; -1 with *problem set.
+int openReport(const QString &path, QString *problem)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDWR | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        *problem = errno == EISDIR ? text("it is a folder") : regularFile::systemError(errno);
+        return -1;
+    }
+    struct stat facts = {};
+    if (::fstat(fd, &facts) != 0 || !S_ISREG(facts.st_mode)) {
+        *problem = text("it is not a regular file");
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool lockReport(int fd)
+{
+    for (int tries = 0; tries < kLockTries; ++tries) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return true;
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            return false;
+        QThread::msleep(kLockPauseMs);
+    }
+    errno = EWOULDBLOCK;
+    return false;
+}
+
+// False with errno set when the file took only part of the bytes.
+bool writeWhole(int fd, const QByteArray &bytes)
+{
+    qint64 done = 0;
+    int interruptions = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR && ++interruptions < kMaxInterruptedWrites)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0) {
+            errno = EIO;
+            return false;
+        }
+        done += n;
+    }
+    return true;
+}
+
+// A line that did not go out whole is taken back: a torn line would stay
+// in the report for good, unparsable, under every later one.
+QString cutBack(int fd, off_t length, const QString &problem)
+{
+    if (::ftruncate(fd, length) != 0)
+        return text("%1; what was written of the line could not be taken back: %2")
+            .arg(problem, regularFile::systemError(errno));
+    ::fsync(fd);
+    return problem;
+}
+
+// With the report locked: the line, after a line break that closes a
+// torn tail, in full or not at all.
+QString appendLocked(int fd, const QByteArray &line)
+{
+    struct stat facts = {};
+    if (::fstat(fd, &facts) != 0)
+        return regularFile::systemError(errno);
+    const off_t before = facts.st_size;
+    QByteArray whole = line + '\n';
+    char last = '\n';
+    if (before > 0 && ::pread(fd, &last, 1, before - 1) < 0)
+        return regularFile::systemError(errno);
+    if (last != '\n')
+        whole.prepend('\n');
+    if (!writeWhole(fd, whole))
+        return cutBack(fd, before, regularFile::systemError(errno));
+    if (::fsync(fd) != 0)
+        return cutBack(fd, before,
+                       text("the line could not be synced to the disk: %1").arg(regularFile::systemError(errno)));
+    return QString();
+}
+#endif
 
 // The USB device folder in sysfs behind a tty: ".../usb1/1-1/1-1.4/1-1.4:1.0/
 // ttyUSB0" is the adapter's interface, "1-1.4" its place on the bus and the
@@ -130,6 +235,7 @@ QString fileSha256(const QString &path)
     return QString::fromLatin1(hash.result().toHex());
 }
 
+#ifdef Q_OS_WIN
 QString checkAppendable(const QString &path)
 {
     if (QFileInfo(path).isDir())
@@ -155,5 +261,33 @@ QString appendLine(const QString &path, const QByteArray &line)
         return QStringLiteral("the line could not be synced to the disk");
     return QString();
 }
+#else
+QString checkAppendable(const QString &path)
+{
+    QString problem;
+    const int fd = openReport(path, &problem);
+    if (fd >= 0)
+        ::close(fd);
+    return problem;
+}
+
+// Stations that share a report take turns through an exclusive lock, so
+// that one station's cut-back never takes away another's line.
+QString appendLine(const QString &path, const QByteArray &line)
+{
+    QString problem;
+    const int fd = openReport(path, &problem);
+    if (fd < 0)
+        return problem;
+    if (lockReport(fd))
+        problem = appendLocked(fd, line);
+    else if (errno == EWOULDBLOCK)
+        problem = text("another program has held the report locked for %1 s").arg(kLockTries * kLockPauseMs / 1000.0);
+    else
+        problem = regularFile::systemError(errno);
+    ::close(fd); // and with it the lock
+    return problem;
+}
+#endif
 
 } // namespace unitRecord

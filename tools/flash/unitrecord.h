@@ -69,11 +69,12 @@ QJsonObject reportJson(const runFacts &run, const QString &port, const adapterFa
 QString fileSha256(const QString &path);
 
 // Appends one line to a report that other runs may be appending to at the
-// same time. The line goes out in a single write on a descriptor opened for
-// appending and is synced before the next, so a crash leaves it whole or
-// absent; a torn tail left by a power cut is closed with a line break
-// first, so that it can never glue itself to this line. Empty on success,
-// else what went wrong.
+// same time. Under an exclusive lock on the report, the line goes out on a
+// descriptor opened for appending and is synced; when the file takes only
+// part of it (a full disk, a size limit) the report is cut back to what it
+// was, so the line is there whole or not at all. A torn tail left by a
+// power cut is closed with a line break first, so that it can never glue
+// itself to this line. Empty on success, else the system's reason.
 QString appendLine(const QString &path, const QByteArray &line);
 // Whether a report can be appended to, before anything is sent.
 QString checkAppendable(const QString &path);

@@ -6,10 +6,31 @@
 
 #include <quazip/quazip.h>
 
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
+
 #include "package/zip.h"
 #include "tools/pack/samplemaker.h"
 #include "tools/support/packagewriter.h"
 #include "util/modeltable.h"
+
+namespace {
+
+// Whether others than its owner may read or change a file. Windows file
+// modes say nothing about that, so it is never claimed there.
+bool openToOthers(const QString &path)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(path)
+    return false;
+#else
+    struct stat facts = {};
+    return ::stat(QFile::encodeName(path).constData(), &facts) == 0 && (facts.st_mode & 077) != 0;
+#endif
+}
+
+} // namespace
 
 packTool::packTool(FILE *out, FILE *errors, QObject *parent)
     : QObject(parent)
@@ -65,6 +86,11 @@ int packTool::build(const QString &outPath, const QStringList &imagePaths, const
                           : tr("cannot use the key %1: %2").arg(secretKeyPath, problem));
             return UsageError;
         }
+        if (openToOthers(secretKeyPath))
+            say(m_errors,
+                tr("warning: the secret key %1 can be read or changed by others than its owner; "
+                   "keep it private: chmod 600 %1")
+                    .arg(secretKeyPath));
     }
     const QString temporary = outPath + QStringLiteral(".part");
     packageWriter writer(temporary);

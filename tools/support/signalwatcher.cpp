@@ -10,7 +10,7 @@
 namespace {
 
 int g_pipe[2] = {-1, -1};
-const int kWatched[] = {SIGINT, SIGTERM};
+const int kWatched[] = {SIGINT, SIGTERM, SIGHUP};
 
 extern "C" void onSignal(int signalNumber)
 {

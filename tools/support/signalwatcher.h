@@ -5,7 +5,7 @@
 
 class QSocketNotifier;
 
-// Turns SIGINT and SIGTERM into a Qt signal in the event loop. The handler
+// Turns SIGINT, SIGTERM and SIGHUP into a Qt signal in the event loop. The handler
 // only writes the signal number into a pipe; everything else happens in the
 // loop, where it is safe to log, close ports and quit.
 class signalWatcher : public QObject
