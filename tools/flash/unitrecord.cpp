@@ -1,6 +1,5 @@
 #include "tools/flash/unitrecord.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -224,15 +223,6 @@ QJsonObject reportJson(const runFacts &run, const QString &port, const adapterFa
                         {QStringLiteral("result"), attempt.result},
                         {QStringLiteral("reason"), textOrNull(attempt.reason)},
                         {QStringLiteral("last_line"), textOrNull(attempt.lastLine)}};
-}
-
-QString fileSha256(const QString &path)
-{
-    QFile file(path);
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
-        return QString();
-    return QString::fromLatin1(hash.result().toHex());
 }
 
 #ifdef Q_OS_WIN

@@ -65,8 +65,6 @@ QJsonValue textOrNull(const QString &text);
 QJsonObject imageJson(const imageOutcome &image);
 QJsonObject reportJson(const runFacts &run, const QString &port, const adapterFacts &adapter,
                        const unitAttempt &attempt);
-// SHA-256 of a file, streamed; empty when it cannot be read.
-QString fileSha256(const QString &path);
 
 // Appends one line to a report that other runs may be appending to at the
 // same time. Under an exclusive lock on the report, the line goes out on a
