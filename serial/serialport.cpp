@@ -103,8 +103,22 @@ bool serialport::openSerialPort(int modelId, const QString &portName, int baud)
     if (m_serialPort->open(QIODevice::ReadWrite))
         return true;
     releaseDevice();
-    warn(QT_TR_NOOP("opening failed!"));
+    present(openFailureText(portName, m_serialPort->error(), m_serialPort->errorString()));
     return false;
+}
+
+QString serialport::openFailureText(const QString &portName, QSerialPort::SerialPortError error, const QString &reason)
+{
+    QString text = tr("opening failed!") + QLatin1Char(' ') + tr("%1: %2").arg(portName, reason);
+#ifdef Q_OS_LINUX
+    if (error == QSerialPort::PermissionError)
+        text += QLatin1Char(' ')
+            + tr("If the port is not in use, add the user to the dialout group: "
+                 "sudo usermod -aG dialout $USER, then log in again.");
+#else
+    Q_UNUSED(error)
+#endif
+    return text;
 }
 
 #ifdef Q_OS_UNIX

@@ -24,6 +24,10 @@ public:
     void setWarningPresenter(WarningPresenter presenter);
 
     int modelId() const { return m_modelId; }
+
+    // What the user is told when a port does not open: the port, the
+    // system's reason and, for a permission error, how to get access.
+    static QString openFailureText(const QString &portName, QSerialPort::SerialPortError error, const QString &reason);
     bool isOpen() const;
     QString portName() const;
     qint32 baudRate() const;

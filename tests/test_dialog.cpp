@@ -778,7 +778,7 @@ void TestDialog::updateButtonHandsOverToQueue_data()
         << "no port";
     QTest::newRow("model 0, unticked image is not sent")
         << "go_5-10k.zip" << QStringList {"arm.bin", "dsp.out"} << QList<int> {0} << "/nonexistent/ttyUPS" << 0
-        << "dsp.bin" << 1 << "opening failed!";
+        << "dsp.bin" << 1 << "opening failed! /nonexistent/ttyUPS: No such file or directory";
     QTest::newRow("model 1 goes to the second engine")
         << "go_15-20k.zip" << QStringList {"Rec_power33.out", "2U_20K_MONITOR.bin"} << QList<int> {}
         << "/nonexistent/ttyUPS" << 1 << "2U_20K_MONITOR.bin" << 0 << QString();

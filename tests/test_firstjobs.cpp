@@ -77,7 +77,8 @@ struct rig
 
     rig()
     {
-        serial.setWarningPresenter([this](const QString &text) { warnings.append(text); });
+        // The warning's first words: what follows names a temporary path.
+        serial.setWarningPresenter([this](const QString &text) { warnings.append(text.section(' ', 0, 1)); });
         QObject::connect(&queue, &filesUpdate::sendParm, &engine, &progress::initParm);
         QObject::connect(&engine, &progress::finish, &queue, &filesUpdate::updateFinish);
         QObject::connect(&serial, &serialport::receive, &engine, &progress::receiveData);

@@ -57,7 +57,8 @@ struct Rig
                          });
         QObject::connect(&engine, &progress1::finish, &engine, [this](bool ok) { finished += ok ? 1 : 1000; });
         QObject::connect(&engine, &progress1::jobFailed, &engine, [this] { ++failed; });
-        serial.setWarningPresenter([this](const QString &t) { warnings << t; });
+        // The warning's first words: what follows names a temporary path.
+        serial.setWarningPresenter([this](const QString &t) { warnings << t.section(' ', 0, 1); });
         unit.open();
     }
 

@@ -65,6 +65,8 @@ private slots:
     void routesByLatestModelId();
     void failedOpenWarns_data();
     void failedOpenWarns();
+    void failureTextSaysWhy_data();
+    void failureTextSaysWhy();
     void replaceablePresenterTakesWarnings();
     void writesNothing_data();
     void writesNothing();
@@ -195,9 +197,10 @@ void TestSerialport::failedOpenWarns_data()
 
     QTest::newRow("no port name, port closed") << QString() << false << "no port" << 3 << false;
     QTest::newRow("no port name keeps an open port") << QString() << true << "no port" << 3 << true;
-    QTest::newRow("device missing") << "/nonexistent/ttyGone" << false << "opening failed!" << 1 << false;
-    QTest::newRow("device missing closes the open port")
-        << "/nonexistent/ttyGone" << true << "opening failed!" << 1 << false;
+    const QString missing = "opening failed! /nonexistent/ttyGone: No such file or directory";
+    QTest::newRow("device missing: the port and the system's reason")
+        << "/nonexistent/ttyGone" << false << missing << 1 << false;
+    QTest::newRow("device missing closes the open port") << "/nonexistent/ttyGone" << true << missing << 1 << false;
 }
 
 void TestSerialport::failedOpenWarns()
@@ -232,6 +235,36 @@ void TestSerialport::failedOpenWarns()
     QCOMPARE(port->isOpen(), openAfter);
 }
 
+// Only a permission error gets the fix, and only where the fix is a group.
+void TestSerialport::failureTextSaysWhy_data()
+{
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<bool>("fix");
+
+    QTest::newRow("permission: the fix") << int(QSerialPort::PermissionError) << "Permission denied" << true;
+    QTest::newRow("missing device: no fix") << int(QSerialPort::DeviceNotFoundError) << "No such file or directory"
+                                            << false;
+    QTest::newRow("other trouble: no fix") << int(QSerialPort::OpenError) << "Device or resource busy" << false;
+}
+
+void TestSerialport::failureTextSaysWhy()
+{
+    QFETCH(int, error);
+    QFETCH(QString, reason);
+    QFETCH(bool, fix);
+
+    const QString text =
+        serialport::openFailureText("/dev/ttyUSB0", QSerialPort::SerialPortError(error), reason);
+    QVERIFY2(text.startsWith("opening failed! /dev/ttyUSB0: " + reason), qPrintable(text));
+#ifdef Q_OS_LINUX
+    QCOMPARE(text.contains("sudo usermod -aG dialout $USER"), fix);
+#else
+    QVERIFY(!text.contains("dialout"));
+    Q_UNUSED(fix)
+#endif
+}
+
 void TestSerialport::replaceablePresenterTakesWarnings()
 {
     QStringList shown;
@@ -243,7 +276,8 @@ void TestSerialport::replaceablePresenterTakesWarnings()
     QVERIFY(!port->openSerialPort(0, QStringLiteral("/nonexistent/ttyGone"), 2400));
     settle(50);
 
-    QCOMPARE(shown, (QStringList {QStringLiteral("no port"), QStringLiteral("opening failed!")}));
+    QCOMPARE(shown, (QStringList {QStringLiteral("no port"),
+                                  QStringLiteral("opening failed! /nonexistent/ttyGone: No such file or directory")}));
     QVERIFY(answerer.boxes().isEmpty());
 }
 

@@ -138,7 +138,7 @@ private slots:
         QTest::newRow("port that does not exist") << 1 << "/nonexistent/ttyUPS"
                                                   << ""
                                                   << "0:0:port-unavailable"
-                                                  << "opening failed!";
+                                                  << "opening failed! /nonexistent/ttyUPS: No such file or directory";
         QTest::newRow("unit silent at shake hand") << 0 << "unit"
                                                    << "silence:shakehand"
                                                    << "0:0:handshake-failed"

@@ -387,6 +387,14 @@
 <context>
     <name>serialport</name>
     <message>
+        <source>%1: %2</source>
+        <translation>%1：%2</translation>
+    </message>
+    <message>
+        <source>If the port is not in use, add the user to the dialout group: sudo usermod -aG dialout $USER, then log in again.</source>
+        <translation>如果该端口未被占用，请把用户加入 dialout 组：sudo usermod -aG dialout $USER，然后重新登录。</translation>
+    </message>
+    <message>
         <source>warn</source>
         <translation>警告</translation>
     </message>
