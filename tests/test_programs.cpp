@@ -12,6 +12,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <sys/stat.h>
 #include <memory>
 #include <vector>
 
@@ -323,6 +324,42 @@ private slots:
         QTest::qWait(100);
         QVERIFY(seen.isEmpty());
         QCOMPARE(line.baud(), baudBefore);
+    }
+
+    // What is no regular file is refused as an image at once, and no
+    // package is left behind.
+    void packRefusesNonFiles_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("a FIFO") << "fifo"
+                                << "it is not a regular file";
+        QTest::newRow("/dev/zero") << "zero"
+                                   << "it is not a regular file";
+        QTest::newRow("a folder") << "folder"
+                                  << "it is a folder";
+    }
+
+    void packRefusesNonFiles()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, why);
+        QTemporaryDir work;
+        QString image = work.filePath("arm.bin");
+        if (kind == "fifo")
+            QCOMPARE(::mkfifo(qPrintable(image), 0600), 0);
+        else if (kind == "zero")
+            image = "/dev/zero";
+        else
+            QVERIFY(QDir().mkpath(image));
+        QElapsedTimer clock;
+        clock.start();
+        const runResult r = run("ups-pack", {work.filePath("fw_5-10k.zip"), image});
+        QVERIFY(clock.elapsed() < testWaitMs(1000));
+        QCOMPARE(r.status, 2);
+        QVERIFY2(r.err.contains("cannot read " + image + ": " + why), qPrintable(r.err));
+        QVERIFY(!QFileInfo::exists(work.filePath("fw_5-10k.zip")));
+        QVERIFY(!QFileInfo::exists(work.filePath("fw_5-10k.zip.part")));
     }
 
     void packRoundTrip_data()

@@ -14,6 +14,7 @@
 #include "tools/pack/samplemaker.h"
 #include "tools/support/packagewriter.h"
 #include "util/modeltable.h"
+#include "util/regularfile.h"
 
 namespace {
 
@@ -106,10 +107,12 @@ int packTool::build(const QString &outPath, const QStringList &imagePaths, const
     };
     QList<signedMember> members;
     for (const QString &path : imagePaths) {
-        QFile image(path);
-        if (!image.open(QIODevice::ReadOnly))
-            return fail(tr("cannot read %1").arg(path));
-        const QByteArray stored = packageWriter::withTrailer(image.readAll());
+        // A FIFO or a device given as an image would be read for ever.
+        QByteArray payload;
+        QString problem;
+        if (!regularFile::read(path, zip::kMaxMemberSize - zip::kTrailerLength, &payload, &problem))
+            return fail(tr("cannot read %1: %2").arg(path, problem));
+        const QByteArray stored = packageWriter::withTrailer(payload);
         const QString name = QFileInfo(path).fileName();
         if (!writer.addRaw(name, stored))
             return fail(tr("cannot add %1").arg(path));
