@@ -34,6 +34,8 @@ QString resultText(const QString &result)
 {
     if (result == QLatin1String("passed"))
         return textOutput::tr("passed");
+    if (result == QLatin1String("checked"))
+        return textOutput::tr("checked");
     if (result == QLatin1String("interrupted"))
         return textOutput::tr("interrupted");
     if (result.isEmpty())
@@ -130,9 +132,9 @@ void textOutput::imageEnded(int slot, const imageOutcome &image)
 
 void textOutput::unitEnded(int slot, const unitAttempt &attempt)
 {
-    const QString outcome = attempt.reason.isEmpty()
-        ? resultText(attempt.result)
-        : resultText(attempt.result) + QStringLiteral(" (%1)").arg(attempt.reason);
+    //: A unit's result and the code of what failed
+    const QString outcome = attempt.reason.isEmpty() ? resultText(attempt.result)
+                                                     : tr("%1 (%2)").arg(resultText(attempt.result), attempt.reason);
     if (attempt.retrying) {
         say(m_log, slot, tr("attempt %1 %2: trying again").arg(attempt.attempt).arg(outcome));
         setStatus(slot, outcome, true);
