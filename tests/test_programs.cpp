@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QXmlStreamReader>
 #include <QtTest>
 
 #include <csignal>
@@ -81,6 +82,101 @@ struct unitGroup
     QStringList labels;
     QStringList flashed;
 };
+
+// The translation source read back for the Chinese runs: the English of
+// every text the programs pass through tr(), and the Chinese each becomes.
+struct textCatalogue
+{
+    QStringList englishPieces;          // source texts cut at their placeholders, those with a word
+    QSet<QString> keptWords;            // Latin words that Chinese translations keep on purpose
+    QHash<QString, QString> translated; // "CONTEXT|SOURCE" -> Chinese
+
+    bool load(const QString &path);
+};
+
+// A run of letters, digits and the marks of paths, options and codes
+// ("verify-failed", "/dev/ttyUSB0", "--port", "arm.bin").
+const QRegularExpression kToken(QStringLiteral("[A-Za-z0-9_./=*@~+-]+"));
+const QRegularExpression kPlaceholder(QStringLiteral("%\\d+"));
+
+bool isTokenChar(QChar c)
+{
+    return c.unicode() < 0x80 && (c.isLetterOrNumber() || QStringLiteral("_./=*@~+-").contains(c));
+}
+
+// Words of plain text: three letters or more, nothing else in the token,
+// not all capitals (those are names: PORT, SIGHUP, CRC).
+QStringList plainWordsOf(const QString &text)
+{
+    static const QRegularExpression word(QStringLiteral("^[A-Za-z]{3,}$"));
+    QStringList words;
+    for (auto it = kToken.globalMatch(text); it.hasNext();) {
+        const QString token = it.next().captured();
+        if (word.match(token).hasMatch() && token != token.toUpper())
+            words << token;
+    }
+    return words;
+}
+
+bool textCatalogue::load(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    QXmlStreamReader xml(&file);
+    QString context;
+    QString source;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (xml.name() == QLatin1String("name")) {
+            context = xml.readElementText();
+        } else if (xml.name() == QLatin1String("source")) {
+            source = xml.readElementText();
+            for (const QString &piece : source.split(kPlaceholder)) {
+                if (!plainWordsOf(piece).isEmpty())
+                    englishPieces << piece.trimmed();
+            }
+        } else if (xml.name() == QLatin1String("translation")) {
+            const QString chinese = xml.readElementText();
+            translated.insert(context + QLatin1Char('|') + source, chinese);
+            for (const QString &word : plainWordsOf(chinese))
+                keptWords.insert(word);
+        }
+    }
+    return !xml.hasError() && !englishPieces.isEmpty();
+}
+
+// Whether PIECE stands in TEXT on its own, not as part of a longer token
+// ("failed" is not found in "verify-failed").
+bool standsIn(const QString &text, const QString &piece)
+{
+    for (int at = text.indexOf(piece); at >= 0; at = text.indexOf(piece, at + 1)) {
+        const bool openStart = at == 0 || !isTokenChar(piece.front()) || !isTokenChar(text.at(at - 1));
+        const int end = at + piece.size();
+        const bool openEnd = end == text.size() || !isTokenChar(piece.back()) || !isTokenChar(text.at(end));
+        if (openStart && openEnd)
+            return true;
+    }
+    return false;
+}
+
+// The English a Chinese run let through: a piece of a translatable text, or
+// a plain word that no translation keeps (a text never put through tr()).
+QStringList englishIn(const QString &output, const textCatalogue &texts)
+{
+    QStringList found;
+    for (const QString &piece : texts.englishPieces) {
+        if (standsIn(output, piece))
+            found << piece;
+    }
+    for (const QString &word : plainWordsOf(output)) {
+        if (!texts.keptWords.contains(word))
+            found << word;
+    }
+    found.removeDuplicates();
+    return found;
+}
 
 // Waits until the running flasher has shown progress for every label, and
 // returns what it wrote on stderr by then.
@@ -655,6 +751,61 @@ private slots:
         QVERIFY2(!sim.readAllStandardError().contains("violation"), "a unit saw a protocol violation");
         for (int unit = 1; unit <= count; ++unit)
             QVERIFY(!QFileInfo(link + QStringLiteral("-%1").arg(unit)).isSymLink());
+    }
+
+    // With --lang zh every line the flasher itself prints is Chinese: the
+    // texts it passes through tr() and those it was never meant to keep.
+    void chineseRunHoldsNoEnglish_data()
+    {
+        QTest::addColumn<QStringList>("faults");  // one a simulated unit; empty: no unit
+        QTest::addColumn<QStringList>("options"); // besides --lang zh, the ports and the package
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QStringList>("shown"); // CONTEXT|SOURCE whose Chinese the output holds
+        QTest::newRow("dry run: the images it would send")
+            << QStringList() << QStringList {"--dry-run"} << 0
+            << QStringList {"flashCommand|dry run: nothing was sent", "flashRun|first board engine"};
+        QTest::newRow("failed run: unit silent at shake hand")
+            << QStringList {"silence:shakehand"} << QStringList() << 1 << QStringList {"progress|shake hand failed!"};
+        QTest::newRow("usage error: retries not a number")
+            << QStringList() << QStringList {"--port", "/dev/null", "--retries", "two"} << 2
+            << QStringList {"flashCommand|--retries takes a whole number from 0 to %1", "flashCommand|try --help"};
+        QTest::newRow("help: the options and the parser's own headings")
+            << QStringList() << QStringList {"--help"} << 0
+            << QStringList {"QCommandLineParser|Options:", "flashCommand|The firmware package."};
+        QTest::newRow("station: two ports, a retry and the summary table")
+            << QStringList {"", "silence:verify@1"} << QStringList {"--retries", "1"} << 0
+            << QStringList {"textOutput|attempt %1 %2: trying again", "textOutput|attempts", "textOutput|time (s)"};
+    }
+
+    void chineseRunHoldsNoEnglish()
+    {
+        QFETCH(QStringList, faults);
+        QFETCH(QStringList, options);
+        QFETCH(int, status);
+        QFETCH(QStringList, shown);
+        textCatalogue texts;
+        QVERIFY(texts.load(QStringLiteral(UPS_TS_FILE)));
+        QTemporaryDir work;
+        const QString package = work.filePath(QFileInfo(samplePackage(0)).fileName());
+        QVERIFY(QFile::copy(samplePackage(0), package));
+        unitGroup group;
+        QVERIFY(group.start(work.path(), faults));
+        QStringList args = QStringList {"--lang", "zh"} + options;
+        for (const QString &port : qAsConst(group.ports))
+            args << "--port" << port;
+        if (!group.ports.isEmpty())
+            args << "--time-scale" << kScale;
+        const runResult r = run("ups-flash", args << package);
+        const QString output = r.out + r.err;
+        QVERIFY2(r.status == status, qPrintable(QString::number(r.status) + output));
+        for (const QString &key : shown) {
+            const QString chinese = texts.translated.value(key);
+            QVERIFY2(!chinese.isEmpty(), qPrintable(key));
+            for (const QString &piece : chinese.split(kPlaceholder, Qt::SkipEmptyParts))
+                QVERIFY2(output.contains(piece.trimmed()), qPrintable(key + QLatin1Char('\n') + output));
+        }
+        const QStringList english = englishIn(output, texts);
+        QVERIFY2(english.isEmpty(), qPrintable(english.join(QStringLiteral(" | ")) + QLatin1Char('\n') + output));
     }
 
     // One package into several units at once, one line each: a failing

@@ -8,6 +8,7 @@
 #include <QLibraryInfo>
 #include <QMap>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTranslator>
@@ -23,9 +24,25 @@ struct Entry
 // context -> source text -> entry
 using Catalogue = QMap<QString, QMap<QString, Entry>>;
 
-const QStringList kSourceDirs {"app", "package", "update", "util", "serial", "protocol"};
-const QStringList kContexts {"Dialog",      "filesUpdate", "common",   "serialport", "progress",    "progress1",
-                             "zip",         "packageSignature", "trustedKeys", "ownFiles", "regularFile"};
+const QStringList kSourceDirs {"app", "package", "update", "util", "serial", "protocol", "tools"};
+const QStringList kContexts {"Dialog", "filesUpdate", "common", "serialport", "progress", "progress1", "zip",
+                             "packageSignature", "trustedKeys", "ownFiles", "regularFile",
+                             // the programs beside the window
+                             "flashCommand", "flashRun", "flashFleet", "textOutput", "progressMeter", "unitRecord",
+                             "packCommand", "packTool", "sampleMaker", "simCommand", "unitServer", "simulatedUnit",
+                             "firstUnit", "secondUnit", "QCommandLineParser"};
+
+// The placeholders a text fills in (%1, %2, ...), each once.
+QStringList placeholdersOf(const QString &text)
+{
+    static const QRegularExpression placeholder(QStringLiteral("%\\d+"));
+    QStringList found;
+    for (auto it = placeholder.globalMatch(text); it.hasNext();)
+        found << it.next().captured();
+    found.removeDuplicates();
+    found.sort();
+    return found;
+}
 
 QString sourceRoot()
 {
@@ -159,8 +176,9 @@ void TestTranslations::translationsKeepPlaceholdersAndLineEnds()
             const QString &target = it->translation;
             const bool lineEnd = source.endsWith(QLatin1Char('\n')) == target.endsWith(QLatin1Char('\n'));
             const bool leadingSpaces = source.startsWith(QLatin1Char(' ')) == target.startsWith(QLatin1Char(' '));
-            const bool placeholder = source.contains(QLatin1String("%1")) == target.contains(QLatin1String("%1"));
-            if (!lineEnd || !leadingSpaces || !placeholder)
+            const bool placeholders = placeholdersOf(source) == placeholdersOf(target);
+            const bool lines = source.count(QLatin1Char('\n')) == target.count(QLatin1Char('\n'));
+            if (!lineEnd || !leadingSpaces || !placeholders || !lines)
                 broken << context.key() + QLatin1Char('/') + source;
         }
     }
@@ -222,6 +240,12 @@ void TestTranslations::builtFileTranslates_data()
     QTest::newRow("package refusal with its reason") << "zip"
                                                      << "%1 cannot be sent: %2"
                                                      << "%1 无法发送：%2";
+    QTest::newRow("flasher retry line") << "textOutput"
+                                        << "attempt %1 %2: trying again"
+                                        << "第 %1 次尝试%2：正在重试";
+    QTest::newRow("flasher help, the parser's own heading") << "QCommandLineParser"
+                                                            << "Options:"
+                                                            << "选项：";
 }
 
 void TestTranslations::builtFileTranslates()

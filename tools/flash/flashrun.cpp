@@ -217,7 +217,7 @@ void flashRun::onEngineLine(const QString &line)
 void flashRun::onWarning(const QString &text)
 {
     if (!m_quiet)
-        m_out->logLine(m_slot, flashOutput::Level::Warning, QStringLiteral("warn: ") + text);
+        m_out->logLine(m_slot, flashOutput::Level::Warning, tr("warn: %1").arg(text));
 }
 
 void flashRun::onProgress(int row, qlonglong written, qlonglong total)

@@ -20,15 +20,30 @@
 #include "upsversion.h"
 #include "util/common.h"
 
+// The texts of the command line and of the run as a whole.
+class flashCommand
+{
+    Q_DECLARE_TR_FUNCTIONS(flashCommand)
+};
+
 namespace {
 
-const char kContext[] = "ups-flash";
 constexpr int kMaxRetries = 100;
 
-QString text(const char *source)
-{
-    return QCoreApplication::translate(kContext, source);
-}
+// The parser's own texts in --help and in its errors. Qt's translations are
+// not shipped, so ours carry them.
+[[maybe_unused]] const char *const kParserTexts[] = {
+    QT_TRANSLATE_NOOP("QCommandLineParser", "Usage: %1"),
+    QT_TRANSLATE_NOOP("QCommandLineParser", "[options]"),
+    QT_TRANSLATE_NOOP("QCommandLineParser", "Options:"),
+    QT_TRANSLATE_NOOP("QCommandLineParser", "Arguments:"),
+    QT_TRANSLATE_NOOP("QCommandLineParser", "Displays help on commandline options."),
+    QT_TRANSLATE_NOOP("QCommandLineParser", "Displays help including Qt specific options."),
+    QT_TRANSLATE_NOOP("QCommandLineParser", "Displays version information."),
+    QT_TRANSLATE_NOOP("QCommandLineParser", "Unknown option '%1'."),
+    QT_TRANSLATE_NOOP("QCommandLineParser", "Unknown options: %1."),
+    QT_TRANSLATE_NOOP("QCommandLineParser", "Missing value after '%1'."),
+    QT_TRANSLATE_NOOP("QCommandLineParser", "Unexpected value after '%1'.")};
 
 void say(FILE *stream, const QString &line)
 {
@@ -75,51 +90,58 @@ bool loadChinese(QTranslator &translator)
 void describe(QCommandLineParser &parser)
 {
     parser.setApplicationDescription(
-        text("Unpacks and checks a firmware package and sends its images to a unit's boot loader.\n"
-             "With several --port, every unit gets the package at once, each line carries\n"
-             "the port's name, and a summary table ends the run.\n"
-             "Exit status: 0 every unit passed, 1 a unit failed after its retries (or its\n"
-             "report line could not be written), 2 usage error, unreadable package or no\n"
-             "image to send (nothing sent), 129 hung up (the terminal closed: SIGHUP) or\n"
-             "130 interrupted (Ctrl-C, SIGTERM); either way a unit was cut short.\n"
-             "The byte trace of the line and the engines shows with\n"
-             "QT_LOGGING_RULES=\"ups.*.debug=true\"."));
+        flashCommand::tr("Unpacks and checks a firmware package and sends its images to a unit's boot loader.\n"
+                         "With several --port, every unit gets the package at once, each line carries\n"
+                         "the port's name, and a summary table ends the run.\n"
+                         "Exit status: 0 every unit passed, 1 a unit failed after its retries (or its\n"
+                         "report line could not be written), 2 usage error, unreadable package or no\n"
+                         "image to send (nothing sent), 129 hung up (the terminal closed: SIGHUP) or\n"
+                         "130 interrupted (Ctrl-C, SIGTERM); either way a unit was cut short.\n"
+                         "The byte trace of the line and the engines shows with\n"
+                         "QT_LOGGING_RULES=\"ups.*.debug=true\"."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOption(
         {QStringLiteral("port"),
-         text("Serial device to use (e.g. /dev/ttyUSB0, COM3, a pty); repeat it to flash several units at once."),
+         flashCommand::tr(
+             "Serial device to use (e.g. /dev/ttyUSB0, COM3, a pty); repeat it to flash several units at once."),
          QStringLiteral("PORT")});
-    parser.addOption({QStringLiteral("only"), text("Send only the images whose file name contains NAME (repeatable)."),
+    parser.addOption({QStringLiteral("only"),
+                      flashCommand::tr("Send only the images whose file name contains NAME (repeatable)."),
                       QStringLiteral("NAME")});
+    parser.addOption({QStringLiteral("dry-run"),
+                      flashCommand::tr("Unpack, check and translate, list what would be sent, open no port.")});
+    parser.addOption({QStringLiteral("lang"), flashCommand::tr("Language of the log: en or zh."),
+                      QStringLiteral("LANG"), QStringLiteral("en")});
     parser.addOption(
-        {QStringLiteral("dry-run"), text("Unpack, check and translate, list what would be sent, open no port.")});
-    parser.addOption(
-        {QStringLiteral("lang"), text("Language of the log: en or zh."), QStringLiteral("LANG"), QStringLiteral("en")});
-    parser.addOption({QStringLiteral("time-scale"),
-                      text("Scale every protocol pause and timeout by F (above 0, at most 100). For simulated "
-                           "units only: a real unit needs the exact timing (1.0)."),
-                      QStringLiteral("F"), QStringLiteral("1.0")});
-    parser.addOption({QStringLiteral("trust"), text("Send only packages signed by the key in FILE.pub (repeatable)."),
+        {QStringLiteral("time-scale"),
+         flashCommand::tr("Scale every protocol pause and timeout by F (above 0, at most 100). For simulated "
+                          "units only: a real unit needs the exact timing (1.0)."),
+         QStringLiteral("F"), QStringLiteral("1.0")});
+    parser.addOption({QStringLiteral("trust"),
+                      flashCommand::tr("Send only packages signed by the key in FILE.pub (repeatable)."),
                       QStringLiteral("FILE.pub")});
-    parser.addOption(
-        {QStringLiteral("json"), text("Write JSON Lines events on stdout instead of text (see docs/events.md).")});
+    parser.addOption({QStringLiteral("json"),
+                      flashCommand::tr("Write JSON Lines events on stdout instead of text (see docs/events.md).")});
     parser.addOption({QStringLiteral("report"),
-                      text("Append one JSON line per unit and attempt to FILE (not with --dry-run)."),
+                      flashCommand::tr("Append one JSON line per unit and attempt to FILE (not with --dry-run)."),
                       QStringLiteral("FILE")});
-    parser.addOption({QStringLiteral("station"), text("Station name in the report (default: the host name)."),
+    parser.addOption({QStringLiteral("station"),
+                      flashCommand::tr("Station name in the report (default: the host name)."),
                       QStringLiteral("NAME")});
     parser.addOption(
         {QStringLiteral("retries"),
-         text("Start a failed unit again from the image that failed, up to N more times (0 to %1).").arg(kMaxRetries),
+         flashCommand::tr("Start a failed unit again from the image that failed, up to N more times (0 to %1).")
+             .arg(kMaxRetries),
          QStringLiteral("N"), QStringLiteral("0")});
     parser.addOption(
-        {QStringLiteral("wait"), text("Wait for a port that does not exist yet (an adapter to plug in).")});
-    parser.addOption({QStringLiteral("loop"),
-                      text("Station mode: flash unit after unit on each port until Ctrl-C. The next unit starts "
-                           "when its port goes away and comes back, or on Enter (type a port's name or number "
-                           "first to start only that one). Implies --wait.")});
-    parser.addPositionalArgument(QStringLiteral("PACKAGE.zip"), text("The firmware package."));
+        {QStringLiteral("wait"), flashCommand::tr("Wait for a port that does not exist yet (an adapter to plug in).")});
+    parser.addOption(
+        {QStringLiteral("loop"),
+         flashCommand::tr("Station mode: flash unit after unit on each port until Ctrl-C. The next unit starts "
+                          "when its port goes away and comes back, or on Enter (type a port's name or number "
+                          "first to start only that one). Implies --wait.")});
+    parser.addPositionalArgument(QStringLiteral("PACKAGE.zip"), flashCommand::tr("The firmware package."));
 }
 
 // Two spellings of one device (a link and its target) are one port.
@@ -171,30 +193,30 @@ int parseOptions(QCommandLineParser &parser, flashOptions &options)
         options.fleet.reportPath.isEmpty() ? QString() : unitRecord::checkAppendable(options.fleet.reportPath);
     QString problem;
     if (positional.size() != 1)
-        problem = text("give exactly one package");
+        problem = flashCommand::tr("give exactly one package");
     else if (options.language != QLatin1String("en") && options.language != QLatin1String("zh"))
-        problem = text("--lang takes en or zh");
+        problem = flashCommand::tr("--lang takes en or zh");
     else if (!scaleOk)
-        problem = text("--time-scale takes a number above 0 and at most %1").arg(common::kMaxTimeScale);
+        problem = flashCommand::tr("--time-scale takes a number above 0 and at most %1").arg(common::kMaxTimeScale);
     else if (!options.dryRun && (options.ports.isEmpty() || options.ports.contains(QString())))
-        problem = text("--port is needed (or --dry-run)");
+        problem = flashCommand::tr("--port is needed (or --dry-run)");
     else if (!repeatedPort(options.ports).isEmpty())
-        problem = text("--port %1 is given twice").arg(repeatedPort(options.ports));
+        problem = flashCommand::tr("--port %1 is given twice").arg(repeatedPort(options.ports));
     else if (!options.trust.problems().isEmpty())
         problem = options.trust.problems().join(QLatin1Char('\n'));
     else if (!retriesOk)
-        problem = text("--retries takes a whole number from 0 to %1").arg(kMaxRetries);
+        problem = flashCommand::tr("--retries takes a whole number from 0 to %1").arg(kMaxRetries);
     else if (options.dryRun && (options.fleet.loop || parser.isSet(QStringLiteral("report"))))
-        problem = text("--loop and --report flash units; a dry run flashes none");
+        problem = flashCommand::tr("--loop and --report flash units; a dry run flashes none");
     else if (parser.isSet(QStringLiteral("report")) && options.fleet.reportPath.isEmpty())
-        problem = text("--report needs a file name");
+        problem = flashCommand::tr("--report needs a file name");
     else if (parser.isSet(QStringLiteral("station")) && options.station.trimmed().isEmpty())
-        problem = text("--station needs a name");
+        problem = flashCommand::tr("--station needs a name");
     else if (!reportProblem.isEmpty())
-        problem = text("cannot append to the report %1: %2").arg(options.fleet.reportPath, reportProblem);
+        problem = flashCommand::tr("cannot append to the report %1: %2").arg(options.fleet.reportPath, reportProblem);
     if (!problem.isEmpty()) {
         say(stderr, problem);
-        say(stderr, text("try --help"));
+        say(stderr, flashCommand::tr("try --help"));
         return flashRun::UsageError;
     }
     options.packagePath = positional.first();
@@ -239,7 +261,7 @@ int runDry(QCoreApplication &app, flashOutput &out, const flashOptions &options,
     QObject::connect(&watcher, &signalWatcher::caught, &run, &flashRun::interrupt);
     QObject::connect(&run, &flashRun::finished, &app, [&](int status) {
         if (status == flashRun::Success)
-            out.logLine(-1, flashOutput::Level::Info, text("dry run: nothing was sent"));
+            out.logLine(-1, flashOutput::Level::Info, flashCommand::tr("dry run: nothing was sent"));
         out.runEnded(status, {});
         QCoreApplication::exit(status);
     });
@@ -273,7 +295,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(UPS_VERSION));
     QTranslator translator;
     if (requestedLanguage(app.arguments()) == QLatin1String("zh") && !loadChinese(translator))
-        say(stderr, text("warn: no Chinese translation beside the program; the log stays in English"));
+        say(stderr, flashCommand::tr("warn: no Chinese translation beside the program; the log stays in English"));
 
     QCommandLineParser parser;
     describe(parser);

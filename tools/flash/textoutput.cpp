@@ -30,10 +30,45 @@ int terminalColumns(FILE *stream)
     return 80;
 }
 
+// Terminal columns: two for a wide character (Chinese text), one for the
+// rest, so that translated tables and status lines keep their width.
+int columnsOf(QChar c)
+{
+    const ushort u = c.unicode();
+    const bool wide = (u >= 0x1100 && u <= 0x115F) || (u >= 0x2E80 && u <= 0xA4CF) || (u >= 0xAC00 && u <= 0xD7A3)
+        || (u >= 0xF900 && u <= 0xFAFF) || (u >= 0xFE30 && u <= 0xFE4F) || (u >= 0xFF00 && u <= 0xFF60)
+        || (u >= 0xFFE0 && u <= 0xFFE6);
+    return wide ? 2 : 1;
+}
+
+int columnsOf(const QString &text)
+{
+    int columns = 0;
+    for (const QChar c : text)
+        columns += columnsOf(c);
+    return columns;
+}
+
+QString padded(const QString &text, int columns)
+{
+    return text + QString(qMax(0, columns - columnsOf(text)), QLatin1Char(' '));
+}
+
+QString clipped(const QString &text, int columns)
+{
+    int used = 0;
+    int length = 0;
+    while (length < text.size() && used + columnsOf(text.at(length)) <= columns)
+        used += columnsOf(text.at(length++));
+    return text.left(length);
+}
+
 QString resultText(const QString &result)
 {
     if (result == QLatin1String("passed"))
         return textOutput::tr("passed");
+    if (result == QLatin1String("checked"))
+        return textOutput::tr("checked");
     if (result == QLatin1String("interrupted"))
         return textOutput::tr("interrupted");
     if (result.isEmpty())
@@ -130,9 +165,9 @@ void textOutput::imageEnded(int slot, const imageOutcome &image)
 
 void textOutput::unitEnded(int slot, const unitAttempt &attempt)
 {
-    const QString outcome = attempt.reason.isEmpty()
-        ? resultText(attempt.result)
-        : resultText(attempt.result) + QStringLiteral(" (%1)").arg(attempt.reason);
+    //: A unit's result and the code of what failed
+    const QString outcome = attempt.reason.isEmpty() ? resultText(attempt.result)
+                                                     : tr("%1 (%2)").arg(resultText(attempt.result), attempt.reason);
     if (attempt.retrying) {
         say(m_log, slot, tr("attempt %1 %2: trying again").arg(attempt.attempt).arg(outcome));
         setStatus(slot, outcome, true);
@@ -198,7 +233,7 @@ void textOutput::drawBlock()
     const int width = terminalColumns(m_errors) - 1;
     for (const QString &line : qAsConst(m_status)) {
         if (!line.isEmpty()) {
-            block += line.left(width) + QLatin1Char('\n');
+            block += clipped(line, width) + QLatin1Char('\n');
             ++m_shownLines;
         }
     }
@@ -215,14 +250,14 @@ void textOutput::put(FILE *stream, const QString &text)
 
 void textOutput::printSummary(const QList<slotTally> &tallies)
 {
-    int width = tr("port").size();
+    int width = columnsOf(tr("port"));
     for (const QString &label : qAsConst(m_labels))
-        width = qMax(width, label.size());
+        width = qMax(width, columnsOf(label));
     const auto row = [&](const QStringList &cells) {
-        QString line = cells.at(0).leftJustified(width + 2) + cells.at(1).leftJustified(13)
-            + cells.at(2).leftJustified(10) + cells.at(3).leftJustified(10) + cells.at(4);
+        QString line = padded(cells.at(0), width + 2) + padded(cells.at(1), 13) + padded(cells.at(2), 10)
+            + padded(cells.at(3), 10) + cells.at(4);
         if (m_how.loop)
-            line = line.leftJustified(width + 2 + 13 + 10 + 10 + 10) + cells.at(5).leftJustified(8) + cells.at(6);
+            line = padded(line, width + 2 + 13 + 10 + 10 + 10) + padded(cells.at(5), 8) + cells.at(6);
         return line + QLatin1Char('\n');
     };
     QString table = QStringLiteral("\n")

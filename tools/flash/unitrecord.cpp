@@ -1,5 +1,6 @@
 #include "tools/flash/unitrecord.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -12,7 +13,6 @@
 #ifdef Q_OS_WIN
 #include <io.h>
 #else
-#include <QCoreApplication>
 #include <QThread>
 
 #include <cerrno>
@@ -38,11 +38,6 @@ constexpr unsigned long kLockPauseMs = 10;
 // A write cut short by a signal is tried again, but not for ever.
 constexpr int kMaxInterruptedWrites = 100;
 
-QString text(const char *source)
-{
-    return QCoreApplication::translate("unitRecord", source);
-}
-
 // The report opened for appending, never blocking on what it turns out to
 // be; -1 with *problem set.
 int openReport(const QString &path, QString *problem)
@@ -50,12 +45,13 @@ int openReport(const QString &path, QString *problem)
     const int fd = ::open(QFile::encodeName(path).constData(),
                           O_RDWR | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
     if (fd < 0) {
-        *problem = errno == EISDIR ? text("it is a folder") : regularFile::systemError(errno);
+        *problem = errno == EISDIR ? QCoreApplication::translate("unitRecord", "it is a folder")
+                                   : regularFile::systemError(errno);
         return -1;
     }
     struct stat facts = {};
     if (::fstat(fd, &facts) != 0 || !S_ISREG(facts.st_mode)) {
-        *problem = text("it is not a regular file");
+        *problem = QCoreApplication::translate("unitRecord", "it is not a regular file");
         ::close(fd);
         return -1;
     }
@@ -100,7 +96,7 @@ bool writeWhole(int fd, const QByteArray &bytes)
 QString cutBack(int fd, off_t length, const QString &problem)
 {
     if (::ftruncate(fd, length) != 0)
-        return text("%1; what was written of the line could not be taken back: %2")
+        return QCoreApplication::translate("unitRecord", "%1; what was written of the line could not be taken back: %2")
             .arg(problem, regularFile::systemError(errno));
     ::fsync(fd);
     return problem;
@@ -124,7 +120,8 @@ QString appendLocked(int fd, const QByteArray &line)
         return cutBack(fd, before, regularFile::systemError(errno));
     if (::fsync(fd) != 0)
         return cutBack(fd, before,
-                       text("the line could not be synced to the disk: %1").arg(regularFile::systemError(errno)));
+                       QCoreApplication::translate("unitRecord", "the line could not be synced to the disk: %1")
+                           .arg(regularFile::systemError(errno)));
     return QString();
 }
 #endif
@@ -229,7 +226,7 @@ QJsonObject reportJson(const runFacts &run, const QString &port, const adapterFa
 QString checkAppendable(const QString &path)
 {
     if (QFileInfo(path).isDir())
-        return QStringLiteral("it is a folder");
+        return QCoreApplication::translate("unitRecord", "it is a folder");
     QFile file(path);
     return file.open(QIODevice::ReadWrite | QIODevice::Append) ? QString() : file.errorString();
 }
@@ -248,7 +245,7 @@ QString appendLine(const QString &path, const QByteArray &line)
     if (file.write(whole) != whole.size())
         return file.errorString();
     if (!syncToDisk(file))
-        return QStringLiteral("the line could not be synced to the disk");
+        return QCoreApplication::translate("unitRecord", "the line could not be synced to the disk");
     return QString();
 }
 #else
@@ -272,7 +269,8 @@ QString appendLine(const QString &path, const QByteArray &line)
     if (lockReport(fd))
         problem = appendLocked(fd, line);
     else if (errno == EWOULDBLOCK)
-        problem = text("another program has held the report locked for %1 s").arg(kLockTries * kLockPauseMs / 1000.0);
+        problem = QCoreApplication::translate("unitRecord", "another program has held the report locked for %1 s")
+                      .arg(kLockTries * kLockPauseMs / 1000.0);
     else
         problem = regularFile::systemError(errno);
     ::close(fd); // and with it the lock

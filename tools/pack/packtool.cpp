@@ -225,7 +225,7 @@ int packTool::makeSample(const QString &dir)
     for (int model = 0; model < 2; ++model) {
         QStringList names;
         for (const sampleMaker::sampleImage &image : sampleMaker::modelImages(model))
-            names << QStringLiteral("%1 (%2 bytes)").arg(image.name).arg(image.packaged.size());
+            names << tr("%1 (%2 bytes)").arg(image.name).arg(image.packaged.size());
         say(m_out, tr("%1/%2: %3").arg(dir, sampleMaker::packageName(model), names.join(QStringLiteral(", "))));
     }
     say(m_out, tr("%1/expected: the flat images each unit must hold").arg(dir));

@@ -109,13 +109,13 @@ bool sampleMaker::writeAll(const QString &dir, QString *error)
 {
     const QDir root(dir);
     if (!root.mkpath(QStringLiteral("images")) || !root.mkpath(QStringLiteral("expected"))) {
-        *error = dir + QStringLiteral(": cannot create directories");
+        *error = tr("%1: cannot create directories").arg(dir);
         return false;
     }
     for (int model = 0; model < 2; ++model) {
         packageWriter writer(root.filePath(packageName(model)));
         if (!writer.open()) {
-            *error = root.filePath(packageName(model)) + QStringLiteral(": cannot create");
+            *error = tr("%1: cannot create").arg(root.filePath(packageName(model)));
             return false;
         }
         for (const sampleImage &image : modelImages(model)) {
@@ -123,12 +123,12 @@ bool sampleMaker::writeAll(const QString &dir, QString *error)
                 || !writeFile(root.filePath(QStringLiteral("expected/") + image.expectedName), image.expected, error))
                 return false;
             if (!writer.addImage(image.name, image.packaged)) {
-                *error = image.name + QStringLiteral(": cannot add to the package");
+                *error = tr("%1: cannot add to the package").arg(image.name);
                 return false;
             }
         }
         if (!writer.close()) {
-            *error = root.filePath(packageName(model)) + QStringLiteral(": cannot write");
+            *error = tr("%1: cannot write").arg(root.filePath(packageName(model)));
             return false;
         }
     }

@@ -2,6 +2,7 @@
 #define SAMPLEMAKER_H
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QList>
 #include <QString>
 
@@ -14,6 +15,8 @@
 // bound). Each image comes with the flat image the unit must end up with.
 class sampleMaker
 {
+    Q_DECLARE_TR_FUNCTIONS(sampleMaker)
+
 public:
     struct sampleImage
     {

@@ -24,22 +24,25 @@ const QByteArray kConfirmReply = QByteArray::fromHex("23020003af4f4b71");
 const QByteArray kGarbage = QByteArray::fromHex("aa5500ff7e2381");
 
 const simulatedUnit::Grammar kGrammar = {
-    {{simulatedUnit::Silence, "no reply"},
-     {simulatedUnit::Nak, "reply NAK (framed steps only)"},
-     {simulatedUnit::Garbage, "noise without STX before the reply"},
-     {simulatedUnit::UnknownCode, "an extra frame with an unknown code after the reply (framed steps only)"},
-     {simulatedUnit::BadStatus, "an extra frame with the step's code and an unknown status (framed steps only)"},
-     {simulatedUnit::Drip, "the reply byte by byte"},
-     {simulatedUnit::Split, "the reply in two pieces, cut right after a DLE"},
-     {simulatedUnit::Close, "close the line instead of replying"}},
-    {{"preamble", nullptr, "the start request at 2400 baud"},
-     {"confirm", nullptr, "the confirm request at 2400 baud"},
-     {"target", nullptr, "the choice of processor, which gets no reply"},
-     {"shakehand", nullptr, "the framed shake hand at 9600 baud"},
-     {"verify", nullptr, "the verify code"},
-     {"erase", nullptr, "the erase of the flash"},
-     {"write", "block", "a block of the image (@N: the N-th block)"},
-     {"jump", nullptr, "the jump into the new firmware"}}};
+    {{simulatedUnit::Silence, QT_TRANSLATE_NOOP("simulatedUnit", "no reply")},
+     {simulatedUnit::Nak, QT_TRANSLATE_NOOP("simulatedUnit", "reply NAK (framed steps only)")},
+     {simulatedUnit::Garbage, QT_TRANSLATE_NOOP("simulatedUnit", "noise without STX before the reply")},
+     {simulatedUnit::UnknownCode,
+      QT_TRANSLATE_NOOP("simulatedUnit", "an extra frame with an unknown code after the reply (framed steps only)")},
+     {simulatedUnit::BadStatus,
+      QT_TRANSLATE_NOOP("simulatedUnit",
+                        "an extra frame with the step's code and an unknown status (framed steps only)")},
+     {simulatedUnit::Drip, QT_TRANSLATE_NOOP("simulatedUnit", "the reply byte by byte")},
+     {simulatedUnit::Split, QT_TRANSLATE_NOOP("simulatedUnit", "the reply in two pieces, cut right after a DLE")},
+     {simulatedUnit::Close, QT_TRANSLATE_NOOP("simulatedUnit", "close the line instead of replying")}},
+    {{"preamble", nullptr, QT_TRANSLATE_NOOP("simulatedUnit", "the start request at 2400 baud")},
+     {"confirm", nullptr, QT_TRANSLATE_NOOP("simulatedUnit", "the confirm request at 2400 baud")},
+     {"target", nullptr, QT_TRANSLATE_NOOP("simulatedUnit", "the choice of processor, which gets no reply")},
+     {"shakehand", nullptr, QT_TRANSLATE_NOOP("simulatedUnit", "the framed shake hand at 9600 baud")},
+     {"verify", nullptr, QT_TRANSLATE_NOOP("simulatedUnit", "the verify code")},
+     {"erase", nullptr, QT_TRANSLATE_NOOP("simulatedUnit", "the erase of the flash")},
+     {"write", "block", QT_TRANSLATE_NOOP("simulatedUnit", "a block of the image (@N: the N-th block)")},
+     {"jump", nullptr, QT_TRANSLATE_NOOP("simulatedUnit", "the jump into the new firmware")}}};
 
 QString hex(const QByteArray &bytes)
 {
@@ -93,7 +96,7 @@ QString firstUnit::faultProblem(const Fault &fault) const
 {
     const bool framedOnly = fault.kind == Nak || fault.kind == UnknownCode || fault.kind == BadStatus;
     if (framedOnly && fault.step < ShakeHand)
-        return QStringLiteral("%1 needs a framed step").arg(kindName(fault.kind));
+        return tr("%1 needs a framed step").arg(kindName(fault.kind));
     return QString();
 }
 
@@ -140,7 +143,7 @@ void firstUnit::parseInput()
             const int end = m_rx.indexOf(char(kEtx), 1);
             if (end < 0) {
                 if (m_rx.size() > 2 * kMaxStuffedFrame) {
-                    violation(QStringLiteral("frame without ETX, %1 bytes dropped").arg(m_rx.size()));
+                    violation(tr("frame without ETX, %1 bytes dropped").arg(m_rx.size()));
                     m_rx.clear();
                 }
                 return;
@@ -153,7 +156,7 @@ void firstUnit::parseInput()
         int next = 1;
         while (next < m_rx.size() && quint8(m_rx.at(next)) != kStx && quint8(m_rx.at(next)) != kPreambleLead)
             ++next;
-        violation(QStringLiteral("stray bytes: %1").arg(hex(m_rx.left(next))));
+        violation(tr("stray bytes: %1").arg(hex(m_rx.left(next))));
         m_rx.remove(0, next);
     }
 }
@@ -161,13 +164,13 @@ void firstUnit::parseInput()
 void firstUnit::handlePreamble(const QByteArray &frame)
 {
     recordFrame(frame);
-    checkSpeed(kPreambleBaud, QStringLiteral("preamble"));
+    checkSpeed(kPreambleBaud, tr("preamble"));
     if (!frame.startsWith(kRequestLead)) {
-        violation(QStringLiteral("bad preamble header: %1").arg(hex(frame)));
+        violation(tr("bad preamble header: %1").arg(hex(frame)));
         return;
     }
     if (additiveSum(frame, kPreambleLength - 1) != quint8(frame.at(kPreambleLength - 1))) {
-        violation(QStringLiteral("bad preamble checksum: %1").arg(hex(frame)));
+        violation(tr("bad preamble checksum: %1").arg(hex(frame)));
         return;
     }
     const QByteArray data = frame.mid(kRequestLead.size(), 4);
@@ -180,7 +183,7 @@ void firstUnit::handlePreamble(const QByteArray &frame)
         m_target = data.at(0) == 0x01 ? QStringLiteral("arm") : QStringLiteral("dsp");
         respond(Target, QByteArray(), 0, frame.size());
     } else {
-        violation(QStringLiteral("unknown preamble data: %1").arg(hex(data)));
+        violation(tr("unknown preamble data: %1").arg(hex(data)));
     }
 }
 
@@ -193,23 +196,21 @@ bool firstUnit::unstuff(const QByteArray &frame, QByteArray *body)
         if (escaped) {
             escaped = false;
             if (byte != 0x22 && byte != 0x23 && byte != 0x30) {
-                violation(QStringLiteral("bad stuffing 10 %1 in %2")
-                              .arg(byte, 2, 16, QLatin1Char('0'))
-                              .arg(hex(frame.left(16))));
+                violation(tr("bad stuffing 10 %1 in %2").arg(byte, 2, 16, QLatin1Char('0')).arg(hex(frame.left(16))));
                 return false;
             }
             body->append(char(byte - 0x20));
         } else if (byte == kDle) {
             escaped = true;
         } else if (byte == kStx) {
-            violation(QStringLiteral("unstuffed STX inside a frame"));
+            violation(tr("unstuffed STX inside a frame"));
             return false;
         } else {
             body->append(char(byte));
         }
     }
     if (escaped) {
-        violation(QStringLiteral("DLE right before ETX"));
+        violation(tr("DLE right before ETX"));
         return false;
     }
     return true;
@@ -218,23 +219,23 @@ bool firstUnit::unstuff(const QByteArray &frame, QByteArray *body)
 void firstUnit::handleCommand(const QByteArray &frame)
 {
     recordFrame(frame);
-    checkSpeed(kCommandBaud, QStringLiteral("command"));
+    checkSpeed(kCommandBaud, tr("command"));
     QByteArray body; // length(2), code, payload, CRC(2)
     if (!unstuff(frame, &body))
         return;
     if (body.size() < 5) {
-        violation(QStringLiteral("frame too short: %1").arg(hex(frame)));
+        violation(tr("frame too short: %1").arg(hex(frame)));
         return;
     }
     const int n = (quint8(body.at(0)) << 8) | quint8(body.at(1));
     if (n != body.size() - 4) {
-        violation(QStringLiteral("length field %1, frame carries %2").arg(n).arg(body.size() - 4));
+        violation(tr("length field %1, frame carries %2").arg(n).arg(body.size() - 4));
         return;
     }
     const quint16 crc = common::calcCrc16(reinterpret_cast<const quint8 *>(body.constData()) + 2, quint32(n));
     const quint16 sent = quint16((quint8(body.at(2 + n)) << 8) | quint8(body.at(3 + n)));
     if (crc != sent) {
-        violation(QStringLiteral("bad CRC %1, expected %2").arg(sent, 4, 16).arg(crc, 4, 16));
+        violation(tr("bad CRC %1, expected %2").arg(sent, 4, 16).arg(crc, 4, 16));
         return;
     }
     const quint8 code = quint8(body.at(2));
@@ -249,7 +250,7 @@ void firstUnit::handleCommand(const QByteArray &frame)
 bool firstUnit::checkPayload(quint8 code, const QByteArray &payload, Step *step)
 {
     if (!stepOfCode(code, step)) {
-        violation(QStringLiteral("unknown command %1").arg(code, 2, 16, QLatin1Char('0')));
+        violation(tr("unknown command %1").arg(code, 2, 16, QLatin1Char('0')));
         return false;
     }
     QByteArray expected;
@@ -271,10 +272,7 @@ bool firstUnit::checkPayload(quint8 code, const QByteArray &payload, Step *step)
         break;
     }
     if (payload.size() != expectedSize || !payload.startsWith(expected)) {
-        violation(QStringLiteral("%1 payload of %2 bytes: %3")
-                      .arg(stepName(*step))
-                      .arg(payload.size())
-                      .arg(hex(payload.left(8))));
+        violation(tr("%1 payload of %2 bytes: %3").arg(stepName(*step)).arg(payload.size()).arg(hex(payload.left(8))));
         return false;
     }
     return true;
@@ -292,7 +290,7 @@ void firstUnit::applyCommand(quint8 code, const QByteArray &payload)
         break;
     case 0x12:
         if (!m_erased)
-            violation(QStringLiteral("block written without an erase"));
+            violation(tr("block written without an erase"));
         m_image.append(payload);
         break;
     case 0x04:

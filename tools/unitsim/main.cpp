@@ -14,14 +14,15 @@
 #include "upsversion.h"
 #include "util/common.h"
 
+// The texts of the command line.
+class simCommand
+{
+    Q_DECLARE_TR_FUNCTIONS(simCommand)
+};
+
 namespace {
 
 enum ExitStatus { Success = 0, Failure = 1, UsageError = 2 };
-
-QString text(const char *source)
-{
-    return QCoreApplication::translate("ups-unit-sim", source);
-}
 
 void say(FILE *stream, const QString &line)
 {
@@ -32,36 +33,38 @@ void say(FILE *stream, const QString &line)
 void describe(QCommandLineParser &parser)
 {
     parser.setApplicationDescription(
-        text("Creates a raw pseudo-terminal pair for each unit, prints the device paths for\n"
-             "the tool to open (one a line, in unit order) and answers as the units' boot\n"
-             "loaders until SIGINT or SIGTERM. With --count N above 1, unit K is linked as\n"
-             "PATH-K, saves in DIR/K and starts its job lines with [K].\n\n"
-             "Faults (--fault, repeatable):\n%1\n\n"
-             "Model 0:\n%2\n\n"
-             "Model 1:\n%3")
+        simCommand::tr("Creates a raw pseudo-terminal pair for each unit, prints the device paths for\n"
+                       "the tool to open (one a line, in unit order) and answers as the units' boot\n"
+                       "loaders until SIGINT or SIGTERM. With --count N above 1, unit K is linked as\n"
+                       "PATH-K, saves in DIR/K and starts its job lines with [K].\n\n"
+                       "Faults (--fault, repeatable):\n%1\n\n"
+                       "Model 0:\n%2\n\n"
+                       "Model 1:\n%3")
             .arg(unitServer::grammarHelp(), unitServer::faultHelp(0), unitServer::faultHelp(1)));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addOption(
-        {QStringLiteral("model"), text("0 (\"5-10k\" units) or 1 (\"15-20k\" units)."), QStringLiteral("MODEL")});
-    parser.addOption(
-        {QStringLiteral("count"),
-         text("Serve N units of the model at once, each on its own line (1 to %1).").arg(unitServer::kMaxUnits),
-         QStringLiteral("N"), QStringLiteral("1")});
+    parser.addOption({QStringLiteral("model"), simCommand::tr("0 (\"5-10k\" units) or 1 (\"15-20k\" units)."),
+                      QStringLiteral("MODEL")});
+    parser.addOption({QStringLiteral("count"),
+                      simCommand::tr("Serve N units of the model at once, each on its own line (1 to %1).")
+                          .arg(unitServer::kMaxUnits),
+                      QStringLiteral("N"), QStringLiteral("1")});
     parser.addOption({QStringLiteral("link"),
-                      text("Also make PATH a symlink to the device (PATH-1, PATH-2, ... with --count)."),
+                      simCommand::tr("Also make PATH a symlink to the device (PATH-1, PATH-2, ... with --count)."),
                       QStringLiteral("PATH")});
-    parser.addOption({QStringLiteral("save-dir"),
-                      text("Save each flashed image in DIR (DIR/1, DIR/2, ... with --count), named after the\n"
-                           "processor (arm.bin, ...)."),
-                      QStringLiteral("DIR")});
     parser.addOption(
-        {QStringLiteral("line-rate"), text("Pace both directions at the line speed in effect (10 bits a byte).")});
+        {QStringLiteral("save-dir"),
+         simCommand::tr("Save each flashed image in DIR (DIR/1, DIR/2, ... with --count), named after the\n"
+                        "processor (arm.bin, ...)."),
+         QStringLiteral("DIR")});
+    parser.addOption({QStringLiteral("line-rate"),
+                      simCommand::tr("Pace both directions at the line speed in effect (10 bits a byte).")});
     parser.addOption({QStringLiteral("fault"),
-                      text("Misbehave as FAULT says (see below); UNIT/FAULT for one unit only."),
+                      simCommand::tr("Misbehave as FAULT says (see below); UNIT/FAULT for one unit only."),
                       QStringLiteral("FAULT")});
-    parser.addOption({QStringLiteral("time-scale"), text("Scale the unit's own pauses by F (above 0, at most 100)."),
-                      QStringLiteral("F"), QStringLiteral("1.0")});
+    parser.addOption({QStringLiteral("time-scale"),
+                      simCommand::tr("Scale the unit's own pauses by F (above 0, at most 100)."), QStringLiteral("F"),
+                      QStringLiteral("1.0")});
 }
 
 bool makeLink(const QString &link, const QString &target)
@@ -92,23 +95,25 @@ int setUp(QCommandLineParser &parser, QList<unitServer *> &servers, QObject *own
     const bool scaleOk = common::parseTimeScale(parser.value(QStringLiteral("time-scale")), &scale);
     const QString saveDir = parser.value(QStringLiteral("save-dir"));
     if (!modelOk || (model != 0 && model != 1) || !parser.positionalArguments().isEmpty()) {
-        say(stderr, text("usage: ups-unit-sim --model 0|1 [options]; try --help"));
+        say(stderr, simCommand::tr("usage: ups-unit-sim --model 0|1 [options]; try --help"));
         return UsageError;
     }
     if (!countOk || count < 1 || count > unitServer::kMaxUnits) {
-        say(stderr, text("usage: --count takes a whole number from 1 to %1; try --help").arg(unitServer::kMaxUnits));
+        say(stderr,
+            simCommand::tr("usage: --count takes a whole number from 1 to %1; try --help").arg(unitServer::kMaxUnits));
         return UsageError;
     }
     if (!scaleOk) {
         say(stderr,
-            text("usage: --time-scale takes a number above 0 and at most %1; try --help").arg(common::kMaxTimeScale));
+            simCommand::tr("usage: --time-scale takes a number above 0 and at most %1; try --help")
+                .arg(common::kMaxTimeScale));
         return UsageError;
     }
     common::setTimeScale(scale);
     for (int unit = 1; unit <= count; ++unit) {
         const QString dir = unitName(saveDir, unit, count, QLatin1Char('/'));
         if (!dir.isEmpty() && !QDir().mkpath(dir)) {
-            say(stderr, text("cannot create %1").arg(dir));
+            say(stderr, simCommand::tr("cannot create %1").arg(dir));
             return UsageError;
         }
         auto *server = new unitServer(model, owner);
@@ -126,7 +131,7 @@ int setUp(QCommandLineParser &parser, QList<unitServer *> &servers, QObject *own
                 ok = servers.at(i)->addFault(fault, &error);
         }
         if (!ok) {
-            say(stderr, text("bad fault %1: %2").arg(faultText, error));
+            say(stderr, simCommand::tr("bad fault %1: %2").arg(faultText, error));
             return UsageError;
         }
     }
@@ -159,7 +164,7 @@ int main(int argc, char *argv[])
         return status;
     signalWatcher watcher;
     if (!watcher.install()) {
-        say(stderr, text("cannot open a pseudo-terminal"));
+        say(stderr, simCommand::tr("cannot open a pseudo-terminal"));
         return Failure;
     }
     const int count = servers.size();
@@ -172,14 +177,14 @@ int main(int argc, char *argv[])
     for (int i = 0; i < count; ++i) {
         unitServer *server = servers.at(i);
         if (!server->open()) {
-            say(stderr, text("cannot open a pseudo-terminal"));
+            say(stderr, simCommand::tr("cannot open a pseudo-terminal"));
             removeLinks();
             return Failure;
         }
         const QString unitLink = unitName(link, i + 1, count, QLatin1Char('-'));
         if (!unitLink.isEmpty()) {
             if (!makeLink(unitLink, server->portName())) {
-                say(stderr, text("cannot make the link %1").arg(unitLink));
+                say(stderr, simCommand::tr("cannot make the link %1").arg(unitLink));
                 removeLinks();
                 return Failure;
             }
@@ -189,8 +194,9 @@ int main(int argc, char *argv[])
         const QString prefix = count == 1 ? QString() : QStringLiteral("[%1] ").arg(i + 1);
         QObject::connect(server, &unitServer::jobSummary,
                          [prefix](const QString &line) { say(stdout, prefix + line); });
-        QObject::connect(server, &unitServer::violationSeen,
-                         [prefix](const QString &line) { say(stderr, prefix + text("violation: %1").arg(line)); });
+        QObject::connect(server, &unitServer::violationSeen, [prefix](const QString &line) {
+            say(stderr, prefix + simCommand::tr("violation: %1").arg(line));
+        });
     }
     QObject::connect(&watcher, &signalWatcher::caught, &app, [] { QCoreApplication::quit(); });
     for (const unitServer *server : servers)

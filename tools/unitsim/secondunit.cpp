@@ -18,20 +18,21 @@ const QByteArray kChangePortCmd = QByteArray::fromHex("01069ca70000167953");
 const QByteArray kEraseCmd = QByteArray::fromHex("040000ffff00aa55fb");
 
 const simulatedUnit::Grammar kGrammar = {
-    {{simulatedUnit::Silence, "no reply"},
-     {simulatedUnit::Nak, "a complete but wrong reply"},
-     {simulatedUnit::Long12, "the reply as a 12-byte reply"},
-     {simulatedUnit::Long13, "the reply as a 13-byte reply"},
-     {simulatedUnit::Garbage, "13 bytes of noise before the reply"},
-     {simulatedUnit::Double, "the reply twice in one write"},
-     {simulatedUnit::Drip, "the reply byte by byte, with a short pause between bytes"},
-     {simulatedUnit::Split, "the reply in two writes"},
-     {simulatedUnit::Close, "close the line instead of replying"}},
-    {{"start", nullptr, "the start command at 2400 baud"},
-     {"filesize", nullptr, "the file-size command (monitor images)"},
-     {"changeport", nullptr, "the change-port command, answered by its echo"},
-     {"erase", nullptr, "the erase command at 9600 baud"},
-     {"data", nullptr, "a data frame (@N: the N-th frame, resends included)"}}};
+    {{simulatedUnit::Silence, QT_TRANSLATE_NOOP("simulatedUnit", "no reply")},
+     {simulatedUnit::Nak, QT_TRANSLATE_NOOP("simulatedUnit", "a complete but wrong reply")},
+     {simulatedUnit::Long12, QT_TRANSLATE_NOOP("simulatedUnit", "the reply as a 12-byte reply")},
+     {simulatedUnit::Long13, QT_TRANSLATE_NOOP("simulatedUnit", "the reply as a 13-byte reply")},
+     {simulatedUnit::Garbage, QT_TRANSLATE_NOOP("simulatedUnit", "13 bytes of noise before the reply")},
+     {simulatedUnit::Double, QT_TRANSLATE_NOOP("simulatedUnit", "the reply twice in one write")},
+     {simulatedUnit::Drip,
+      QT_TRANSLATE_NOOP("simulatedUnit", "the reply byte by byte, with a short pause between bytes")},
+     {simulatedUnit::Split, QT_TRANSLATE_NOOP("simulatedUnit", "the reply in two writes")},
+     {simulatedUnit::Close, QT_TRANSLATE_NOOP("simulatedUnit", "close the line instead of replying")}},
+    {{"start", nullptr, QT_TRANSLATE_NOOP("simulatedUnit", "the start command at 2400 baud")},
+     {"filesize", nullptr, QT_TRANSLATE_NOOP("simulatedUnit", "the file-size command (monitor images)")},
+     {"changeport", nullptr, QT_TRANSLATE_NOOP("simulatedUnit", "the change-port command, answered by its echo")},
+     {"erase", nullptr, QT_TRANSLATE_NOOP("simulatedUnit", "the erase command at 9600 baud")},
+     {"data", nullptr, QT_TRANSLATE_NOOP("simulatedUnit", "a data frame (@N: the N-th frame, resends included)")}}};
 
 struct UnitKind
 {
@@ -139,7 +140,7 @@ bool secondUnit::restartPending()
         if (!isStartCommand(m_input, at))
             continue;
         if (at > 0)
-            violation(QStringLiteral("%1 stray bytes before a start command").arg(at));
+            violation(tr("%1 stray bytes before a start command").arg(at));
         m_input.remove(0, at);
         m_phase = WaitStart;
         return true;
@@ -151,7 +152,7 @@ bool secondUnit::takeFrame()
 {
     if (m_phase == WaitStart) {
         while (m_input.size() >= 2 && !m_input.startsWith("\x01\x07")) {
-            violation(QStringLiteral("stray byte %1").arg(quint8(m_input[0]), 2, 16, QLatin1Char('0')));
+            violation(tr("stray byte %1").arg(quint8(m_input[0]), 2, 16, QLatin1Char('0')));
             m_input.remove(0, 1);
         }
     }
@@ -205,12 +206,12 @@ void secondUnit::handleFrame(const QByteArray &frame)
 void secondUnit::onStart(const QByteArray &frame)
 {
     if (!isStartCommand(frame, 0)) {
-        violation(QStringLiteral("start command with a bad CRC"));
+        violation(tr("start command with a bad CRC"));
         return;
     }
     const UnitKind *kind = unitKind(quint8(frame[2]));
     if (!kind) {
-        violation(QStringLiteral("start command with unknown code %1").arg(quint8(frame[2]), 2, 16, QLatin1Char('0')));
+        violation(tr("start command with unknown code %1").arg(quint8(frame[2]), 2, 16, QLatin1Char('0')));
         return;
     }
     checkSpeed(Start, kHandshakeBaud);
@@ -229,14 +230,14 @@ void secondUnit::onStart(const QByteArray &frame)
 void secondUnit::onFileSize(const QByteArray &frame)
 {
     if (quint8(frame[0]) != 0xAA || quint8(frame[5]) != xorOf(frame, 5)) {
-        violation(QStringLiteral("bad file-size command %1").arg(QString::fromLatin1(frame.toHex(' '))));
+        violation(tr("bad file-size command %1").arg(QString::fromLatin1(frame.toHex(' '))));
         return;
     }
     checkSpeed(FileSize, kHandshakeBaud);
     const auto *p = reinterpret_cast<const quint8 *>(frame.constData());
     m_announced = (qint64(p[1]) << 24) | (p[2] << 16) | (p[3] << 8) | p[4];
     if (m_announced % (m_frameLength - 2) != 0)
-        violation(QStringLiteral("announced size %1 is no whole number of frames").arg(m_announced));
+        violation(tr("announced size %1 is no whole number of frames").arg(m_announced));
     m_imageLimit = m_announced;
     m_phase = WaitChangePort;
     reply(FileSize, kCommandAck);
@@ -245,7 +246,7 @@ void secondUnit::onFileSize(const QByteArray &frame)
 void secondUnit::onChangePort(const QByteArray &frame)
 {
     if (frame != kChangePortCmd) {
-        violation(QStringLiteral("bad change-port command %1").arg(QString::fromLatin1(frame.toHex(' '))));
+        violation(tr("bad change-port command %1").arg(QString::fromLatin1(frame.toHex(' '))));
         return;
     }
     checkSpeed(ChangePort, kHandshakeBaud);
@@ -261,7 +262,7 @@ void secondUnit::onErase(const QByteArray &frame)
         return;
     }
     if (frame != kEraseCmd) {
-        violation(QStringLiteral("bad erase command %1").arg(QString::fromLatin1(frame.toHex(' '))));
+        violation(tr("bad erase command %1").arg(QString::fromLatin1(frame.toHex(' '))));
         return;
     }
     checkSpeed(Erase, kDataBaud);
@@ -274,7 +275,7 @@ void secondUnit::onData(const QByteArray &frame)
     checkSpeed(Data, kDataBaud);
     const int last = frame.size() - 1;
     if (quint8(frame[last]) != xorOf(frame, last)) {
-        violation(QStringLiteral("data frame with a bad XOR"));
+        violation(tr("data frame with a bad XOR"));
         return;
     }
     if (frame == m_lastFrame) {
@@ -283,7 +284,7 @@ void secondUnit::onData(const QByteArray &frame)
     }
     const quint8 seq = quint8(frame[0]);
     if (seq != m_expectedSeq) {
-        violation(QStringLiteral("data frame %1, expected %2").arg(seq).arg(m_expectedSeq));
+        violation(tr("data frame %1, expected %2").arg(seq).arg(m_expectedSeq));
         return;
     }
     m_expectedSeq = quint8((m_expectedSeq + 1) & 0x0F);
@@ -299,13 +300,13 @@ void secondUnit::onData(const QByteArray &frame)
 void secondUnit::storePayload(const QByteArray &frame)
 {
     if (m_jobDone)
-        violation(QStringLiteral("data frame beyond the end of the image"));
+        violation(tr("data frame beyond the end of the image"));
     m_image.append(frame.mid(1, frame.size() - 2));
 }
 
 void secondUnit::checkSpeed(Step step, int wanted)
 {
-    simulatedUnit::checkSpeed(wanted, stepName(step) + QStringLiteral(" frame"));
+    simulatedUnit::checkSpeed(wanted, tr("%1 frame").arg(stepName(step)));
 }
 
 // ---- replying -----------------------------------------------------------

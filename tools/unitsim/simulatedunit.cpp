@@ -23,9 +23,9 @@ int kindIndex(const QString &name)
     return -1;
 }
 
-QString helpLine(const QString &name, const char *help)
+QString helpLine(const QString &name, const QString &help)
 {
-    return QStringLiteral("  %1 %2\n").arg(name, -22).arg(QLatin1String(help));
+    return QStringLiteral("  %1 %2\n").arg(name, -22).arg(help);
 }
 } // namespace
 
@@ -68,9 +68,9 @@ void simulatedUnit::reset()
 
 QString simulatedUnit::grammarHelp()
 {
-    return QStringLiteral("KIND[:STEP][@N]: KIND alone hits every answer of every step, :STEP only the\n"
-                          "answers to that step, @N only the N-th answer to the step (to each step without\n"
-                          "STEP), counted from the unit's start or reset, resends included.");
+    return tr("KIND[:STEP][@N]: KIND alone hits every answer of every step, :STEP only the\n"
+              "answers to that step, @N only the N-th answer to the step (to each step without\n"
+              "STEP), counted from the unit's start or reset, resends included.");
 }
 
 QString simulatedUnit::kindName(FaultKind kind)
@@ -82,13 +82,12 @@ QString simulatedUnit::faultHelp(const Grammar &grammar)
 {
     QString text = QStringLiteral("KIND:\n");
     for (const KindHelp &kind : grammar.kinds)
-        text += helpLine(kindName(kind.kind), kind.help);
+        text += helpLine(kindName(kind.kind), tr(kind.help));
     text += QStringLiteral("STEP:\n");
     for (const StepName &step : grammar.steps) {
-        const QString name = step.alias
-            ? QStringLiteral("%1 (or %2)").arg(QLatin1String(step.name), QLatin1String(step.alias))
-            : QLatin1String(step.name);
-        text += helpLine(name, step.help);
+        const QString name = step.alias ? tr("%1 (or %2)").arg(QLatin1String(step.name), QLatin1String(step.alias))
+                                        : QLatin1String(step.name);
+        text += helpLine(name, tr(step.help));
     }
     text.chop(1);
     return text;
@@ -114,23 +113,23 @@ QString simulatedUnit::parseFault(const QString &faultText, Fault *fault) const
     static const QRegularExpression pattern(QStringLiteral("^([a-z0-9]+)(?::([a-z]+))?(?:@([0-9]+))?$"));
     const QRegularExpressionMatch match = pattern.match(faultText.trimmed().toLower());
     if (!match.hasMatch())
-        return QStringLiteral("'%1' is not KIND[:STEP][@N]").arg(faultText);
+        return tr("'%1' is not KIND[:STEP][@N]").arg(faultText);
     const int kind = kindIndex(match.captured(1));
     bool known = false;
     for (const KindHelp &help : m_grammar.kinds)
         known = known || help.kind == kind;
     if (!known)
-        return QStringLiteral("unknown fault '%1'").arg(match.captured(1));
+        return tr("unknown fault '%1'").arg(match.captured(1));
     const QString step = match.captured(2);
     fault->kind = FaultKind(kind);
     fault->step = step.isEmpty() ? kEveryStep : stepIndex(step);
     if (!step.isEmpty() && fault->step < 0)
-        return QStringLiteral("unknown step '%1'").arg(step);
+        return tr("unknown step '%1'").arg(step);
     const QString count = match.captured(3);
     bool ok = true;
     fault->occurrence = count.isEmpty() ? kEveryOccurrence : count.toInt(&ok);
     if (!ok || (!count.isEmpty() && fault->occurrence < 1))
-        return QStringLiteral("bad count '%1'").arg(count);
+        return tr("bad count '%1'").arg(count);
     return QString();
 }
 
@@ -183,7 +182,7 @@ void simulatedUnit::checkSpeed(int expectedBaud, const QString &what)
 {
     const int baud = m_line->baud();
     if (baud != expectedBaud)
-        violation(QStringLiteral("%1 at %2 baud, expected %3").arg(what).arg(baud).arg(expectedBaud));
+        violation(tr("%1 at %2 baud, expected %3").arg(what).arg(baud).arg(expectedBaud));
 }
 
 void simulatedUnit::completeJob(const QString &target, const QByteArray &image)

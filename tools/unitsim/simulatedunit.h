@@ -33,7 +33,8 @@ public:
         int step;       // index into the model's steps, or kEveryStep
         int occurrence; // N-th answer to the step, or kEveryOccurrence
     };
-    // The names a model's faults can use, with a line of help each.
+    // The names a model's faults can use, with a line of help each (marked
+    // for translation in the context "simulatedUnit").
     struct KindHelp
     {
         FaultKind kind;

@@ -53,9 +53,9 @@ void unitServer::setSaveDir(const QString &dir)
 
 QString unitServer::grammarHelp()
 {
-    return simulatedUnit::grammarHelp()
-        + QStringLiteral("\nUNIT/KIND[:STEP][@N]: the same for unit UNIT alone (1 to --count); without\n"
-                         "UNIT/ a fault hits every unit.");
+    return simulatedUnit::grammarHelp() + QLatin1Char('\n')
+        + tr("UNIT/KIND[:STEP][@N]: the same for unit UNIT alone (1 to --count); without\n"
+             "UNIT/ a fault hits every unit.");
 }
 
 bool unitServer::splitUnitFault(const QString &text, int count, int *unit, QString *fault, QString *error)
