@@ -522,6 +522,10 @@ ups-pack --make-sample DIR                 把两种型号的示例升级包写�
 <context>
     <name>packTool</name>
     <message>
+        <source>cannot read %1: %2</source>
+        <translation>无法读取 %1：%2</translation>
+    </message>
+    <message>
         <source>warning: %1 names neither model (&quot;5-10k&quot; or &quot;15-20k&quot;); the tool will take the model of the package opened before</source>
         <translation>警告：%1 没有指明型号（“5-10k”或“15-20k”）；工具将沿用之前打开的升级包的型号</translation>
     </message>
