@@ -24,8 +24,8 @@ struct Entry
 using Catalogue = QMap<QString, QMap<QString, Entry>>;
 
 const QStringList kSourceDirs {"app", "package", "update", "util", "serial", "protocol"};
-const QStringList kContexts {"Dialog",      "filesUpdate", "common",   "serialport", "progress",    "progress1",
-                             "zip",         "packageSignature", "trustedKeys", "ownFiles", "regularFile"};
+const QStringList kContexts {"Dialog", "filesUpdate",      "common",      "serialport", "progress",    "progress1",
+                             "zip",    "packageSignature", "trustedKeys", "ownFiles",   "regularFile", "updateEngine"};
 
 QString sourceRoot()
 {

@@ -287,6 +287,30 @@
         <source>updating success!</source>
         <translation>升级成功！</translation>
     </message>
+    <message>
+        <source>the processor was not chosen: the unit did not answer the preamble, so its boot loader decides by the verify code</source>
+        <translation>未选择处理器：设备未应答前导帧，由其引导程序根据校验码决定</translation>
+    </message>
+    <message>
+        <source>erase</source>
+        <translation>擦除</translation>
+    </message>
+    <message>
+        <source>flash write</source>
+        <translation>闪存写入</translation>
+    </message>
+    <message>
+        <source>shake hand</source>
+        <translation>握手</translation>
+    </message>
+    <message>
+        <source>verify</source>
+        <translation>校验</translation>
+    </message>
+    <message>
+        <source>jump</source>
+        <translation>跳转</translation>
+    </message>
 </context>
 <context>
     <name>progress1</name>
@@ -367,6 +391,49 @@
     <message>
         <source>updating finished!</source>
         <translation>数据发送完毕！</translation>
+    </message>
+    <message>
+        <source>start command</source>
+        <translation>启动命令</translation>
+    </message>
+    <message>
+        <source>file-size command</source>
+        <translation>文件大小命令</translation>
+    </message>
+    <message>
+        <source>change-port command</source>
+        <translation>切换波特率命令</translation>
+    </message>
+    <message>
+        <source>erase command</source>
+        <translation>擦除命令</translation>
+    </message>
+    <message>
+        <source>data frames</source>
+        <translation>数据帧</translation>
+    </message>
+</context>
+<context>
+    <name>updateEngine</name>
+    <message>
+        <source>the unit does not answer: check the port, the cable, the power and that the package is for this unit&apos;s model</source>
+        <translation>设备无应答：请检查串口、线缆、电源，以及升级包是否适用于该设备型号</translation>
+    </message>
+    <message>
+        <source>the unit refuses it: check that the package is for this unit&apos;s model and processor</source>
+        <translation>设备拒绝：请检查升级包是否适用于该设备的型号和处理器</translation>
+    </message>
+    <message>
+        <source>the unit&apos;s replies make no sense here: check the cable and that the package is for this unit&apos;s model</source>
+        <translation>设备应答无法识别：请检查线缆，以及升级包是否适用于该设备型号</translation>
+    </message>
+    <message>
+        <source>the port could not be opened again: check the port and the cable</source>
+        <translation>无法再次打开串口：请检查串口和线缆</translation>
+    </message>
+    <message>
+        <source>%1: stopped at the %2: %3</source>
+        <translation>%1：在%2步骤停止：%3</translation>
     </message>
 </context>
 <context>
