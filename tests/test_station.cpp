@@ -77,6 +77,8 @@ bool hasType(const QJsonValue &value, const QString &type)
         return value.isString();
     if (type == QLatin1String("boolean"))
         return value.isBool();
+    if (type == QLatin1String("boolean or null"))
+        return value.isBool() || value.isNull();
     if (type == QLatin1String("array"))
         return value.isArray();
     return false;
