@@ -298,6 +298,8 @@ void TestFirstFrames::receivePath_data()
     row("unknown code retries the step", "02 00 10 23 7E 01 06 9B DF 03", false, 3, true, {}, 3, 0, 1);
     row("unknown status retries the step", "02 00 10 23 11 01 42 9B DF 03", false, 3, true, {}, 3, 0, 1);
     row("late reply of another step ignored", "02 00 10 22 14 01 06 9B DF 03", false, 3, true, {}, 3, 0);
+    row("late refusal of another step ignored", "02 00 10 22 12 01 15 9B DF 03", false, 3, true, {}, 3, 0);
+    row("late unknown status of another step ignored", "02 00 10 22 12 01 42 9B DF 03", false, 3, true, {}, 3, 0);
     row("idle engine ignores ACK", "02 00 10 23 11 01 06 9B DF 03", false, 3, false, {}, 3, 0);
     row("preamble start reply", "23 02 00 03 AF AA 55 D6", true, 0, true, {}, 1, 0, 1);
     row("preamble reply after noise", "00 7E 23 02 00 03 AF AA 55 D6", true, 0, true, {}, 1, 0, 1);

@@ -345,11 +345,12 @@ void progress::handleFrame(QByteArray frame)
     const quint8 code = quint8(frame.at(3));
     const quint8 count = quint8(frame.at(4));
     const quint8 status = quint8(frame.at(5));
-    const bool understood = isKnownCommand(code) && count >= 1 && (status == ACK || status == NAK);
-    // A late reply to a step given up on: acting on it would put a second
-    // frame on its way while the step in hand waits for its own.
-    if (understood && code != awaitedCommand(m_frame.step))
+    // The code tells which step a reply answers. A late reply to a step
+    // given up on is let pass: acting on it would put a second frame on its
+    // way while the step in hand waits for its own.
+    if (isKnownCommand(code) && code != awaitedCommand(m_frame.step))
         return;
+    const bool understood = isKnownCommand(code) && count >= 1 && (status == ACK || status == NAK);
     m_timer->stop();
     // A refusal, and a reply that means nothing, end the wait as its
     // timeout would: the step's own bound then counts it.
