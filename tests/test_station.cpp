@@ -440,24 +440,25 @@ private slots:
         QTest::addColumn<QStringList>("options"); // of the simulator, then of the flasher
         QTest::addColumn<int>("status");
         QTest::addColumn<QStringList>("images"); // NAME:RESULT:REASON:CHOSEN, in sending order
-        QTest::addColumn<QStringList>("saved");  // what the unit flashed, each the package's image
+        QTest::addColumn<QStringList>("saved");  // SAVED=EXPECTED: what the unit flashed, sorted, and its image
         QTest::newRow("first board answering the preamble: each image's processor chosen")
             << 0 << QStringList() << 0 << QStringList {"arm.bin:passed::true", "dsp.out:passed::true"}
-            << QStringList {"arm.bin", "dsp.bin"};
+            << QStringList {"arm.bin=arm.bin", "dsp.bin=dsp.bin"};
         QTest::newRow("second board: chosen by the acknowledged start command")
             << 1 << QStringList() << 0
             << QStringList {"2U_20K_MONITOR.bin:passed::true", "Inv_power33.out:passed::true",
                             "Rec_power33.out:passed::true"}
-            << QStringList {"monitor.bin", "inv.bin", "rec.bin"};
+            << QStringList {"inv.bin=Inv_power33.bin", "monitor.bin=2U_20K_MONITOR.bin", "rec.bin=Rec_power33.bin"};
         QTest::newRow("boot loader running for the ARM: arm.bin flashed into it, dsp.out refused at verify")
             << 0 << QStringList {"--running", "arm:12345678"} << 1
-            << QStringList {"arm.bin:passed::false", "dsp.out:failed:verify-failed:false"} << QStringList {"arm.bin"};
+            << QStringList {"arm.bin:passed::false", "dsp.out:failed:verify-failed:false"}
+            << QStringList {"arm.bin=arm.bin"};
         QTest::newRow("boot loader running for the DSP: arm.bin refused at verify, nothing flashed")
             << 0 << QStringList {"--running", "dsp:87654321"} << 1
             << QStringList {"arm.bin:failed:verify-failed:false", "dsp.out:not-sent::null"} << QStringList();
         QTest::newRow("boot loader running for the DSP, dsp.out alone sent: flashed into the DSP")
             << 0 << QStringList {"--running", "dsp:87654321", "--only", "dsp.out"} << 0
-            << QStringList {"dsp.out:passed::false"} << QStringList {"dsp.bin"};
+            << QStringList {"dsp.out:passed::false"} << QStringList {"dsp.bin=dsp.bin"};
     }
 
     void processorChoice()
@@ -504,18 +505,14 @@ private slots:
         QCOMPARE(notChosenLines, ended.filter(":false").size());
 
         const QDir flashed(work.filePath("flashed"));
-        QStringList savedSorted = saved;
-        savedSorted.sort();
-        QCOMPARE(flashed.entryList(QDir::Files), savedSorted);
-        for (const QString &name : saved) {
-            QString expected = name;
-            if (model == 1)
-                expected = QStringList {"2U_20K_MONITOR.bin", "Inv_power33.bin", "Rec_power33.bin"}.at(
-                    QStringList {"monitor.bin", "inv.bin", "rec.bin"}.indexOf(name));
-            QVERIFY2(testPrograms::sameImage(testFiles::read(flashed.filePath(name)),
-                                             testFiles::read(samples.filePath("expected/" + expected))),
-                     qPrintable(name));
+        QStringList names;
+        for (const QString &pair : saved) {
+            names << pair.section('=', 0, 0);
+            QVERIFY2(testPrograms::sameImage(testFiles::read(flashed.filePath(names.last())),
+                                             testFiles::read(samples.filePath("expected/" + pair.section('=', 1)))),
+                     qPrintable(pair));
         }
+        QCOMPARE(flashed.entryList(QDir::Files), names);
     }
 
     // A port that appears a second after the start is waited for.
