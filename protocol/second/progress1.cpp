@@ -202,7 +202,6 @@ void progress1::initParm(updateParm data)
     emit sendMessage(tr("verify success!"));
     armTimer(kHandshakeIntervalMs);
     m_trouble = NoAnswer;
-    setProcessorChoice(ChoiceNotMade);
     m_rxCount = 0;
     m_state = Handshake;
     m_running = true;
