@@ -1,5 +1,7 @@
 #include "protocol/updateengine.h"
 
+#include <QFileInfo>
+
 const char *updateEngine::reasonCode(int reason)
 {
     switch (reason) {
@@ -26,4 +28,26 @@ const char *updateEngine::reasonCode(int reason)
     default:
         return "unknown";
     }
+}
+
+QString updateEngine::giveUpLine(const QString &imagePath, const QString &step, Trouble trouble)
+{
+    QString check;
+    switch (trouble) {
+    case NoAnswer:
+        check = tr("the unit does not answer: check the port, the cable, the power and that the package is for "
+                   "this unit's model");
+        break;
+    case Refused:
+        check = tr("the unit refuses it: check that the package is for this unit's model and processor");
+        break;
+    case NotUnderstood:
+        check = tr("the unit's replies make no sense here: check the cable and that the package is for this "
+                   "unit's model");
+        break;
+    case PortLost:
+        check = tr("the port could not be opened again: check the port and the cable");
+        break;
+    }
+    return tr("%1: stopped at the %2: %3").arg(QFileInfo(imagePath).fileName(), step, check);
 }

@@ -21,7 +21,7 @@ public:
         PortUnavailable, // the port could not be opened (at either speed)
         ImageUnreadable, // the image file is missing, empty or cannot be read
         ImageRejected,   // the image is not the kind this board takes
-        HandshakeFailed, // the unit never answered the start of the job
+        HandshakeFailed, // the unit never took the start of the job (nor, second board, the size)
         VerifyFailed,    // the unit did not take the image's verify code
         EraseFailed,     // the erase was not confirmed
         TransferFailed,  // data frames went unanswered too often
@@ -29,6 +29,22 @@ public:
         LineSpeedFailed, // the switch of the line speed was not confirmed
     };
     Q_ENUM(FailReason)
+
+    // Whether the job told the unit which processor its image is for.
+    enum ProcessorChoice {
+        ChoiceNotMade = 0,  // the job never got that far, or nothing was sent
+        ProcessorChosen,    // the unit took the choice
+        ProcessorNotChosen, // the job went on without it: the boot loader decides
+    };
+    Q_ENUM(ProcessorChoice)
+
+    // What kept a step from going on, for the line a job ends with.
+    enum Trouble {
+        NoAnswer,      // nothing came back
+        Refused,       // the unit said no, or answered for another step
+        NotUnderstood, // a reply that means nothing here
+        PortLost,      // the port could not be opened again
+    };
 
     using QObject::QObject;
 
@@ -39,6 +55,12 @@ public:
     // line: true when it could go out. Lines saying why go to sendMessage.
     virtual bool checkImage(int imageIndex, const QByteArray &image) = 0;
     virtual bool isBusy() const = 0;
+    // For the job in hand or the one that ended last.
+    ProcessorChoice processorChoice() const { return m_processorChoice; }
+
+    // The last line of a job given up at STEP: the image, the step and what
+    // to check.
+    static QString giveUpLine(const QString &imagePath, const QString &step, Trouble trouble);
 
 signals:
     void sendMessage(QString message);
@@ -50,6 +72,12 @@ public slots:
     virtual void initParm(updateParm data) = 0;
     virtual void receiveData(QByteArray data) = 0;
     virtual void stop() = 0;
+
+protected:
+    void setProcessorChoice(ProcessorChoice choice) { m_processorChoice = choice; }
+
+private:
+    ProcessorChoice m_processorChoice = ChoiceNotMade;
 };
 
 #endif // UPDATEENGINE_H

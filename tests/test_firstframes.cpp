@@ -281,24 +281,29 @@ void TestFirstFrames::receivePath_data()
     QTest::addColumn<QStringList>("logs");
     QTest::addColumn<int>("stepAfter");
     QTest::addColumn<int>("held"); // bytes left in receivedata
+    QTest::addColumn<int>("sends"); // frame.retry after: 1 once a frame went out
     const QStringList acked = {"shake hand success!", "verify code error!"};
     auto row = [](const char *name, const char *hex, bool preamble, int step, bool waiting, const QStringList &logs,
-                  int stepAfter, int held) {
-        QTest::newRow(name) << QByteArray::fromHex(hex) << preamble << step << waiting << logs << stepAfter << held;
+                  int stepAfter, int held, int sends = 0) {
+        QTest::newRow(name) << QByteArray::fromHex(hex) << preamble << step << waiting << logs << stepAfter << held
+                            << sends;
     };
-    row("stuffed ACK", "02 00 10 23 11 01 06 9B DF 03", false, 3, true, acked, 4, 0);
-    row("stuffed CRC byte in ACK", "02 00 10 23 11 01 06 10 30 55 03", false, 3, true, acked, 4, 0);
-    row("garbage before ACK", "AA 55 7E 02 00 10 23 11 01 06 9B DF 03", false, 3, true, acked, 4, 0);
+    row("stuffed ACK", "02 00 10 23 11 01 06 9B DF 03", false, 3, true, acked, 4, 0, 1);
+    row("stuffed CRC byte in ACK", "02 00 10 23 11 01 06 10 30 55 03", false, 3, true, acked, 4, 0, 1);
+    row("garbage before ACK", "AA 55 7E 02 00 10 23 11 01 06 9B DF 03", false, 3, true, acked, 4, 0, 1);
     row("garbage without STX dropped", "AA 55 7E 81 23", false, 3, true, {}, 3, 0);
     row("bad ETX held", "02 00 10 23 11 01 06 9B DF 04", false, 3, true, {}, 3, 9);
     row("count byte 0x90 waits", "02 00 10 23 11 90 06 9B DF 03", false, 3, true, {}, 3, 9);
-    row("NAK retries the step", "02 00 10 23 11 01 15 9B DF 03", false, 3, true, {}, 3, 0);
-    row("unknown code ignored", "02 00 10 23 7E 01 06 9B DF 03", false, 3, true, {}, 3, 0);
-    row("unknown status ignored", "02 00 10 23 11 01 42 9B DF 03", false, 3, true, {}, 3, 0);
+    row("NAK retries the step", "02 00 10 23 11 01 15 9B DF 03", false, 3, true, {}, 3, 0, 1);
+    row("unknown code retries the step", "02 00 10 23 7E 01 06 9B DF 03", false, 3, true, {}, 3, 0, 1);
+    row("unknown status retries the step", "02 00 10 23 11 01 42 9B DF 03", false, 3, true, {}, 3, 0, 1);
+    row("late reply of another step ignored", "02 00 10 22 14 01 06 9B DF 03", false, 3, true, {}, 3, 0);
+    row("late refusal of another step ignored", "02 00 10 22 12 01 15 9B DF 03", false, 3, true, {}, 3, 0);
+    row("late unknown status of another step ignored", "02 00 10 22 12 01 42 9B DF 03", false, 3, true, {}, 3, 0);
     row("idle engine ignores ACK", "02 00 10 23 11 01 06 9B DF 03", false, 3, false, {}, 3, 0);
-    row("preamble start reply", "23 02 00 03 AF AA 55 D6", true, 0, true, {}, 1, 0);
-    row("preamble reply after noise", "00 7E 23 02 00 03 AF AA 55 D6", true, 0, true, {}, 1, 0);
-    row("preamble OK reply", "23 02 00 03 AF 4F 4B 71", true, 1, true, {}, 2, 0);
+    row("preamble start reply", "23 02 00 03 AF AA 55 D6", true, 0, true, {}, 1, 0, 1);
+    row("preamble reply after noise", "00 7E 23 02 00 03 AF AA 55 D6", true, 0, true, {}, 1, 0, 1);
+    row("preamble OK reply", "23 02 00 03 AF 4F 4B 71", true, 1, true, {}, 2, 0, 1);
     row("preamble reply of the other step", "23 02 00 03 AF 4F 4B 71", true, 0, true, {}, 0, 8);
     row("preamble reply while idle", "23 02 00 03 AF AA 55 D6", true, 0, false, {}, 0, 8);
 }
@@ -312,6 +317,7 @@ void TestFirstFrames::receivePath()
     QFETCH(QStringList, logs);
     QFETCH(int, stepAfter);
     QFETCH(int, held);
+    QFETCH(int, sends);
 
     // Every cut into two pieces, then every chunk size from 1 byte upward.
     QList<QList<QByteArray>> feeds;
@@ -344,6 +350,7 @@ void TestFirstFrames::receivePath()
         QVERIFY2(seen == logs, qPrintable(where + ": " + seen.join('|')));
         QVERIFY2(engine.frame().step == stepAfter, qPrintable(where));
         QVERIFY2(engine.frame().receivedata.size() == held, qPrintable(where));
+        QVERIFY2(engine.frame().retry == sends, qPrintable(where));
     }
 }
 

@@ -22,6 +22,20 @@ constexpr int kJobTimeoutMs = testWaitMs(5000);
 // After a job ends, this long must pass without any further log or finish.
 constexpr int kQuietMs = 300;
 
+const QString kNotChosen = QStringLiteral("the processor was not chosen: the unit did not answer the preamble, so its "
+                                          "boot loader decides by the verify code");
+const QString kNoAnswer = QStringLiteral(
+    "the unit does not answer: check the port, the cable, the power and that the package is for this unit's model");
+const QString kRefused =
+    QStringLiteral("the unit refuses it: check that the package is for this unit's model and processor");
+const QString kNotUnderstood = QStringLiteral(
+    "the unit's replies make no sense here: check the cable and that the package is for this unit's model");
+
+QString stoppedAt(const QString &step, const QString &check)
+{
+    return QStringLiteral("arm.bin: stopped at the %1: %2").arg(step, check);
+}
+
 const QStringList kGoodJob = {"updating...",    "shake hand success!",   "verify success!",  "erea success!",
                               "writing flash!", "flash writed success!", "updating success!"};
 
@@ -218,15 +232,20 @@ void TestFirstJobs::failures_data()
                             << QStringList();
     };
     row("good job", {}, kGoodJob, true, 1, 3);
-    row("silent preamble: straight to shake hand", {"silence:preamble"}, kGoodJob, true, 1, 1);
-    row("silent confirm: straight to shake hand", {"silence:confirm"}, kGoodJob, true, 1, 2);
-    row("shake hand never answered", {"silence:shakehand"}, {"updating...", "shake hand failed!"}, false, 10);
-    row("shake hand NAKs count as silences", {"nak:shakehand"}, {"updating...", "shake hand failed!"}, false, 10);
+    QStringList notChosen = kGoodJob;
+    notChosen.insert(1, kNotChosen);
+    row("silent preamble: straight to shake hand", {"silence:preamble"}, notChosen, true, 1, 1);
+    row("silent confirm: straight to shake hand", {"silence:confirm"}, notChosen, true, 1, 2);
+    row("shake hand never answered", {"silence:shakehand"},
+        {"updating...", "shake hand failed!", stoppedAt("shake hand", kNoAnswer)}, false, 10);
+    row("shake hand NAKs count as silences", {"nak:shakehand"},
+        {"updating...", "shake hand failed!", stoppedAt("shake hand", kRefused)}, false, 10);
     row("tenth shake hand answered", QStringList {"silence:shakehand@1"} + nineSilences.mid(0, 8), kGoodJob, true, 10);
-    row("verify NAK", {"nak:verify"}, head + QStringList {"verify failed!"}, false);
-    row("verify silence", {"silence:verify"}, head + QStringList {"verify failed!"}, false);
+    row("verify NAK", {"nak:verify"}, head + QStringList {"verify failed!", stoppedAt("verify", kRefused)}, false);
+    row("verify silence", {"silence:verify"}, head + QStringList {"verify failed!", stoppedAt("verify", kNoAnswer)},
+        false);
     row("unknown code instead of the verify reply", {"silence:verify", "unknown:verify"},
-        head + QStringList {"verify failed!"}, false);
+        head + QStringList {"verify failed!", stoppedAt("verify", kNotUnderstood)}, false);
     row("erase NAK: back to shake hand", {"nak:erase@1"},
         head + QStringList {"verify success!", "erea failed!", "shake hand...", "shake hand success!"}
             + kGoodJob.mid(2),
@@ -239,11 +258,14 @@ void TestFirstJobs::failures_data()
         upToWrite + QStringList {"flash send failed!", "erea success!", "writing flash!"} + tail, true);
     row("write silence: erase and rewrite", {"silence:write@40"},
         upToWrite + QStringList {"flash send failed!", "erea success!", "writing flash!"} + tail, true);
-    row("jump silence", {"silence:jump"}, upToWrite + QStringList {"flash writed success!", "jump failed!"}, false);
-    row("jump NAK", {"nak:jump"}, upToWrite + QStringList {"flash writed success!", "jump failed!"}, false);
+    row("jump silence", {"silence:jump"},
+        upToWrite + QStringList {"flash writed success!", "jump failed!", stoppedAt("jump", kNoAnswer)}, false);
+    row("jump NAK", {"nak:jump"},
+        upToWrite + QStringList {"flash writed success!", "jump failed!", stoppedAt("jump", kRefused)}, false);
     row("unknown code while waiting after the jump", {"unknown:jump"}, kGoodJob, true);
     row("unknown status while waiting after the jump", {"badstatus:jump"}, kGoodJob, true);
-    row("unknown status to a block", {"badstatus:write@5"}, kGoodJob, true);
+    row("unknown status to a block: rewritten, its late reply ignored", {"badstatus:write@5"},
+        upToWrite + QStringList {"flash send failed!", "erea success!", "writing flash!"} + tail, true);
     row("garbage before replies",
         {"garbage:preamble", "garbage:confirm", "garbage:shakehand", "garbage:verify", "garbage:erase", "garbage:write",
          "garbage:jump"},
@@ -251,7 +273,10 @@ void TestFirstJobs::failures_data()
     row("replies dripped byte by byte", {"drip"}, kGoodJob, true, 1, 3);
     row("replies split after a DLE", {"split"}, kGoodJob, true, 1, 3);
     row("line closed mid-transfer", {"close:write@3"},
-        upToWrite + QStringList {"flash send failed!", "erea failed!", "shake hand...", "shake hand failed!"}, false);
+        upToWrite
+            + QStringList {"flash send failed!", "erea failed!", "shake hand...", "shake hand failed!",
+                           stoppedAt("shake hand", kNoAnswer)},
+        false);
 
     QTest::newRow("port cannot be opened")
         << QStringList() << QString("arm") << true << QStringList {"port opening failed!"} << false << 0 << 0
@@ -356,6 +381,10 @@ void TestFirstJobs::stepIntervalsUnscaled()
     QCOMPARE(interval(), 7000);
     ack(0x14);
     QCOMPARE(r.engine.frame().step, int(progress::StepWriteFlash));
+    QCOMPARE(interval(), 7000);
+    for (int guard = 0; guard < 100 && r.engine.frame().step == progress::StepWriteFlash; ++guard)
+        ack(0x12);
+    QCOMPARE(r.engine.frame().step, int(progress::StepJump));
     QCOMPARE(interval(), 7000);
     ack(0x04);
     QCOMPARE(r.engine.frame().step, int(progress::StepDone));

@@ -364,7 +364,8 @@ private slots:
     }
 
     // A unit that never answers the start command keeps the second engine
-    // waiting for good; Ctrl-C must end the run cleanly and say so.
+    // sending it for half a minute (a few seconds at this scale); Ctrl-C
+    // in the meantime must end the run cleanly and say so.
     void interruptEndsCleanly_data()
     {
         QTest::addColumn<int>("signalNumber");
@@ -381,7 +382,8 @@ private slots:
         simProcess sim;
         QVERIFY(sim.start(1, work.path(), {QStringLiteral("silence:start")}));
         QProcess flash;
-        flash.start(program("ups-flash"), {"--port", sim.link, "--time-scale", kScale, path});
+        flash.start(program("ups-flash"),
+                    {"--port", sim.link, "--time-scale", QString::number(testTimeScale(0.1)), path});
         QVERIFY(flash.waitForReadyRead(10000));
         QTest::qWait(200);
         QVERIFY(::kill(pid_t(flash.processId()), signalNumber) == 0);
@@ -592,6 +594,45 @@ private slots:
         QVERIFY(sim.waitForFinished(5000));
         QCOMPARE(sim.exitCode(), 2);
         QVERIFY(sim.readAllStandardError().contains("above 0 and at most 100"));
+    }
+
+    // A boot loader already running for one processor: a first-board unit,
+    // a processor it has and a whole verify code, or the simulator refuses.
+    void unitSimRefusesBadRunning_data()
+    {
+        QTest::addColumn<int>("model");
+        QTest::addColumn<QString>("running");
+        QTest::addColumn<QString>("said"); // empty: accepted
+        QTest::newRow("usage: a processor the unit does not have") << 0 << "cpu:12345678"
+                                                                   << "is not arm:CODE";
+        QTest::newRow("usage: a verify code short of 8 hex digits") << 0 << "arm:123456"
+                                                                    << "is not arm:CODE";
+        QTest::newRow("usage: no verify code") << 0 << "dsp"
+                                               << "is not arm:CODE";
+        QTest::newRow("usage: a second-board unit") << 1 << "arm:12345678"
+                                                    << "model 0 only";
+        QTest::newRow("accepted: the sample DSP's code") << 0 << "dsp:87654321"
+                                                         << "";
+    }
+
+    void unitSimRefusesBadRunning()
+    {
+        QFETCH(int, model);
+        QFETCH(QString, running);
+        QFETCH(QString, said);
+        QProcess sim;
+        sim.start(program("ups-unit-sim"), {"--model", QString::number(model), "--running", running});
+        if (said.isEmpty()) {
+            QVERIFY(sim.waitForReadyRead(10000));
+            QVERIFY(sim.readLine().startsWith("/dev/"));
+            sim.terminate();
+            QVERIFY(sim.waitForFinished(5000));
+            return;
+        }
+        QVERIFY(sim.waitForFinished(5000));
+        QCOMPARE(sim.exitCode(), 2);
+        const QByteArray err = sim.readAllStandardError();
+        QVERIFY2(err.contains("bad --running") && err.contains(said.toUtf8()), err.constData());
     }
 
     // Whole runs into a simulated unit for packages that once sent an image

@@ -77,6 +77,8 @@ bool hasType(const QJsonValue &value, const QString &type)
         return value.isString();
     if (type == QLatin1String("boolean"))
         return value.isBool();
+    if (type == QLatin1String("boolean or null"))
+        return value.isBool() || value.isNull();
     if (type == QLatin1String("array"))
         return value.isArray();
     return false;
@@ -119,12 +121,15 @@ struct unitBench
     QProcess sim;
     QStringList devices;
 
-    bool start(const QString &home, int units, const QStringList &faults)
+    // EXTRA: more options of the simulator (--running).
+    bool start(const QString &home, int units, const QStringList &faults, int model = 0,
+               const QStringList &extra = QStringList())
     {
         dir = home;
         count = units;
-        QStringList args {"--model",      "0",   "--count", QString::number(units), "--save-dir", dir + "/flashed",
-                          "--time-scale", kScale};
+        QStringList args {"--model",    QString::number(model), "--count",      QString::number(units),
+                          "--save-dir", dir + "/flashed",       "--time-scale", kScale};
+        args << extra;
         for (const QString &fault : faults)
             args << "--fault" << fault;
         sim.start(testPrograms::path("ups-unit-sim"), args);
@@ -193,10 +198,11 @@ private:
     QTemporaryDir samples;
     schemaDoc schema;
 
-    QString package(const QString &dir) const
+    QString package(const QString &dir, int model = 0) const
     {
-        const QString copy = dir + QStringLiteral("/ups_5-10k.zip");
-        QFile::copy(samples.filePath(QStringLiteral("ups_5-10k.zip")), copy);
+        const QString name = model == 0 ? QStringLiteral("ups_5-10k.zip") : QStringLiteral("ups_15-20k.zip");
+        const QString copy = dir + QLatin1Char('/') + name;
+        QFile::copy(samples.filePath(name), copy);
         return copy;
     }
 
@@ -359,6 +365,154 @@ private slots:
                                      .toHex()));
             }
         }
+    }
+
+    // A unit that refuses, ignores or garbles a step for ever, or a package
+    // of the other model: each attempt ends within its bound, the run exits
+    // 1, and the retry gives a second report line that ends the same way.
+    void everyRunEnds_data()
+    {
+        QTest::addColumn<int>("unitModel");
+        QTest::addColumn<int>("packageModel");
+        QTest::addColumn<QStringList>("faults");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("lastLine");
+        const QString noAnswer = "the unit does not answer: check the port, the cable, the power and that the "
+                                 "package is for this unit's model";
+        QTest::newRow("first board: erase refused for ever")
+            << 0 << 0 << QStringList {"nak:erase"} << "erase-failed"
+            << "arm.bin: stopped at the erase: the unit refuses it: check that the package is for this unit's model "
+               "and processor";
+        QTest::newRow("first board: unknown frame after every erase")
+            << 0 << 0 << QStringList {"unknown:erase"} << "transfer-failed"
+            << "arm.bin: stopped at the flash write: the unit's replies make no sense here: check the cable and that "
+               "the package is for this unit's model";
+        QTest::newRow("second board: start command unanswered for ever")
+            << 1 << 1 << QStringList {"silence:start"} << "handshake-failed"
+            << "2U_20K_MONITOR.bin: stopped at the start command: " + noAnswer;
+        QTest::newRow("second board: file size unanswered for ever")
+            << 1 << 1 << QStringList {"silence:filesize"} << "handshake-failed"
+            << "2U_20K_MONITOR.bin: stopped at the file-size command: " + noAnswer;
+        QTest::newRow("model-1 package to a model-0 unit")
+            << 0 << 1 << QStringList() << "handshake-failed"
+            << "2U_20K_MONITOR.bin: stopped at the start command: " + noAnswer;
+        QTest::newRow("model-0 package to a model-1 unit") << 1 << 0 << QStringList() << "handshake-failed"
+                                                           << "arm.bin: stopped at the shake hand: " + noAnswer;
+    }
+
+    void everyRunEnds()
+    {
+        QFETCH(int, unitModel);
+        QFETCH(int, packageModel);
+        QFETCH(QStringList, faults);
+        QFETCH(QString, reason);
+        QFETCH(QString, lastLine);
+        QTemporaryDir work;
+        unitBench units;
+        QVERIFY(units.start(work.path(), 1, faults, unitModel));
+        QVERIFY(units.plug(1));
+        QList<QJsonObject> events;
+        QCOMPARE(flash({"--retries", "1", "--report", work.filePath("r.jsonl"), "--port", units.port(1),
+                        package(work.path(), packageModel)},
+                       events),
+                 1);
+        verifyEvents(events, 1);
+        const QList<QJsonObject> report = readReport(work.filePath("r.jsonl"));
+        QCOMPARE(report.size(), 2);
+        for (int attempt = 1; attempt <= 2; ++attempt) {
+            const QJsonObject line = report.at(attempt - 1);
+            QCOMPARE(line.value("attempt").toInt(), attempt);
+            QCOMPARE(line.value("result").toString(), QStringLiteral("failed"));
+            QCOMPARE(line.value("reason").toString(), reason);
+            QCOMPARE(line.value("last_line").toString(), lastLine);
+        }
+        QVERIFY(QDir(work.filePath("flashed")).entryList(QDir::Files).isEmpty());
+    }
+
+    // Whether the unit was told which processor each image is for, as the
+    // report and the events say it, against what the unit did with it. A
+    // boot loader already running for one processor does not answer the
+    // preamble: it takes the image whose verify code it knows and refuses
+    // the other processor's.
+    void processorChoice_data()
+    {
+        QTest::addColumn<int>("model");
+        QTest::addColumn<QStringList>("options"); // of the simulator, then of the flasher
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QStringList>("images"); // NAME:RESULT:REASON:CHOSEN, in sending order
+        QTest::addColumn<QStringList>("saved");  // SAVED=EXPECTED: what the unit flashed, sorted, and its image
+        QTest::newRow("first board answering the preamble: each image's processor chosen")
+            << 0 << QStringList() << 0 << QStringList {"arm.bin:passed::true", "dsp.out:passed::true"}
+            << QStringList {"arm.bin=arm.bin", "dsp.bin=dsp.bin"};
+        QTest::newRow("second board: chosen by the acknowledged start command")
+            << 1 << QStringList() << 0
+            << QStringList {"2U_20K_MONITOR.bin:passed::true", "Inv_power33.out:passed::true",
+                            "Rec_power33.out:passed::true"}
+            << QStringList {"inv.bin=Inv_power33.bin", "monitor.bin=2U_20K_MONITOR.bin", "rec.bin=Rec_power33.bin"};
+        QTest::newRow("boot loader running for the ARM: arm.bin flashed into it, dsp.out refused at verify")
+            << 0 << QStringList {"--running", "arm:12345678"} << 1
+            << QStringList {"arm.bin:passed::false", "dsp.out:failed:verify-failed:false"}
+            << QStringList {"arm.bin=arm.bin"};
+        QTest::newRow("boot loader running for the DSP: arm.bin refused at verify, nothing flashed")
+            << 0 << QStringList {"--running", "dsp:87654321"} << 1
+            << QStringList {"arm.bin:failed:verify-failed:false", "dsp.out:not-sent::null"} << QStringList();
+        QTest::newRow("boot loader running for the DSP, dsp.out alone sent: flashed into the DSP")
+            << 0 << QStringList {"--running", "dsp:87654321", "--only", "dsp.out"} << 0
+            << QStringList {"dsp.out:passed::false"} << QStringList {"dsp.bin=dsp.bin"};
+    }
+
+    void processorChoice()
+    {
+        QFETCH(int, model);
+        QFETCH(QStringList, options);
+        QFETCH(int, status);
+        QFETCH(QStringList, images);
+        QFETCH(QStringList, saved);
+        QTemporaryDir work;
+        unitBench units;
+        QVERIFY(units.start(work.path(), 1, {}, model, options.mid(0, 2)));
+        QVERIFY(units.plug(1));
+        QList<QJsonObject> events;
+        QCOMPARE(flash(options.mid(2)
+                           + QStringList {"--report", work.filePath("r.jsonl"), "--port", units.port(1),
+                                          package(work.path(), model)},
+                       events),
+                 status);
+        verifyEvents(events, status);
+
+        const auto chosen = [](const QJsonValue &value) {
+            return value.isNull() ? QStringLiteral("null") : QString(value.toBool() ? "true" : "false");
+        };
+        QStringList reported;
+        for (const QJsonValue &value : readReport(work.filePath("r.jsonl")).value(0).value("images").toArray()) {
+            const QJsonObject image = value.toObject();
+            reported << QStringLiteral("%1:%2:%3:%4")
+                            .arg(image.value("name").toString(), image.value("result").toString(),
+                                 image.value("reason").toString(), chosen(image.value("processor_chosen")));
+        }
+        QCOMPARE(reported, images);
+        QStringList ended;
+        int notChosenLines = 0;
+        for (const QJsonObject &event : events) {
+            if (event.value("event") == "image-end") {
+                ended << QStringLiteral("%1:%2:%3:%4")
+                             .arg(event.value("image").toString(), event.value("result").toString(),
+                                  event.value("reason").toString(), chosen(event.value("processor_chosen")));
+            }
+            notChosenLines += event.value("text").toString().startsWith("the processor was not chosen: ") ? 1 : 0;
+        }
+        QCOMPARE(ended, images.filter(QRegularExpression(":(true|false)$")));
+        QCOMPARE(notChosenLines, ended.filter(":false").size());
+
+        const QDir flashed(work.filePath("flashed"));
+        QStringList names;
+        for (const QString &pair : saved) {
+            names << pair.section('=', 0, 0);
+            QVERIFY2(testPrograms::sameImage(testFiles::read(flashed.filePath(names.last())),
+                                             testFiles::read(samples.filePath("expected/" + pair.section('=', 1)))),
+                     qPrintable(pair));
+        }
+        QCOMPARE(flashed.entryList(QDir::Files), names);
     }
 
     // A port that appears a second after the start is waited for.

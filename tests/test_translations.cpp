@@ -26,7 +26,7 @@ using Catalogue = QMap<QString, QMap<QString, Entry>>;
 
 const QStringList kSourceDirs {"app", "package", "update", "util", "serial", "protocol", "tools"};
 const QStringList kContexts {"Dialog", "filesUpdate", "common", "serialport", "progress", "progress1", "zip",
-                             "packageSignature", "trustedKeys", "ownFiles", "regularFile",
+                             "packageSignature", "trustedKeys", "ownFiles", "regularFile", "updateEngine",
                              // the programs beside the window
                              "flashCommand", "flashRun", "flashFleet", "textOutput", "progressMeter", "unitRecord",
                              "packCommand", "packTool", "sampleMaker", "simCommand", "unitServer", "simulatedUnit",

@@ -200,6 +200,10 @@
 <context>
     <name>firstUnit</name>
     <message>
+        <source>&apos;%1&apos; is not arm:CODE or dsp:CODE with CODE in 8 hex digits</source>
+        <translation>“%1”不是 arm:CODE 或 dsp:CODE 的形式（CODE 为 8 位十六进制数）</translation>
+    </message>
+    <message>
         <source>%1 needs a framed step</source>
         <translation>%1 只能用于带帧的步骤</translation>
     </message>
@@ -775,6 +779,30 @@ ups-pack --make-sample DIR                 把两种型号的示例升级包写�
         <source>updating success!</source>
         <translation>升级成功！</translation>
     </message>
+    <message>
+        <source>the processor was not chosen: the unit did not answer the preamble, so its boot loader decides by the verify code</source>
+        <translation>未选择处理器：设备未应答前导帧，由其引导程序根据校验码决定</translation>
+    </message>
+    <message>
+        <source>erase</source>
+        <translation>擦除</translation>
+    </message>
+    <message>
+        <source>flash write</source>
+        <translation>闪存写入</translation>
+    </message>
+    <message>
+        <source>shake hand</source>
+        <translation>握手</translation>
+    </message>
+    <message>
+        <source>verify</source>
+        <translation>校验</translation>
+    </message>
+    <message>
+        <source>jump</source>
+        <translation>跳转</translation>
+    </message>
 </context>
 <context>
     <name>progress1</name>
@@ -855,6 +883,49 @@ ups-pack --make-sample DIR                 把两种型号的示例升级包写�
     <message>
         <source>updating finished!</source>
         <translation>数据发送完毕！</translation>
+    </message>
+    <message>
+        <source>start command</source>
+        <translation>启动命令</translation>
+    </message>
+    <message>
+        <source>file-size command</source>
+        <translation>文件大小命令</translation>
+    </message>
+    <message>
+        <source>change-port command</source>
+        <translation>切换波特率命令</translation>
+    </message>
+    <message>
+        <source>erase command</source>
+        <translation>擦除命令</translation>
+    </message>
+    <message>
+        <source>data frames</source>
+        <translation>数据帧</translation>
+    </message>
+</context>
+<context>
+    <name>updateEngine</name>
+    <message>
+        <source>the unit does not answer: check the port, the cable, the power and that the package is for this unit&apos;s model</source>
+        <translation>设备无应答：请检查串口、线缆、电源，以及升级包是否适用于该设备型号</translation>
+    </message>
+    <message>
+        <source>the unit refuses it: check that the package is for this unit&apos;s model and processor</source>
+        <translation>设备拒绝：请检查升级包是否适用于该设备的型号和处理器</translation>
+    </message>
+    <message>
+        <source>the unit&apos;s replies make no sense here: check the cable and that the package is for this unit&apos;s model</source>
+        <translation>设备应答无法识别：请检查线缆，以及升级包是否适用于该设备型号</translation>
+    </message>
+    <message>
+        <source>the port could not be opened again: check the port and the cable</source>
+        <translation>无法再次打开串口：请检查串口和线缆</translation>
+    </message>
+    <message>
+        <source>%1: stopped at the %2: %3</source>
+        <translation>%1：在%2步骤停止：%3</translation>
     </message>
 </context>
 <context>
@@ -986,6 +1057,18 @@ ups-pack --make-sample DIR                 把两种型号的示例升级包写�
 </context>
 <context>
     <name>simCommand</name>
+    <message>
+        <source>Model 0: the boot loader already runs for PROCESSOR (arm or dsp), as in a unit left in it: it does not answer the preamble, flashes every image into PROCESSOR and refuses (NAK) every verify code but CODE, 8 hex digits as the verify command carries them (the little-endian word at 0xB000 of an arm image, at 0x17FE8 of a dsp image, most significant byte first: 12345678 for the sample arm.bin).</source>
+        <translation>型号 0：引导程序已为 PROCESSOR（arm 或 dsp）运行，如同停留在引导程序中的设备：它不应答前导帧，把每个映像都烧写进 PROCESSOR，并拒绝（NAK）除 CODE 之外的所有校验码；CODE 为 8 位十六进制数，与校验命令中的写法相同（arm 映像 0xB000 处、dsp 映像 0x17FE8 处的小端字，高字节在前：示例 arm.bin 为 12345678）。</translation>
+    </message>
+    <message>
+        <source>bad --running: %1</source>
+        <translation>--running 无效：%1</translation>
+    </message>
+    <message>
+        <source>model 0 only</source>
+        <translation>仅限型号 0</translation>
+    </message>
     <message>
         <source>Creates a raw pseudo-terminal pair for each unit, prints the device paths for
 the tool to open (one a line, in unit order) and answers as the units&apos; boot

@@ -2,6 +2,7 @@
 
 
 #include <cstring>
+#include <utility>
 
 #include "util/logging.h"
 #include "util/modeltable.h"
@@ -28,6 +29,25 @@ bool isKnownCommand(quint8 code)
         return true;
     default:
         return false;
+    }
+}
+
+// The command whose reply a framed step waits for; 0 for none.
+quint8 awaitedCommand(int step)
+{
+    switch (step) {
+    case progress::StepShakeHand:
+        return progress::CmdShakeHand;
+    case progress::StepVerify:
+        return progress::CmdVerify;
+    case progress::StepErase:
+        return progress::CmdErase;
+    case progress::StepWriteFlash:
+        return progress::CmdWriteFlash;
+    case progress::StepJump:
+        return progress::CmdJump;
+    default:
+        return 0;
     }
 }
 } // namespace
@@ -214,6 +234,11 @@ void progress::failJob(FailReason reason, const QString &line)
     emit jobFailed(reason);
 }
 
+void progress::giveUp(FailReason reason, const QString &step, Trouble trouble)
+{
+    failJob(reason, giveUpLine(m_imagePath, step, trouble));
+}
+
 // ---- job start --------------------------------------------------------------
 
 void progress::initParm(updateParm data)
@@ -229,6 +254,10 @@ void progress::initParm(updateParm data)
     m_image = data.image;
     m_fileSize = m_image.size();
     m_writtenSize = 0;
+    m_failedErases = 0;
+    m_rewrites = 0;
+    m_trouble = NoAnswer;
+    setProcessorChoice(ChoiceNotMade);
     emit sendprogressBar(m_row, 0, m_fileSize);
 
     // Erasing the unit with nothing to write would leave it without firmware.
@@ -316,11 +345,17 @@ void progress::handleFrame(QByteArray frame)
     const quint8 code = quint8(frame.at(3));
     const quint8 count = quint8(frame.at(4));
     const quint8 status = quint8(frame.at(5));
-    // Replies the engine does not know leave the step waiting on its timer.
-    if (!isKnownCommand(code) || count < 1 || (status != ACK && status != NAK))
+    // The code tells which step a reply answers. A late reply to a step
+    // given up on is let pass: acting on it would put a second frame on its
+    // way while the step in hand waits for its own.
+    if (isKnownCommand(code) && code != awaitedCommand(m_frame.step))
         return;
+    const bool understood = isKnownCommand(code) && count >= 1 && (status == ACK || status == NAK);
     m_timer->stop();
-    if (status == NAK) {
+    // A refusal, and a reply that means nothing, end the wait as its
+    // timeout would: the step's own bound then counts it.
+    if (!understood || status == NAK) {
+        m_trouble = understood ? Refused : NotUnderstood;
         timeout();
         return;
     }
@@ -364,7 +399,18 @@ void progress::onPreambleConfirmAnswered()
     if (serial != m_jobSerial)
         return; // a new job arrived during the pause
     sendFrame(kTargetTimeoutMs, true, 1);
+    setProcessorChoice(ProcessorChosen);
     clearReceived();
+}
+
+// A unit already in its boot loader does not hear the preamble; the verify
+// code alone then tells it which processor the image is for.
+void progress::goOnWithoutChoice()
+{
+    setProcessorChoice(ProcessorNotChosen);
+    emit sendMessage(tr("the processor was not chosen: the unit did not answer the preamble, so its boot loader "
+                        "decides by the verify code"));
+    reopenForCommands();
 }
 
 void progress::reopenForCommands()
@@ -430,37 +476,64 @@ void progress::onJumpAcknowledged()
     sendFrame(kDoneWaitMs, false, 1);
 }
 
+void progress::onEraseFailed(Trouble trouble)
+{
+    emit sendMessage(tr("erea failed!"));
+    if (++m_failedErases >= kMaxFailedErases) {
+        giveUp(EraseFailed, tr("erase"), trouble);
+        return;
+    }
+    emit sendMessage(tr("shake hand..."));
+    sendShakeHand(m_frame.retry);
+}
+
+// The image goes again from its first byte, after a new erase.
+void progress::onWriteFailed(Trouble trouble)
+{
+    emit sendMessage(tr("flash send failed!"));
+    if (m_rewrites >= kMaxRewrites) {
+        giveUp(TransferFailed, tr("flash write"), trouble);
+        return;
+    }
+    ++m_rewrites;
+    sendErase();
+    m_writtenSize = 0;
+    emit sendprogressBar(m_row, 0, m_fileSize);
+}
+
 void progress::timeout()
 {
     m_timer->stop();
+    const Trouble trouble = std::exchange(m_trouble, NoAnswer);
     switch (m_frame.step) {
     case StepPreambleStart:
     case StepPreambleConfirm:
+        goOnWithoutChoice();
+        break;
     case StepPreambleTarget:
         reopenForCommands();
         break;
     case StepShakeHand:
-        if (++m_frame.retry > kMaxShakeHands)
-            failJob(HandshakeFailed, tr("shake hand failed!"));
-        else
+        if (++m_frame.retry > kMaxShakeHands) {
+            emit sendMessage(tr("shake hand failed!"));
+            giveUp(HandshakeFailed, tr("shake hand"), trouble);
+        } else {
             sendShakeHand(m_frame.retry);
+        }
         break;
     case StepVerify:
-        failJob(VerifyFailed, tr("verify failed!"));
+        emit sendMessage(tr("verify failed!"));
+        giveUp(VerifyFailed, tr("verify"), trouble);
         break;
     case StepErase:
-        emit sendMessage(tr("erea failed!"));
-        emit sendMessage(tr("shake hand..."));
-        sendShakeHand(m_frame.retry);
+        onEraseFailed(trouble);
         break;
     case StepWriteFlash:
-        emit sendMessage(tr("flash send failed!"));
-        sendErase();
-        m_writtenSize = 0;
-        emit sendprogressBar(m_row, 0, m_fileSize);
+        onWriteFailed(trouble);
         break;
     case StepJump:
-        failJob(JumpFailed, tr("jump failed!"));
+        emit sendMessage(tr("jump failed!"));
+        giveUp(JumpFailed, tr("jump"), trouble);
         break;
     case StepDone:
         emit sendMessage(tr("updating success!"));

@@ -55,6 +55,10 @@ public:
     static constexpr int kCommandTimeoutMs = 7000;
     static constexpr int kDoneWaitMs = 3000;
     static constexpr int kMaxShakeHands = 10;
+    // Per job: a unit that refuses or ignores its erase this often, or
+    // loses a block of every rewrite, will not take the image.
+    static constexpr int kMaxFailedErases = 5;
+    static constexpr int kMaxRewrites = 5;
     static constexpr int kBlockSize = 1024;
     // Worst case: a write frame of 1031 bytes with every inner byte stuffed.
     static constexpr int kSendBufferSize = 2 * (kBlockSize + 7);
@@ -106,6 +110,10 @@ private:
     void sendErase();
     void clearReceived();
     void failJob(FailReason reason, const QString &line); // empty line: already logged
+    void giveUp(FailReason reason, const QString &step, Trouble trouble);
+    void goOnWithoutChoice();
+    void onEraseFailed(Trouble trouble);
+    void onWriteFailed(Trouble trouble);
     void onShakeHandAcknowledged();
     void onVerifyAcknowledged();
     void onEraseAcknowledged();
@@ -134,6 +142,10 @@ private:
     bool m_pendingEscape = false;
     // Counts jobs so that a job replaced during the delay loop stops there.
     quint32 m_jobSerial = 0;
+    int m_failedErases = 0;
+    int m_rewrites = 0;
+    // Why timeout() runs: its timer, unless a reply stood in for it.
+    Trouble m_trouble = NoAnswer;
 };
 
 #endif // PROGRESS_H

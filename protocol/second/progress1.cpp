@@ -186,6 +186,7 @@ void progress1::initParm(updateParm data)
     m_imagePath = data.imagePath;
     m_portName = data.portName;
     stopUpdate();
+    setProcessorChoice(ChoiceNotMade);
     emit sendprogressBar(m_row, 0, 100);
     if (!m_port->openSerialPort(m_modelId, m_portName, kHandshakeBaud)) {
         emit sendMessage(tr("port opening failed!"));
@@ -200,6 +201,7 @@ void progress1::initParm(updateParm data)
     }
     emit sendMessage(tr("verify success!"));
     armTimer(kHandshakeIntervalMs);
+    m_trouble = NoAnswer;
     m_rxCount = 0;
     m_state = Handshake;
     m_running = true;
@@ -224,11 +226,12 @@ void progress1::handleResponse()
         break;
     case FileSizeSent:
         if (replyStartsWith(kCommandAck)) {
+            m_trouble = NoAnswer;
             emit sendMessage(tr("get file size!"));
             m_state = ChangePortDue;
             armTimer(kCommandPauseMs);
         } else {
-            emit sendMessage(tr("file size get failed!"));
+            wrongReply(tr("file size get failed!"));
         }
         break;
     case ChangePortSent:
@@ -236,11 +239,12 @@ void progress1::handleResponse()
         break;
     case Erasing:
         if (replyStartsWith(kCommandAck)) {
+            m_trouble = NoAnswer;
             emit sendMessage(tr("erase successs!"));
             m_state = Updating;
             beginUpdating();
         } else {
-            emit sendMessage(tr("erase failed!"));
+            wrongReply(tr("erase failed!"));
         }
         break;
     case Updating:
@@ -254,9 +258,12 @@ void progress1::handleResponse()
 void progress1::onHandshakeReply()
 {
     if (!replyStartsWith(kStartAck)) {
-        emit sendMessage(tr("verify failed!"));
+        wrongReply(tr("verify failed!"));
         return;
     }
+    // The start command names the image's kind, and so its processor.
+    setProcessorChoice(ProcessorChosen);
+    m_trouble = NoAnswer;
     m_state = m_blockMode == 1 ? FileSizeDue : ChangePortDue;
     emit sendMessage(tr("prepare for updating!"));
     armTimer(kCommandPauseMs);
@@ -266,10 +273,12 @@ void progress1::onChangePortReply()
 {
     emit sendMessage(tr("port change success!"));
     if (m_port->openSerialPort(m_modelId, m_portName, kDataBaud)) {
+        m_trouble = NoAnswer;
         m_state = PortChanged;
         armTimer(kPortChangedPauseMs);
     } else {
         // The change-port expiries go on and end the job with "timeout!".
+        m_trouble = PortLost;
         emit sendMessage(tr("port opening failed!"));
     }
 }
@@ -281,10 +290,11 @@ void progress1::onUpdatingReply()
         armTimer(kFinishWaitMs);
         m_state = Finishing;
     } else if (replyStartsWith(kCommandAck)) {
+        m_trouble = NoAnswer;
         m_retryCount = 0;
         sendData();
     } else {
-        emit sendMessage(tr("updating failed!"));
+        wrongReply(tr("updating failed!"));
     }
 }
 
@@ -292,11 +302,7 @@ void progress1::onTimer()
 {
     switch (m_state) {
     case Handshake:
-        ++m_retryCount;
-        m_rxCount = 0;
-        sendUpdateCmd(m_imageIndex);
-        if (m_retryCount > kHandshakeQuietSendings)
-            emit sendMessage(tr("timeout!"));
+        onStartExpired();
         break;
     case ChangePortDue:
         m_retryCount = 0;
@@ -306,10 +312,11 @@ void progress1::onTimer()
         emit sendMessage(tr("change the port!"));
         break;
     case FileSizeDue:
+        m_retryCount = 0;
         sendFileSizeCmd();
         break;
     case FileSizeSent:
-        emit sendMessage(tr("timeout!"));
+        onFileSizeExpired();
         break;
     case ChangePortSent:
         onChangePortExpired();
@@ -323,7 +330,7 @@ void progress1::onTimer()
         break;
     case Erasing:
         emit sendMessage(tr("timeout!"));
-        failJob(EraseFailed);
+        giveUp(EraseFailed, tr("erase command"));
         break;
     case Updating:
         onFrameExpired();
@@ -337,6 +344,30 @@ void progress1::onTimer()
     }
 }
 
+// From the sixth sending on each one is followed by "timeout!"; one wait
+// after the last sending the job ends.
+void progress1::onStartExpired()
+{
+    if (m_retryCount >= kMaxStartSendings) {
+        emit sendMessage(tr("timeout!"));
+        giveUp(HandshakeFailed, tr("start command"));
+        return;
+    }
+    ++m_retryCount;
+    m_rxCount = 0;
+    sendUpdateCmd(m_imageIndex);
+    setProcessorChoice(ProcessorNotChosen); // until the unit takes it
+    if (m_retryCount > kHandshakeQuietSendings)
+        emit sendMessage(tr("timeout!"));
+}
+
+void progress1::onFileSizeExpired()
+{
+    emit sendMessage(tr("timeout!"));
+    if (++m_retryCount >= kMaxFileSizeWaits)
+        giveUp(HandshakeFailed, tr("file-size command"));
+}
+
 void progress1::onChangePortExpired()
 {
     ++m_retryCount;
@@ -345,7 +376,7 @@ void progress1::onChangePortExpired()
         return;
     }
     emit sendMessage(tr("timeout!"));
-    failJob(LineSpeedFailed);
+    giveUp(LineSpeedFailed, tr("change-port command"));
 }
 
 void progress1::onFrameExpired()
@@ -354,7 +385,7 @@ void progress1::onFrameExpired()
     emit sendMessage(tr("timeout, retry %1...\n").arg(m_retryCount));
     if (m_retryCount >= kMaxFrameRetries) {
         emit sendMessage(tr("updating failed!"));
-        failJob(TransferFailed);
+        giveUp(TransferFailed, tr("data frames"));
         return;
     }
     resendData();
@@ -398,4 +429,18 @@ void progress1::failJob(FailReason reason)
 {
     stopUpdate();
     emit jobFailed(reason);
+}
+
+void progress1::giveUp(FailReason reason, const QString &step)
+{
+    emit sendMessage(giveUpLine(m_imagePath, step, m_trouble));
+    failJob(reason);
+}
+
+// The step goes on to its own bound; the line it ends with says the unit
+// answered, but not as it should.
+void progress1::wrongReply(const QString &line)
+{
+    m_trouble = Refused;
+    emit sendMessage(line);
 }

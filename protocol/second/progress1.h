@@ -41,6 +41,12 @@ public:
     static constexpr int kFrameTimeoutMs = 8000;
     static constexpr int kFinishWaitMs = 20000;
     static constexpr int kHandshakeQuietSendings = 5;
+    // A listening boot loader answers the start command at once; ten
+    // sendings leave half a minute to switch a unit on.
+    static constexpr int kMaxStartSendings = 10;
+    // The file-size command is not sent again: its answer is waited for
+    // this many times.
+    static constexpr int kMaxFileSizeWaits = 3;
     static constexpr int kChangePortSendings = 3;
     static constexpr int kMaxFrameRetries = 6;
     static constexpr int kShortFrameLength = modelTable::kShortFrameLength;
@@ -87,10 +93,14 @@ private:
     void onHandshakeReply();
     void onChangePortReply();
     void onUpdatingReply();
+    void onStartExpired();
+    void onFileSizeExpired();
     void onChangePortExpired();
     void onFrameExpired();
     void afterFrameSent();
     void failJob(FailReason reason);
+    void giveUp(FailReason reason, const QString &step);
+    void wrongReply(const QString &line);
 
     quint8 m_deviceAddress;
     quint8 m_rxBuffer[512];
@@ -114,6 +124,8 @@ private:
     QString m_imagePath;
     QString m_portName;
     serialport *m_port;
+    // What kept the step in hand from going on, for the line it ends with.
+    Trouble m_trouble = NoAnswer;
 };
 
 #endif // PROGRESS1_H

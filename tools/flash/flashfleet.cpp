@@ -198,7 +198,9 @@ void flashFleet::recordInterruptedRetry(int index)
     for (imageOutcome image : qAsConst(attempt.images)) {
         if (image.result == QLatin1String("passed"))
             continue;
-        image = imageOutcome {image.name, QString(), 0, QStringLiteral("not-sent"), QString()};
+        imageOutcome untouched;
+        untouched.name = image.name;
+        image = untouched;
         left.append(image);
     }
     attempt.images = left;

@@ -199,7 +199,23 @@ void flashRun::onJobEnded(updateParm job, bool success, int reason)
     image->result =
         success ? (m_dryRun ? QStringLiteral("checked") : QStringLiteral("passed")) : QStringLiteral("failed");
     image->reason = success ? QString() : QString::fromLatin1(updateEngine::reasonCode(reason));
+    if (!m_dryRun)
+        image->processorChosen = processorChosen(job.modelId);
     m_out->imageEnded(m_slot, *image);
+}
+
+// What the engine of the job in hand did about the choice of processor.
+std::optional<bool> flashRun::processorChosen(int modelId)
+{
+    switch (core.engine(modelId).processorChoice()) {
+    case updateEngine::ProcessorChosen:
+        return true;
+    case updateEngine::ProcessorNotChosen:
+        return false;
+    case updateEngine::ChoiceNotMade:
+        break;
+    }
+    return std::nullopt;
 }
 
 void flashRun::onLogLine(QString line)
@@ -262,6 +278,7 @@ void flashRun::interrupt(int signalNumber)
     for (imageOutcome &image : m_attempt.images) {
         if (image.result == QLatin1String("not-sent") && image.sha256.isEmpty()) {
             image.result = QStringLiteral("interrupted");
+            image.processorChosen = processorChosen(modelId());
             break; // the image in hand; the rest were never started
         }
     }

@@ -80,6 +80,7 @@ private:
     bool checkTickedImagesSendable();
     void beginAttempt(int unit, int attemptNumber, const QList<checkedFile> &files);
     imageOutcome *imageOfRow(int row);
+    std::optional<bool> processorChosen(int modelId);
     void describeDryRunJob(const updateParm &job);
 private slots:
     void printError(const QString &text);

@@ -188,11 +188,14 @@ QString timeText(const QDateTime &utc)
 
 QJsonObject imageJson(const imageOutcome &image)
 {
-    return QJsonObject {{QStringLiteral("name"), image.name},
-                        {QStringLiteral("sha256"), textOrNull(image.sha256)},
-                        {QStringLiteral("bytes"), image.bytes},
-                        {QStringLiteral("result"), image.result},
-                        {QStringLiteral("reason"), textOrNull(image.reason)}};
+    return QJsonObject {
+        {QStringLiteral("name"), image.name},
+        {QStringLiteral("sha256"), textOrNull(image.sha256)},
+        {QStringLiteral("bytes"), image.bytes},
+        {QStringLiteral("result"), image.result},
+        {QStringLiteral("reason"), textOrNull(image.reason)},
+        {QStringLiteral("processor_chosen"),
+         image.processorChosen.has_value() ? QJsonValue(*image.processorChosen) : QJsonValue(QJsonValue::Null)}};
 }
 
 QJsonObject reportJson(const runFacts &run, const QString &port, const adapterFacts &adapter,

@@ -7,6 +7,8 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
+
 // What one attempt at one unit did, image by image: the report's line and
 // the events are both made from it.
 struct imageOutcome
@@ -16,6 +18,9 @@ struct imageOutcome
     qint64 bytes = 0;
     QString result = QStringLiteral("not-sent"); // passed, failed, interrupted, not-sent
     QString reason;                              // a failure code, empty when none
+    // Whether the unit was told which processor the image is for; none
+    // while its job has not got that far.
+    std::optional<bool> processorChosen;
 };
 
 struct unitAttempt

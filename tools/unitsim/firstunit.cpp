@@ -2,6 +2,8 @@
 
 #include "util/common.h"
 
+#include <QRegularExpression>
+
 #include <vector>
 
 namespace {
@@ -106,7 +108,7 @@ void firstUnit::reset()
     m_rx.clear();
     m_image.clear();
     m_verifyCode.clear();
-    m_target.clear();
+    m_target = m_runningFor;
     m_erased = false;
 }
 
@@ -114,8 +116,31 @@ void firstUnit::beginJob()
 {
     m_image.clear();
     m_verifyCode.clear();
-    m_target.clear();
+    m_target = m_runningFor;
     m_erased = false;
+}
+
+void firstUnit::setRunningFor(const QString &processor, const QByteArray &code)
+{
+    m_runningFor = processor;
+    m_runningCode = code;
+    m_target = processor;
+}
+
+QString firstUnit::parseRunning(const QString &text, QString *processor, QByteArray *code)
+{
+    static const QRegularExpression pattern(QStringLiteral("^(arm|dsp):([0-9a-fA-F]{8})$"));
+    const QRegularExpressionMatch match = pattern.match(text.trimmed());
+    if (!match.hasMatch())
+        return tr("'%1' is not arm:CODE or dsp:CODE with CODE in 8 hex digits").arg(text);
+    *processor = match.captured(1);
+    *code = QByteArray::fromHex(match.captured(2).toLatin1());
+    return QString();
+}
+
+bool firstUnit::refusesVerifyCode(const QByteArray &payload) const
+{
+    return !m_runningFor.isEmpty() && payload.mid(1) != m_runningCode;
 }
 
 // ---- input ----------------------------------------------------------------
@@ -173,6 +198,8 @@ void firstUnit::handlePreamble(const QByteArray &frame)
         violation(tr("bad preamble checksum: %1").arg(hex(frame)));
         return;
     }
+    if (!m_runningFor.isEmpty())
+        return; // a boot loader already running listens at 9600 baud only
     const QByteArray data = frame.mid(kRequestLead.size(), 4);
     if (data == kStartData) {
         beginJob();
@@ -243,6 +270,10 @@ void firstUnit::handleCommand(const QByteArray &frame)
     Step step = ShakeHand;
     if (!checkPayload(code, payload, &step))
         return;
+    if (step == Verify && refusesVerifyCode(payload)) {
+        respond(step, buildReply(code, kNak), code, frame.size());
+        return;
+    }
     if (respond(step, buildReply(code, kAck), code, frame.size()))
         applyCommand(code, payload);
 }

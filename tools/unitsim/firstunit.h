@@ -30,6 +30,13 @@ public:
     QByteArray verifyCode() const { return m_verifyCode; }
     void reset() override;
 
+    // A boot loader left running for PROCESSOR ("arm" or "dsp"): it does not
+    // hear the preamble, flashes every job into PROCESSOR and refuses (NAK)
+    // every verify code but CODE, 4 bytes as the verify command carries them.
+    void setRunningFor(const QString &processor, const QByteArray &code);
+    // Reads PROCESSOR:CODE, CODE in 8 hex digits; empty, or why not.
+    static QString parseRunning(const QString &text, QString *processor, QByteArray *code);
+
     // A reply as the unit sends it: STX, length, code, n, status, data, CRC, ETX, stuffed.
     static QByteArray buildReply(quint8 code, quint8 status, const QByteArray &data = QByteArray());
 
@@ -49,12 +56,15 @@ private:
     bool respond(Step step, const QByteArray &reply, quint8 code, int requestBytes);
     void queueReply(const QByteArray &reply, int pauseMs, int requestBytes, const QList<FaultKind> &faults);
     void beginJob();
+    bool refusesVerifyCode(const QByteArray &payload) const;
 
     QByteArray m_rx;
     QByteArray m_image;
     QByteArray m_verifyCode;
     QString m_target;
     bool m_erased = false;
+    QString m_runningFor; // empty: the boot loader starts on the preamble
+    QByteArray m_runningCode;
 };
 
 #endif // FIRSTUNIT_H

@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "tools/support/signalwatcher.h"
+#include "tools/unitsim/firstunit.h"
 #include "tools/unitsim/unitserver.h"
 #include "upsversion.h"
 #include "util/common.h"
@@ -62,6 +63,13 @@ void describe(QCommandLineParser &parser)
     parser.addOption({QStringLiteral("fault"),
                       simCommand::tr("Misbehave as FAULT says (see below); UNIT/FAULT for one unit only."),
                       QStringLiteral("FAULT")});
+    parser.addOption({QStringLiteral("running"),
+                      simCommand::tr("Model 0: the boot loader already runs for PROCESSOR (arm or dsp), as in a unit "
+                                     "left in it: it does not answer the preamble, flashes every image into PROCESSOR "
+                                     "and refuses (NAK) every verify code but CODE, 8 hex digits as the verify command "
+                                     "carries them (the little-endian word at 0xB000 of an arm image, at 0x17FE8 of a "
+                                     "dsp image, most significant byte first: 12345678 for the sample arm.bin)."),
+                      QStringLiteral("PROCESSOR:CODE")});
     parser.addOption({QStringLiteral("time-scale"),
                       simCommand::tr("Scale the unit's own pauses by F (above 0, at most 100)."), QStringLiteral("F"),
                       QStringLiteral("1.0")});
@@ -120,6 +128,18 @@ int setUp(QCommandLineParser &parser, QList<unitServer *> &servers, QObject *own
         server->setSaveDir(dir);
         server->setLineRate(parser.isSet(QStringLiteral("line-rate")));
         servers.append(server);
+    }
+    if (parser.isSet(QStringLiteral("running"))) {
+        QString processor;
+        QByteArray code;
+        const QString problem = firstUnit::parseRunning(parser.value(QStringLiteral("running")), &processor, &code);
+        if (!problem.isEmpty() || model != 0) {
+            say(stderr,
+                simCommand::tr("bad --running: %1").arg(problem.isEmpty() ? simCommand::tr("model 0 only") : problem));
+            return UsageError;
+        }
+        for (unitServer *server : qAsConst(servers))
+            server->setRunningFor(processor, code);
     }
     for (const QString &faultText : parser.values(QStringLiteral("fault"))) {
         int unit = unitServer::kEveryUnit;

@@ -51,6 +51,15 @@ void unitServer::setSaveDir(const QString &dir)
     m_unit->setSaveDir(dir);
 }
 
+bool unitServer::setRunningFor(const QString &processor, const QByteArray &code)
+{
+    auto *first = qobject_cast<firstUnit *>(m_unit);
+    if (!first)
+        return false;
+    first->setRunningFor(processor, code);
+    return true;
+}
+
 QString unitServer::grammarHelp()
 {
     return simulatedUnit::grammarHelp() + QLatin1Char('\n')

@@ -22,6 +22,9 @@ public:
     bool addFault(const QString &faultText, QString *error);
     void setLineRate(bool on);
     void setSaveDir(const QString &dir);
+    // A first-board unit whose boot loader already runs for one processor
+    // (see firstUnit::setRunningFor); false for a second-board unit.
+    bool setRunningFor(const QString &processor, const QByteArray &code);
     static QString grammarHelp();
     static QString faultHelp(int model);
 
