@@ -71,6 +71,18 @@
         <source>no</source>
         <translation>否</translation>
     </message>
+    <message>
+        <source>stop</source>
+        <translation>停止</translation>
+    </message>
+    <message>
+        <source>failed</source>
+        <translation>失败</translation>
+    </message>
+    <message>
+        <source>not sent</source>
+        <translation>未发送</translation>
+    </message>
 </context>
 <context>
     <name>common</name>
