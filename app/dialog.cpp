@@ -52,8 +52,14 @@ const char kFailedStyle[] = "QProgressBar { color: white; font-weight: bold; tex
 const int kColumnCount = 4;
 const int kCheckColumn = 2;
 const int kProgressColumn = 3;
-const int kWindowWidth = 580;
-const int kWindowHeight = 300;
+const int kMinimumWidth = 580;
+const int kMinimumHeight = 300;
+const int kDefaultWidth = 720;
+const int kDefaultHeight = 420;
+// The most images a package of any model has.
+const int kShownRows = 3;
+// Enough of a device path to tell adapters apart by their serial number.
+const int kPortCharacters = 32;
 
 // Whole percent of a written share; never divides by zero, never overflows,
 // always within 0..100.
@@ -101,15 +107,21 @@ Dialog::Dialog(QWidget *parent)
     setWindowFlags(Qt::WindowCloseButtonHint);
     // Which release talks to the unit matters when a report comes back.
     setWindowTitle(QStringLiteral("ups " UPS_VERSION));
-    setFixedSize(kWindowWidth, kWindowHeight);
+    // Wider on demand, for a long port path or log line.
+    setMinimumSize(kMinimumWidth, kMinimumHeight);
+    resize(kDefaultWidth, kDefaultHeight);
     tableView->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     tableView->horizontalHeader()->setStretchLastSection(true);
     tableView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    tableView->setTabKeyNavigation(false); // Tab moves on to the next control
     tableView->setModel(tableModel);
     pathEdit->setReadOnly(true);
     // A port the system does not enumerate (a virtual line) can be typed.
     portBox->setEditable(true);
     portBox->setInsertPolicy(QComboBox::NoInsert);
+    portBox->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    portBox->setMinimumContentsLength(kPortCharacters);
+    portBox->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     // Enter never presses a button the person did not focus.
     for (QPushButton *button : {selectButton, updateButton}) {
         button->setAutoDefault(false);
@@ -120,16 +132,16 @@ Dialog::Dialog(QWidget *parent)
     fileRow->addWidget(pathEdit);
     fileRow->addWidget(selectButton);
     portRow->addWidget(portLabel);
-    portRow->addWidget(portBox);
+    portRow->addWidget(portBox, 1);
 
     languageBox->addItem(tr("English"));
     languageBox->addItem(tr("Chinese"));
 
     bottomRow->addWidget(languageBox);
-    bottomRow->addLayout(portRow);
+    bottomRow->addLayout(portRow, 1);
     bottomRow->addWidget(updateButton);
     mainLayout->addWidget(tableView);
-    mainLayout->addWidget(logBrowser);
+    mainLayout->addWidget(logBrowser, 1);
     mainLayout->addLayout(fileRow);
     mainLayout->addLayout(bottomRow);
 
@@ -227,7 +239,16 @@ void Dialog::retranslate()
 
     tableModel->clear();
     setHeaders();
+    fitTableToRows();
     refreshPorts();
+}
+
+// Every row of any package shows without scrolling; the log takes the rest.
+void Dialog::fitTableToRows()
+{
+    tableView->setFixedHeight(tableView->horizontalHeader()->sizeHint().height()
+                              + kShownRows * tableView->verticalHeader()->defaultSectionSize()
+                              + 2 * tableView->frameWidth());
 }
 
 // The selected or typed port stays chosen while it exists; a port that

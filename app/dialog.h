@@ -70,6 +70,7 @@ private:
     void connectSignals();
 
     void setHeaders();
+    void fitTableToRows();
     void setRunning(bool on);
     void stopUpdate();
     bool askYesNo(const QString &text);

@@ -5,6 +5,8 @@
 portComboBox::portComboBox(QWidget *parent)
     : QComboBox(parent)
 {
+    // A long device path, whole, where the box is too narrow for it.
+    connect(this, &QComboBox::currentTextChanged, this, &QWidget::setToolTip);
 }
 
 void portComboBox::showPopup()

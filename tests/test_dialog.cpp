@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSerialPortInfo>
 #include <QSettings>
 #include <QSignalSpy>
@@ -307,6 +308,7 @@ private slots:
     void checkBoxesEditCheckedList();
     void personsChoiceKept_data();
     void personsChoiceKept();
+    void tabLeavesTable();
     void updateButtonHandsOverToQueue_data();
     void updateButtonHandsOverToQueue();
     void settingsRestoredAtStart_data();
@@ -330,6 +332,7 @@ private slots:
     void runEndsReadAtAGlance();
     void questionClosesWhenRunEnds_data();
     void questionClosesWhenRunEnds();
+    void defaultSizeShowsRowsAndPort();
     void screenshots();
 
 private:
@@ -477,9 +480,8 @@ void TestDialog::windowSettings()
         | Qt::WindowContextHelpButtonHint | Qt::WindowStaysOnTopHint | Qt::FramelessWindowHint;
     QVERIFY(dialog.windowFlags() & Qt::WindowCloseButtonHint);
     QCOMPARE(dialog.windowFlags() & unwanted, Qt::WindowFlags());
-    QCOMPARE(dialog.size(), QSize(580, 300));
+    QCOMPARE(dialog.size(), QSize(720, 420));
     QCOMPARE(dialog.minimumSize(), QSize(580, 300));
-    QCOMPARE(dialog.maximumSize(), QSize(580, 300));
     QCOMPARE(dialog.windowTitle(), QStringLiteral("ups " UPS_VERSION));
     QVERIFY(!dialog.windowIcon().isNull());
     QCOMPARE(access.view()->horizontalHeader()->sectionResizeMode(0), QHeaderView::ResizeToContents);
@@ -517,7 +519,9 @@ void TestDialog::layoutLines()
     for (QLayout *line : {static_cast<QLayout *>(main), static_cast<QLayout *>(access.bottomRow())})
         for (int i = 0; i < line->count(); ++i)
             QCOMPARE(line->itemAt(i)->alignment(), Qt::Alignment());
-    QCOMPARE(main->stretch(0) + main->stretch(1) + main->stretch(2) + main->stretch(3), 0);
+    // Only the log grows with the window; the table holds every row as it is.
+    QCOMPARE(main->stretch(0) + main->stretch(2) + main->stretch(3), 0);
+    QCOMPARE(main->stretch(1), 1);
 }
 
 void TestDialog::englishTexts_data()
@@ -877,6 +881,25 @@ void TestDialog::personsChoiceKept()
         QCOMPARE(access.path()->text(), zipPath);
         QCOMPARE(readIni(QStringLiteral("filePath")), QStringLiteral("marker"));
     }
+}
+
+void TestDialog::tabLeavesTable()
+{
+    QTemporaryDir dir;
+    const QString zipPath = makePackageIn(dir.path(), QStringLiteral("tab_5-10k.zip"), {"arm.bin", "dsp.out"});
+    Dialog dialog;
+    DialogTestAccess access(dialog);
+    access.path()->setText(zipPath);
+    access.fillTable();
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    access.view()->setFocus();
+    QVERIFY(access.view()->hasFocus());
+    QTest::keyClick(access.view(), Qt::Key_Tab);
+    const QWidget *focus = QApplication::focusWidget();
+    QVERIFY(focus);
+    QVERIFY2(focus != access.view() && !access.view()->isAncestorOf(focus), focus->metaObject()->className());
 }
 
 void TestDialog::updateButtonHandsOverToQueue_data()
@@ -1540,6 +1563,36 @@ void TestDialog::questionClosesWhenRunEnds()
     QCOMPARE(access.disabledControls(), access.freeControls());
     QCOMPARE(access.logLines().last(), summary);
     QVERIFY(access.logLines().filter(QStringLiteral("update stopped!")).isEmpty());
+}
+
+// At the size the window opens with, a model-1 package's three rows show
+// without scrolling, and the port box reads the distinctive end of a long
+// device path.
+void TestDialog::defaultSizeShowsRowsAndPort()
+{
+    QTemporaryDir dir;
+    const QString zipPath = makePackageIn(dir.path(), QStringLiteral("rows_15-20k.zip"),
+                                          {"2U_20K_MONITOR.bin", "Inv_power33.out", "Rec_power33.out"});
+    Dialog dialog;
+    DialogTestAccess access(dialog);
+    access.path()->setText(zipPath);
+    access.fillTable();
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QCOMPARE(access.model()->rowCount(), 3);
+    QTableView *view = access.view();
+    QVERIFY(!view->verticalScrollBar()->isVisible());
+    QVERIFY(!view->horizontalScrollBar()->isVisible());
+    QVERIFY2(view->rowViewportPosition(2) + view->rowHeight(2) <= view->viewport()->height(),
+             qPrintable(QString::number(view->viewport()->height())));
+
+    const QString port = QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10KXYZ1-if00-port0");
+    access.ports()->setEditText(port);
+    QLineEdit *edit = access.ports()->lineEdit();
+    QCOMPARE(edit->cursorPosition(), port.size());                             // the end is what shows
+    const QString end = QStringLiteral("FT232R_USB_UART_A10KXYZ1-if00-port0"); // adapter and serial number
+    QVERIFY2(edit->fontMetrics().horizontalAdvance(end) < edit->width(), qPrintable(QString::number(edit->width())));
+    QCOMPARE(access.ports()->toolTip(), port);
 }
 
 // Not a check: writes the pictures of the window for the documentation when
