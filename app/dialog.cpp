@@ -11,9 +11,11 @@
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QSerialPortInfo>
 #include <QStandardItemModel>
 #include <QStandardPaths>
@@ -45,6 +47,7 @@ const char kEnglish[] = "English";
 const char kChinese[] = "Chinese";
 const char kTranslationFile[] = "/ups_zh.qm";
 const char kZipFilter[] = "Firmware Files(*.zip)";
+const char kLogFile[] = "ups-log.txt";
 const char kSizeTemplate[] = "%1KB";
 const char kMarkProperty[] = "mark";
 const char kFailedStyle[] = "QProgressBar { color: white; font-weight: bold; text-align: center; }"
@@ -116,6 +119,7 @@ Dialog::Dialog(QWidget *parent)
     tableView->setTabKeyNavigation(false); // Tab moves on to the next control
     tableView->setModel(tableModel);
     pathEdit->setReadOnly(true);
+    logBrowser->setContextMenuPolicy(Qt::CustomContextMenu);
     // A port the system does not enumerate (a virtual line) can be typed.
     portBox->setEditable(true);
     portBox->setInsertPolicy(QComboBox::NoInsert);
@@ -284,6 +288,7 @@ void Dialog::connectSignals()
     connect(&core, &updateCore::preparationFailed, this, &Dialog::rowFailed);
     connect(&core, &updateCore::warning, this, &warningBox::show);
     connect(portBox, &portComboBox::aboutToShowPopup, this, &Dialog::refreshPorts);
+    connect(logBrowser, &QWidget::customContextMenuRequested, this, &Dialog::showLogMenu);
 }
 
 // The package's own folder, with the package chosen in it, so that a newer
@@ -533,4 +538,47 @@ void Dialog::language(int index)
         loadChinese(currentRows());
         util.writeSetting(file, key, QString::fromLatin1(kChinese));
     }
+}
+
+void Dialog::showLogMenu(const QPoint &pos)
+{
+    QMenu *menu = newLogMenu(pos);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(logBrowser->viewport()->mapToGlobal(pos));
+}
+
+QMenu *Dialog::newLogMenu(const QPoint &pos)
+{
+    QMenu *menu = logBrowser->createStandardContextMenu(pos);
+    menu->addSeparator();
+    menu->addAction(tr("Save log…"), this, &Dialog::saveLog);
+    return menu;
+}
+
+void Dialog::saveLog()
+{
+    QFileDialog dialog(this);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setWindowTitle(tr("Save log"));
+    dialog.setNameFilter(tr("Text files (*.txt)"));
+    dialog.setDefaultSuffix(QStringLiteral("txt"));
+    aimChooser(dialog);
+    dialog.selectFile(QString::fromLatin1(kLogFile));
+    if (dialog.exec() == 0 || dialog.selectedFiles().isEmpty())
+        return;
+    writeLog(dialog.selectedFiles().first());
+}
+
+// Whole or not at all: a file of that name is replaced only once the new
+// one is complete.
+bool Dialog::writeLog(const QString &path)
+{
+    QSaveFile file(path);
+    const QByteArray text = logBrowser->toPlainText().toUtf8() + '\n';
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text) || file.write(text) != text.size() || !file.commit()) {
+        showInfo(tr("the log could not be saved to %1: %2").arg(path, file.errorString()));
+        return false;
+    }
+    showInfo(tr("log saved to %1").arg(path));
+    return true;
 }

@@ -20,6 +20,7 @@ class QComboBox;
 class QVBoxLayout;
 class QTranslator;
 class QFileDialog;
+class QMenu;
 class QMessageBox;
 class QProgressBar;
 
@@ -48,6 +49,8 @@ private slots:
     void runEnded(bool success);
     void jobEnded(updateParm job, bool success, int reason);
     void rowFailed(int row);
+    void showLogMenu(const QPoint &pos);
+    void saveLog();
 
 private:
     friend class DialogTestAccess;
@@ -80,6 +83,8 @@ private:
     void placeBar(int row, barMark mark, int percent);
     QProgressBar *barAt(int row) const;
     void aimChooser(QFileDialog &dialog) const;
+    QMenu *newLogMenu(const QPoint &pos);
+    bool writeLog(const QString &path);
     static QProgressBar *newBar(barMark mark, int percent);
     static QString sizeText(qint64 bytes);
     static QString translationPath();

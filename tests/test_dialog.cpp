@@ -4,7 +4,8 @@
 // then whole runs against simulated units on a pty: the lock while a run
 // goes on, the two questions, the port box, one engine on the line at a
 // time, a package moved away, images that cannot be sent, and what each row
-// and the last log line say when a run ends; the person's ticks kept.
+// and the last log line say when a run ends; the person's ticks kept, the
+// log saved.
 #include <QApplication>
 #include <QCheckBox>
 #include <QCryptographicHash>
@@ -14,6 +15,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
@@ -120,6 +122,8 @@ public:
             texts << (progressBar(r) ? progressBar(r)->text() : QStringLiteral("<none>"));
         return texts;
     }
+    std::unique_ptr<QMenu> logMenu() { return std::unique_ptr<QMenu>(d.newLogMenu(QPoint())); }
+    bool writeLog(const QString &path) { return d.writeLog(path); }
     // '1' for each disabled control: select, language, port, the rows' boxes,
     // then the update button.
     QString disabledControls() const
@@ -332,6 +336,8 @@ private slots:
     void runEndsReadAtAGlance();
     void questionClosesWhenRunEnds_data();
     void questionClosesWhenRunEnds();
+    void saveLog_data();
+    void saveLog();
     void defaultSizeShowsRowsAndPort();
     void screenshots();
 
@@ -1563,6 +1569,61 @@ void TestDialog::questionClosesWhenRunEnds()
     QCOMPARE(access.disabledControls(), access.freeControls());
     QCOMPARE(access.logLines().last(), summary);
     QVERIFY(access.logLines().filter(QStringLiteral("update stopped!")).isEmpty());
+}
+
+void TestDialog::saveLog_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("saved");
+
+    QTest::newRow("a new file") << "new" << true;
+    QTest::newRow("an older log replaced whole") << "older" << true;
+    QTest::newRow("a folder in the way: said in the log") << "folder" << false;
+}
+
+// The log pane's menu writes what the pane shows into a file of the
+// person's choice.
+void TestDialog::saveLog()
+{
+    QFETCH(QString, target);
+    QFETCH(bool, saved);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("session.txt"));
+    const QByteArray older = QByteArray("an older, longer log\n").repeated(100);
+    if (target == QLatin1String("older"))
+        QVERIFY(testFiles::write(path, older));
+    if (target == QLatin1String("folder"))
+        QVERIFY(QDir().mkpath(path));
+    Dialog dialog;
+    DialogTestAccess access(dialog);
+    access.showInfo(QStringLiteral("first line"));
+    access.showInfo(QStringLiteral("升级包：second line"));
+
+    if (saved) {
+        const std::unique_ptr<QMenu> menu = access.logMenu();
+        QAction *save = nullptr;
+        for (QAction *action : menu->actions())
+            save = action->text() == QStringLiteral("Save log…") ? action : save;
+        QVERIFY(save);
+        modalAnswerer answerer;
+        answerer.setFileAnswer(path);
+        answerer.start();
+        save->trigger();
+        answerer.stop();
+        QCOMPARE(answerer.fileDialogs().size(), 1);
+    } else {
+        QVERIFY(!access.writeLog(path));
+    }
+
+    const QString last = access.logLines().last();
+    if (!saved) {
+        QVERIFY2(last.startsWith(QStringLiteral("the log could not be saved to ") + path), qPrintable(last));
+        QVERIFY(QFileInfo(path).isDir());
+        return;
+    }
+    QCOMPARE(last, QStringLiteral("log saved to ") + path);
+    QCOMPARE(QString::fromUtf8(testFiles::read(path)), QStringLiteral("first line\n升级包：second line\n"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList {"session.txt"});
 }
 
 // At the size the window opens with, a model-1 package's three rows show

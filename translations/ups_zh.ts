@@ -83,6 +83,26 @@
         <source>not sent</source>
         <translation>未发送</translation>
     </message>
+    <message>
+        <source>Save log…</source>
+        <translation>保存日志…</translation>
+    </message>
+    <message>
+        <source>Save log</source>
+        <translation>保存日志</translation>
+    </message>
+    <message>
+        <source>Text files (*.txt)</source>
+        <translation>文本文件 (*.txt)</translation>
+    </message>
+    <message>
+        <source>the log could not be saved to %1: %2</source>
+        <translation>日志无法保存到 %1：%2</translation>
+    </message>
+    <message>
+        <source>log saved to %1</source>
+        <translation>日志已保存到 %1</translation>
+    </message>
 </context>
 <context>
     <name>common</name>
