@@ -11,9 +11,11 @@
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QSerialPortInfo>
 #include <QStandardItemModel>
 #include <QStandardPaths>
@@ -45,12 +47,22 @@ const char kEnglish[] = "English";
 const char kChinese[] = "Chinese";
 const char kTranslationFile[] = "/ups_zh.qm";
 const char kZipFilter[] = "Firmware Files(*.zip)";
+const char kLogFile[] = "ups-log.txt";
 const char kSizeTemplate[] = "%1KB";
+const char kMarkProperty[] = "mark";
+const char kFailedStyle[] = "QProgressBar { color: white; font-weight: bold; text-align: center; }"
+                            "QProgressBar::chunk { background-color: #c0392b; }";
 const int kColumnCount = 4;
 const int kCheckColumn = 2;
 const int kProgressColumn = 3;
-const int kWindowWidth = 580;
-const int kWindowHeight = 300;
+const int kMinimumWidth = 580;
+const int kMinimumHeight = 300;
+const int kDefaultWidth = 720;
+const int kDefaultHeight = 420;
+// The most images a package of any model has.
+const int kShownRows = 3;
+// Enough of a device path to tell adapters apart by their serial number.
+const int kPortCharacters = 32;
 
 // Whole percent of a written share; never divides by zero, never overflows,
 // always within 0..100.
@@ -65,12 +77,10 @@ int percentOf(qlonglong written, qlonglong total)
     return int(double(written) / double(total) * 100.0);
 }
 
-QProgressBar *newProgressBar(int percent)
+QString desktopFolder()
 {
-    auto *bar = new QProgressBar;
-    bar->setRange(0, 100);
-    bar->setValue(percent);
-    return bar;
+    const QStringList desktops = QStandardPaths::standardLocations(QStandardPaths::DesktopLocation);
+    return desktops.isEmpty() ? QDir::homePath() : desktops.first();
 }
 } // namespace
 
@@ -100,30 +110,42 @@ Dialog::Dialog(QWidget *parent)
     setWindowFlags(Qt::WindowCloseButtonHint);
     // Which release talks to the unit matters when a report comes back.
     setWindowTitle(QStringLiteral("ups " UPS_VERSION));
-    setFixedSize(kWindowWidth, kWindowHeight);
+    // Wider on demand, for a long port path or log line.
+    setMinimumSize(kMinimumWidth, kMinimumHeight);
+    resize(kDefaultWidth, kDefaultHeight);
     tableView->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     tableView->horizontalHeader()->setStretchLastSection(true);
     tableView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    tableView->setTabKeyNavigation(false); // Tab moves on to the next control
     tableView->setModel(tableModel);
     pathEdit->setReadOnly(true);
+    logBrowser->setContextMenuPolicy(Qt::CustomContextMenu);
     // A port the system does not enumerate (a virtual line) can be typed.
     portBox->setEditable(true);
     portBox->setInsertPolicy(QComboBox::NoInsert);
+    portBox->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    portBox->setMinimumContentsLength(kPortCharacters);
+    portBox->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    // Enter never presses a button the person did not focus.
+    for (QPushButton *button : {selectButton, updateButton}) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
 
     fileRow->addWidget(fileLabel);
     fileRow->addWidget(pathEdit);
     fileRow->addWidget(selectButton);
     portRow->addWidget(portLabel);
-    portRow->addWidget(portBox);
+    portRow->addWidget(portBox, 1);
 
     languageBox->addItem(tr("English"));
     languageBox->addItem(tr("Chinese"));
 
     bottomRow->addWidget(languageBox);
-    bottomRow->addLayout(portRow);
+    bottomRow->addLayout(portRow, 1);
     bottomRow->addWidget(updateButton);
     mainLayout->addWidget(tableView);
-    mainLayout->addWidget(logBrowser);
+    mainLayout->addWidget(logBrowser, 1);
     mainLayout->addLayout(fileRow);
     mainLayout->addLayout(bottomRow);
 
@@ -146,11 +168,61 @@ void Dialog::showInfo(QString message)
 
 void Dialog::setProgressBar(int row, qlonglong bytesWritten, qlonglong bytesTotal)
 {
+    placeBar(row, barMark::Share, percentOf(bytesWritten, bytesTotal));
+}
+
+void Dialog::placeBar(int row, barMark mark, int percent)
+{
     const QModelIndex cell = tableModel->index(row, kProgressColumn);
     // A bar offered to a missing cell would be refused by the view and leak.
     if (!cell.isValid())
         return;
-    tableView->setIndexWidget(cell, newProgressBar(percentOf(bytesWritten, bytesTotal)));
+    tableView->setIndexWidget(cell, newBar(mark, percent));
+}
+
+QProgressBar *Dialog::barAt(int row) const
+{
+    return qobject_cast<QProgressBar *>(tableView->indexWidget(tableModel->index(row, kProgressColumn)));
+}
+
+// A failed row is red all along its bar, whatever share it had reached.
+QProgressBar *Dialog::newBar(barMark mark, int percent)
+{
+    auto *bar = new QProgressBar;
+    bar->setRange(0, 100);
+    bar->setValue(mark == barMark::Failed ? 100 : percent);
+    bar->setProperty(kMarkProperty, int(mark));
+    if (mark == barMark::Failed) {
+        bar->setFormat(tr("failed"));
+        bar->setStyleSheet(QString::fromLatin1(kFailedStyle));
+    } else if (mark == barMark::NotSent) {
+        bar->setFormat(tr("not sent"));
+    }
+    return bar;
+}
+
+// At the start of a run every ticked row starts again from nothing; an
+// unticked one says it is left out.
+void Dialog::resetBars()
+{
+    for (int row = 0; row < tableModel->rowCount(); ++row) {
+        const auto *box = qobject_cast<QCheckBox *>(tableView->indexWidget(tableModel->index(row, kCheckColumn)));
+        placeBar(row, box && box->isChecked() ? barMark::Share : barMark::NotSent, 0);
+    }
+}
+
+void Dialog::jobEnded(updateParm job, bool success, int reason)
+{
+    Q_UNUSED(reason) // the run's summary line words it
+    if (success)
+        placeBar(job.row, barMark::Share, 100);
+    else
+        placeBar(job.row, barMark::Failed, 0);
+}
+
+void Dialog::rowFailed(int row)
+{
+    placeBar(row, barMark::Failed, 0);
 }
 
 void Dialog::setHeaders()
@@ -167,11 +239,20 @@ void Dialog::retranslate()
     fileLabel->setText(tr("updating file:"));
     portLabel->setText(tr("       port:"));
     selectButton->setText(tr("select"));
-    updateButton->setText(tr("updating"));
+    updateButton->setText(running ? tr("stop") : tr("updating"));
 
     tableModel->clear();
     setHeaders();
+    fitTableToRows();
     refreshPorts();
+}
+
+// Every row of any package shows without scrolling; the log takes the rest.
+void Dialog::fitTableToRows()
+{
+    tableView->setFixedHeight(tableView->horizontalHeader()->sizeHint().height()
+                              + kShownRows * tableView->verticalHeader()->defaultSectionSize()
+                              + 2 * tableView->frameWidth());
 }
 
 // The selected or typed port stays chosen while it exists; a port that
@@ -202,34 +283,48 @@ void Dialog::connectSignals()
     connect(&core, &updateCore::errorLine, this, &Dialog::showInfo);
     connect(&core, &updateCore::progressChanged, this, &Dialog::setProgressBar);
     connect(&core, &updateCore::runEnded, this, &Dialog::runEnded);
+    connect(&core, &updateCore::runSummary, this, &Dialog::showInfo);
+    connect(&core, &updateCore::jobEnded, this, &Dialog::jobEnded);
+    connect(&core, &updateCore::preparationFailed, this, &Dialog::rowFailed);
     connect(&core, &updateCore::warning, this, &warningBox::show);
     connect(portBox, &portComboBox::aboutToShowPopup, this, &Dialog::refreshPorts);
+    connect(logBrowser, &QWidget::customContextMenuRequested, this, &Dialog::showLogMenu);
 }
 
-QString Dialog::startDirectory() const
+// The package's own folder, with the package chosen in it, so that a newer
+// release beside it is at hand; the desktop only before any was chosen.
+void Dialog::aimChooser(QFileDialog &dialog) const
 {
-    if (pathEdit->text() != QString())
-        return pathEdit->text();
-    const QStringList desktops = QStandardPaths::standardLocations(QStandardPaths::DesktopLocation);
-    return desktops.isEmpty() ? QDir::homePath() : desktops.first();
+    const QString field = pathEdit->text();
+    const QFileInfo info(field);
+    if (field.isEmpty()) {
+        dialog.setDirectoryUrl(QUrl::fromLocalFile(desktopFolder()));
+    } else if (info.isDir()) {
+        dialog.setDirectoryUrl(QUrl::fromLocalFile(info.absoluteFilePath()));
+    } else {
+        dialog.setDirectoryUrl(QUrl::fromLocalFile(info.absolutePath()));
+        dialog.selectFile(info.fileName());
+    }
 }
 
+// A cancelled chooser changes nothing. A package chosen, even the one on
+// show, is listed afresh with every image ticked.
 void Dialog::selectFiles()
 {
     QFileDialog dialog;
-    dialog.setDirectoryUrl(QUrl::fromLocalFile(startDirectory()));
+    aimChooser(dialog);
     dialog.setWindowTitle(tr("select zip file"));
     dialog.setNameFilter(QString::fromLatin1(kZipFilter));
-    if (dialog.exec() != 0 && !dialog.selectedFiles().isEmpty()) {
-        const QString path = dialog.selectedFiles().first();
-        pathEdit->setText(path);
-        util.writeSetting(QString::fromLatin1(kSettingsFile), QString::fromLatin1(kPathKey),
-                          path.left(path.lastIndexOf(QLatin1Char('/'))));
-    }
+    if (dialog.exec() == 0 || dialog.selectedFiles().isEmpty())
+        return;
+    const QString path = dialog.selectedFiles().first();
+    pathEdit->setText(path);
+    util.writeSetting(QString::fromLatin1(kSettingsFile), QString::fromLatin1(kPathKey),
+                      path.left(path.lastIndexOf(QLatin1Char('/'))));
     fillTable();
 }
 
-void Dialog::fillTable()
+void Dialog::fillTable(const keptRows &rows)
 {
     const QString zipPath = pathEdit->text();
     if (zipPath.isEmpty())
@@ -238,8 +333,8 @@ void Dialog::fillTable()
     // taken out of it counts from the next package on.
     const QString keyFolder =
         QFileInfo(QString::fromLatin1(kSettingsFile)).absolutePath() + QLatin1String(kTrustedKeysFolder);
-    core.package().setTrustedKeys(trustedKeys::fromFolder(keyFolder));
-    core.package().extract(zipPath, zip::extractionDir(zipPath));
+    core.listPackage(zipPath, trustedKeys::fromFolder(keyFolder));
+    listedPath = zipPath;
 
     tableModel->clear();
     setHeaders();
@@ -248,8 +343,28 @@ void Dialog::fillTable()
     for (int i = 0; i < core.package().entryCount(); ++i) {
         const QString name = core.package().entryName(i);
         if (core.package().isImage(name))
-            addImageRow(nextRow++, name, core.package().entrySize(i));
+            addImageRow(nextRow++, name, core.package().entrySize(i), rows.value(name));
     }
+}
+
+// The rows of the package on show, for listing it again; none when the
+// path field names something else.
+Dialog::keptRows Dialog::currentRows() const
+{
+    keptRows rows;
+    if (pathEdit->text() != listedPath)
+        return rows;
+    for (int row = 0; row < tableModel->rowCount(); ++row) {
+        keptRow kept;
+        const auto *box = qobject_cast<QCheckBox *>(tableView->indexWidget(tableModel->index(row, kCheckColumn)));
+        kept.ticked = !box || box->isChecked();
+        if (const QProgressBar *bar = barAt(row)) {
+            kept.mark = barMark(bar->property(kMarkProperty).toInt());
+            kept.percent = bar->value();
+        }
+        rows.insert(tableModel->item(row, 0)->text(), kept);
+    }
+    return rows;
 }
 
 QString Dialog::sizeText(qint64 bytes)
@@ -258,7 +373,7 @@ QString Dialog::sizeText(qint64 bytes)
     return QString::fromLocal8Bit(kSizeTemplate).arg(QString::number(kilobytes, 'f', 2), 0, QLatin1Char(' '));
 }
 
-void Dialog::addImageRow(int row, const QString &name, qint64 bytes)
+void Dialog::addImageRow(int row, const QString &name, qint64 bytes, const keptRow &kept)
 {
     tableModel->setItem(row, 0, new QStandardItem(name));
     tableModel->setItem(row, 1, new QStandardItem(sizeText(bytes)));
@@ -266,13 +381,14 @@ void Dialog::addImageRow(int row, const QString &name, qint64 bytes)
     auto *box = new QCheckBox;
     box->setProperty("row", row);
     box->setProperty("fileName", name);
-    box->setChecked(true);
-    core.package().addChecked(row, name);
+    box->setChecked(kept.ticked);
+    if (kept.ticked)
+        core.package().addChecked(row, name);
     connect(box, SIGNAL(stateChanged(int)), this, SLOT(checkButtonSlot(int)));
 
     const int lastRow = tableModel->rowCount() - 1;
     tableView->setIndexWidget(tableModel->index(lastRow, kCheckColumn), box);
-    tableView->setIndexWidget(tableModel->index(lastRow, kProgressColumn), newProgressBar(0));
+    tableView->setIndexWidget(tableModel->index(lastRow, kProgressColumn), newBar(kept.mark, kept.percent));
 }
 
 void Dialog::checkButtonSlot(int state)
@@ -298,6 +414,7 @@ void Dialog::updating()
         return;
     }
     const QString portName = portBox->currentText();
+    resetBars();
     // Locked first: a run with nothing to send ends inside start().
     setRunning(true);
     if (!core.start(portName)) {
@@ -312,6 +429,9 @@ void Dialog::runEnded(bool success)
 {
     Q_UNUSED(success)
     setRunning(false);
+    // A question about a run that is over has nothing left to decide.
+    if (question)
+        question->reject();
 }
 
 // While an update runs, nothing that would change what is being sent, or
@@ -319,6 +439,7 @@ void Dialog::runEnded(bool success)
 void Dialog::setRunning(bool on)
 {
     running = on;
+    updateButton->setText(on ? tr("stop") : tr("updating"));
     selectButton->setEnabled(!on);
     languageBox->setEnabled(!on);
     portBox->setEnabled(!on);
@@ -330,8 +451,8 @@ void Dialog::setRunning(bool on)
 
 void Dialog::stopUpdate()
 {
-    core.stop();
     showInfo(tr("update stopped!"));
+    core.stop(); // and the run's summary line
     setRunning(false);
 }
 
@@ -344,6 +465,7 @@ bool Dialog::askYesNo(const QString &text)
     QPushButton *no = box.addButton(tr("no"), QMessageBox::NoRole);
     box.setDefaultButton(no);
     box.setEscapeButton(no);
+    question = &box;
     box.exec();
     return box.clickedButton() == yes;
 }
@@ -390,7 +512,7 @@ void Dialog::loadSettings()
         portBox->setEditText(port.toString());
 }
 
-void Dialog::loadChinese()
+void Dialog::loadChinese(const keptRows &rows)
 {
     if (!translator->load(translationPath(), QString(), QString(), QString()))
         return;
@@ -398,20 +520,65 @@ void Dialog::loadChinese()
     QCoreApplication::removeTranslator(translator);
     QCoreApplication::installTranslator(translator);
     retranslate();
-    fillTable();
+    fillTable(rows);
 }
 
+// The package is listed again in the new language, each row as it was.
 void Dialog::language(int index)
 {
     const QString file = QString::fromLatin1(kSettingsFile);
     const QString key = QString::fromLatin1(kLanguageKey);
     if (index == 0) {
+        const keptRows rows = currentRows();
         QCoreApplication::removeTranslator(translator);
         retranslate();
-        fillTable();
+        fillTable(rows);
         util.writeSetting(file, key, QString::fromLatin1(kEnglish));
     } else if (index == 1) {
-        loadChinese();
+        loadChinese(currentRows());
         util.writeSetting(file, key, QString::fromLatin1(kChinese));
     }
+}
+
+void Dialog::showLogMenu(const QPoint &pos)
+{
+    QMenu *menu = newLogMenu(pos);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(logBrowser->viewport()->mapToGlobal(pos));
+}
+
+QMenu *Dialog::newLogMenu(const QPoint &pos)
+{
+    QMenu *menu = logBrowser->createStandardContextMenu(pos);
+    menu->addSeparator();
+    menu->addAction(tr("Save log…"), this, &Dialog::saveLog);
+    return menu;
+}
+
+void Dialog::saveLog()
+{
+    QFileDialog dialog(this);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setWindowTitle(tr("Save log"));
+    dialog.setNameFilter(tr("Text files (*.txt)"));
+    dialog.setDefaultSuffix(QStringLiteral("txt"));
+    aimChooser(dialog);
+    dialog.selectFile(QString::fromLatin1(kLogFile));
+    if (dialog.exec() == 0 || dialog.selectedFiles().isEmpty())
+        return;
+    writeLog(dialog.selectedFiles().first());
+}
+
+// Whole or not at all: a file of that name is replaced only once the new
+// one is complete.
+bool Dialog::writeLog(const QString &path)
+{
+    QSaveFile file(path);
+    const QByteArray text = logBrowser->toPlainText().toUtf8() + '\n';
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text) || file.write(text) != text.size() || !file.commit()) {
+        showInfo(tr("the log could not be saved to %1: %2").arg(path, file.errorString()));
+        return false;
+    }
+    showInfo(tr("log saved to %1").arg(path));
+    return true;
 }

@@ -2,6 +2,8 @@
 #define DIALOG_H
 
 #include <QDialog>
+#include <QHash>
+#include <QPointer>
 
 #include "app/portcombobox.h"
 #include "update/updatecore.h"
@@ -17,6 +19,10 @@ class QHBoxLayout;
 class QComboBox;
 class QVBoxLayout;
 class QTranslator;
+class QFileDialog;
+class QMenu;
+class QMessageBox;
+class QProgressBar;
 
 // The one window: image table, log pane, package path, language and port
 // choice; owns every other object of the tool and wires them together.
@@ -41,22 +47,45 @@ private slots:
     void language(int index);
     void refreshPorts();
     void runEnded(bool success);
+    void jobEnded(updateParm job, bool success, int reason);
+    void rowFailed(int row);
+    void showLogMenu(const QPoint &pos);
+    void saveLog();
 
 private:
     friend class DialogTestAccess;
 
+    // What a row's bar says besides its share sent.
+    enum class barMark { Share, Failed, NotSent };
+    // A row as the person left it, kept when the same package is listed again.
+    struct keptRow
+    {
+        bool ticked = true;
+        barMark mark = barMark::Share;
+        int percent = 0;
+    };
+    using keptRows = QHash<QString, keptRow>; // by file name
+
     void loadSettings();
-    void loadChinese();
+    void loadChinese(const keptRows &rows);
     void retranslate();
-    void fillTable();
+    void fillTable(const keptRows &rows = keptRows());
     void connectSignals();
 
     void setHeaders();
+    void fitTableToRows();
     void setRunning(bool on);
     void stopUpdate();
     bool askYesNo(const QString &text);
-    void addImageRow(int row, const QString &name, qint64 bytes);
-    QString startDirectory() const;
+    void addImageRow(int row, const QString &name, qint64 bytes, const keptRow &kept);
+    keptRows currentRows() const;
+    void resetBars();
+    void placeBar(int row, barMark mark, int percent);
+    QProgressBar *barAt(int row) const;
+    void aimChooser(QFileDialog &dialog) const;
+    QMenu *newLogMenu(const QPoint &pos);
+    bool writeLog(const QString &path);
+    static QProgressBar *newBar(barMark mark, int percent);
     static QString sizeText(qint64 bytes);
     static QString translationPath();
 
@@ -79,6 +108,8 @@ private:
     QTranslator *translator;
     common util;
     bool running = false;
+    QString listedPath;             // the package the table shows
+    QPointer<QMessageBox> question; // the stop or close question while open
 };
 
 #endif // DIALOG_H

@@ -3,8 +3,11 @@
 
 #include <QComboBox>
 
+class QKeyEvent;
+
 // The port box: says when the user opens its list, so that the list can be
-// read again first (adapters come and go while the window is open).
+// read again first (adapters come and go while the window is open). Enter
+// takes the typed port and goes no further.
 class portComboBox : public QComboBox
 {
     Q_OBJECT
@@ -16,6 +19,9 @@ public:
 
 signals:
     void aboutToShowPopup();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
 };
 
 #endif // PORTCOMBOBOX_H

@@ -3,7 +3,9 @@
 // the hand-over to the queue, settings across lifetimes and the language;
 // then whole runs against simulated units on a pty: the lock while a run
 // goes on, the two questions, the port box, one engine on the line at a
-// time, a package moved away, and images that cannot be sent.
+// time, a package moved away, images that cannot be sent, and what each row
+// and the last log line say when a run ends; the person's ticks kept, the
+// log saved.
 #include <QApplication>
 #include <QCheckBox>
 #include <QCryptographicHash>
@@ -13,8 +15,10 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSerialPortInfo>
 #include <QSettings>
 #include <QSignalSpy>
@@ -110,6 +114,16 @@ public:
         return all;
     }
     QStringList logLines() const { return d.logBrowser->toPlainText().split(QLatin1Char('\n')); }
+    // What each row's bar says: its share, "failed" or "not sent".
+    QStringList barTexts() const
+    {
+        QStringList texts;
+        for (int r = 0; r < d.tableModel->rowCount(); ++r)
+            texts << (progressBar(r) ? progressBar(r)->text() : QStringLiteral("<none>"));
+        return texts;
+    }
+    std::unique_ptr<QMenu> logMenu() { return std::unique_ptr<QMenu>(d.newLogMenu(QPoint())); }
+    bool writeLog(const QString &path) { return d.writeLog(path); }
     // '1' for each disabled control: select, language, port, the rows' boxes,
     // then the update button.
     QString disabledControls() const
@@ -199,6 +213,16 @@ QMap<QString, QByteArray> filesIn(const QString &dir)
     return files;
 }
 
+// A failed row's bar is red where no text is drawn.
+bool looksRed(QProgressBar *bar)
+{
+    if (!bar)
+        return false;
+    const QImage image = bar->grab().toImage();
+    const QColor colour = image.pixelColor(image.width() / 8, image.height() / 2);
+    return colour.red() > 150 && colour.green() < 100 && colour.blue() < 100;
+}
+
 QStringList systemPorts()
 {
     QStringList names;
@@ -269,7 +293,7 @@ private slots:
     void init();
     void cleanup();
 
-    void fixedWindowSettings();
+    void windowSettings();
     void layoutLines();
     void englishTexts_data();
     void englishTexts();
@@ -286,7 +310,9 @@ private slots:
     void fileDialogStartsAtRememberedPlace();
     void checkBoxesEditCheckedList_data();
     void checkBoxesEditCheckedList();
-    void cancelRebuildsTable();
+    void personsChoiceKept_data();
+    void personsChoiceKept();
+    void tabLeavesTable();
     void updateButtonHandsOverToQueue_data();
     void updateButtonHandsOverToQueue();
     void settingsRestoredAtStart_data();
@@ -306,10 +332,19 @@ private slots:
     void unsendableImageBlocksUpdate();
     void trustedKeysFolder_data();
     void trustedKeysFolder();
+    void runEndsReadAtAGlance_data();
+    void runEndsReadAtAGlance();
+    void questionClosesWhenRunEnds_data();
+    void questionClosesWhenRunEnds();
+    void saveLog_data();
+    void saveLog();
+    void defaultSizeShowsRowsAndPort();
     void screenshots();
 
 private:
     QString makePackage(const QString &name, const QStringList &images, bool realObjects = false);
+    static QString makePackageIn(const QString &dir, const QString &name, const QStringList &images,
+                                 bool realObjects = false);
 
     QTemporaryDir workDir;
 };
@@ -353,11 +388,18 @@ void TestDialog::trustedKeysFolder_data()
     QTest::addColumn<bool>("signedPackage");
     QTest::addColumn<QStringList>("listed");
     QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("listing"); // the last line; none when refused
     const QStringList both {"arm.bin", "dsp.out"};
-    QTest::newRow("no key: an unsigned package as before") << false << false << both << "";
+    const QString listed = QStringLiteral("listed keyed_5-10k.zip: model 5-10k, images: 2, ");
+    QTest::newRow("no key: an unsigned package as before") << false << false << both << "" << listed + "unsigned";
+    QTest::newRow("no key: a signed package, its key told")
+        << false << true << both << "(not checked: no key is trusted)"
+        << listed + "signed, not checked: no key is trusted";
     QTest::newRow("a key: an unsigned package refused")
-        << true << false << QStringList() << "package refused: it is not signed";
-    QTest::newRow("a key: its signed package listed") << true << true << both << "signed by ";
+        << true << false << QStringList() << "package refused: it is not signed"
+        << "";
+    QTest::newRow("a key: its signed package listed")
+        << true << true << both << "signed by " << listed + "signature checked";
 }
 
 void TestDialog::trustedKeysFolder()
@@ -366,6 +408,7 @@ void TestDialog::trustedKeysFolder()
     QFETCH(bool, signedPackage);
     QFETCH(QStringList, listed);
     QFETCH(QString, line);
+    QFETCH(QString, listing);
     QTemporaryDir keys;
     QString problem;
     QVERIFY(!signingKeys::generate(keys.filePath("maker"), &problem).isEmpty());
@@ -397,13 +440,23 @@ void TestDialog::trustedKeysFolder()
     access.fillTable();
     QDir(folder).removeRecursively();
     QCOMPARE(access.names(), listed);
-    QVERIFY2(line.isEmpty() ? access.logLines().filter("sign").isEmpty() : !access.logLines().filter(line).isEmpty(),
+    QVERIFY2(line.isEmpty() ? access.logLines().filter("signed by").isEmpty()
+                            : !access.logLines().filter(line).isEmpty(),
              qPrintable(access.logLines().join('\n')));
+    // The listing is the last line: nothing stale sits under a filled table.
+    QCOMPARE(access.logLines().filter(QStringLiteral("listed ")).size(), listing.isEmpty() ? 0 : 1);
+    if (!listing.isEmpty())
+        QCOMPARE(access.logLines().last(), listing);
 }
 
 QString TestDialog::makePackage(const QString &name, const QStringList &images, bool realObjects)
 {
-    const QString path = workDir.filePath(name);
+    return makePackageIn(workDir.path(), name, images, realObjects);
+}
+
+QString TestDialog::makePackageIn(const QString &dir, const QString &name, const QStringList &images, bool realObjects)
+{
+    const QString path = dir + QLatin1Char('/') + name;
     QDir(path.left(path.indexOf(QLatin1String(".zip")))).removeRecursively();
     QFile::remove(path);
     packageWriter writer(path);
@@ -424,7 +477,7 @@ QString TestDialog::makePackage(const QString &name, const QStringList &images, 
     return writer.close() ? path : QString();
 }
 
-void TestDialog::fixedWindowSettings()
+void TestDialog::windowSettings()
 {
     Dialog dialog;
     DialogTestAccess access(dialog);
@@ -433,9 +486,8 @@ void TestDialog::fixedWindowSettings()
         | Qt::WindowContextHelpButtonHint | Qt::WindowStaysOnTopHint | Qt::FramelessWindowHint;
     QVERIFY(dialog.windowFlags() & Qt::WindowCloseButtonHint);
     QCOMPARE(dialog.windowFlags() & unwanted, Qt::WindowFlags());
-    QCOMPARE(dialog.size(), QSize(580, 300));
+    QCOMPARE(dialog.size(), QSize(720, 420));
     QCOMPARE(dialog.minimumSize(), QSize(580, 300));
-    QCOMPARE(dialog.maximumSize(), QSize(580, 300));
     QCOMPARE(dialog.windowTitle(), QStringLiteral("ups " UPS_VERSION));
     QVERIFY(!dialog.windowIcon().isNull());
     QCOMPARE(access.view()->horizontalHeader()->sectionResizeMode(0), QHeaderView::ResizeToContents);
@@ -445,6 +497,9 @@ void TestDialog::fixedWindowSettings()
     QVERIFY(access.path()->isReadOnly());
     QCOMPARE(access.model()->rowCount(), 0);
     QCOMPARE(access.model()->columnCount(), 4);
+    // No button is a default one, for Enter to press from anywhere.
+    for (const QPushButton *button : dialog.findChildren<QPushButton *>())
+        QVERIFY2(!button->autoDefault() && !button->isDefault(), qPrintable(button->text()));
 }
 
 void TestDialog::layoutLines()
@@ -470,7 +525,9 @@ void TestDialog::layoutLines()
     for (QLayout *line : {static_cast<QLayout *>(main), static_cast<QLayout *>(access.bottomRow())})
         for (int i = 0; i < line->count(); ++i)
             QCOMPARE(line->itemAt(i)->alignment(), Qt::Alignment());
-    QCOMPARE(main->stretch(0) + main->stretch(1) + main->stretch(2) + main->stretch(3), 0);
+    // Only the log grows with the window; the table holds every row as it is.
+    QCOMPARE(main->stretch(0) + main->stretch(2) + main->stretch(3), 0);
+    QCOMPARE(main->stretch(1), 1);
 }
 
 void TestDialog::englishTexts_data()
@@ -668,40 +725,67 @@ void TestDialog::selectingPackageListsModelImages()
 
 void TestDialog::fileDialogStartsAtRememberedPlace_data()
 {
-    QTest::addColumn<QString>("remembered");
-    QTest::addColumn<bool>("desktop");
+    QTest::addColumn<QString>("field"); // what the path field holds when the chooser opens
+    QTest::addColumn<QString>("start"); // "desktop", "field" or "package folder"
+    QTest::addColumn<QString>("selected");
 
-    QTest::newRow("nothing remembered starts on the desktop") << QString() << true;
-    QTest::newRow("remembered directory") << QStringLiteral("remembered") << false;
+    QTest::newRow("empty field starts on the desktop") << ""
+                                                       << "desktop"
+                                                       << "";
+    QTest::newRow("remembered folder starts there") << "folder"
+                                                    << "field"
+                                                    << "";
+    QTest::newRow("first start, a package chosen: its folder, the package offered") << "package"
+                                                                                    << "package folder"
+                                                                                    << "pick_5-10k.zip";
 }
 
 void TestDialog::fileDialogStartsAtRememberedPlace()
 {
-    QFETCH(QString, remembered);
-    QFETCH(bool, desktop);
-    if (!remembered.isEmpty()) {
-        // A folder of this test's own, under its temporary working folder.
-        remembered = workDir.filePath(remembered);
-        QVERIFY(QDir().mkpath(remembered));
+    QFETCH(QString, field);
+    QFETCH(QString, start);
+    QFETCH(QString, selected);
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("remembered"));
+    QVERIFY(QDir().mkpath(folder));
+    if (field == QLatin1String("folder")) {
         QSettings settings(kSettingsFile, QSettings::IniFormat);
-        settings.setValue(QStringLiteral("filePath"), remembered);
+        settings.setValue(QStringLiteral("filePath"), folder);
     }
     Dialog dialog;
     DialogTestAccess access(dialog);
     modalAnswerer answerer;
+    if (field == QLatin1String("package")) {
+        const QString zipPath = makePackageIn(folder, QStringLiteral("pick_5-10k.zip"), {"arm.bin"});
+        answerer.setFileAnswer(zipPath);
+        answerer.start();
+        access.selectFiles();
+        answerer.stop();
+        QCOMPARE(access.path()->text(), zipPath);
+        answerer.setFileAnswer(QString());
+    }
+    const QString before = access.path()->text();
+    const int rows = access.model()->rowCount();
     answerer.start();
     access.selectFiles();
     answerer.stop();
 
-    QCOMPARE(answerer.fileDialogs().size(), 1);
-    const modalAnswerer::FileDialogSeen seen = answerer.fileDialogs().first();
+    QCOMPARE(answerer.fileDialogs().size(), field == QLatin1String("package") ? 2 : 1);
+    const modalAnswerer::FileDialogSeen seen = answerer.fileDialogs().last();
     QCOMPARE(seen.title, QStringLiteral("select zip file"));
     QCOMPARE(seen.nameFilters, QStringList {QStringLiteral("Firmware Files(*.zip)")});
     const QStringList desktops = QStandardPaths::standardLocations(QStandardPaths::DesktopLocation);
-    const QString start = desktop ? (desktops.isEmpty() ? QDir::homePath() : desktops.first()) : remembered;
-    QCOMPARE(QDir(seen.directory).canonicalPath(), QDir(start).canonicalPath());
-    QCOMPARE(access.path()->text(), remembered);
-    QCOMPARE(access.model()->rowCount(), 0);
+    const QString expected =
+        start == QLatin1String("desktop") ? (desktops.isEmpty() ? QDir::homePath() : desktops.first()) : folder;
+    QCOMPARE(QDir(seen.directory).canonicalPath(), QDir(expected).canonicalPath());
+    QStringList offered; // with nothing offered, a dialog names its folder
+    for (const QString &path : seen.selected) {
+        if (!QFileInfo(path).isDir())
+            offered << QFileInfo(path).fileName();
+    }
+    QCOMPARE(offered, selected.isEmpty() ? QStringList() : QStringList {selected});
+    QCOMPARE(access.path()->text(), before);
+    QCOMPARE(access.model()->rowCount(), rows);
 }
 
 void TestDialog::checkBoxesEditCheckedList_data()
@@ -733,33 +817,95 @@ void TestDialog::checkBoxesEditCheckedList()
     QCOMPARE(access.checkedNames(), checked);
 }
 
-void TestDialog::cancelRebuildsTable()
+void TestDialog::personsChoiceKept_data()
 {
-    const QString zipPath = makePackage(QStringLiteral("cancel_5-10k.zip"), {"arm.bin", "dsp.out"});
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<int>("choosers"); // file dialogs that opened
+    QTest::addColumn<QStringList>("ticked");
+    QTest::addColumn<QStringList>("bars");
+
+    const QStringList kept {"0:arm.bin"};
+    const QStringList keptBars {"0%", "70%"};
+    const QStringList all {"0:arm.bin", "1:dsp.out"};
+    const QStringList fresh {"0%", "0%"};
+    QTest::newRow("Enter in the port box presses no button") << "enter port" << 0 << kept << keptBars;
+    QTest::newRow("Enter in the path field presses no button") << "enter path" << 0 << kept << keptBars;
+    QTest::newRow("cancelled chooser lists nothing again") << "cancel" << 1 << kept << keptBars;
+    QTest::newRow("language switch lists again, rows as they were") << "language" << 0 << kept << keptBars;
+    QTest::newRow("another package: every image ticked") << "other" << 1 << all << fresh;
+    QTest::newRow("the same package chosen again: listed afresh") << "same" << 1 << all << fresh;
+}
+
+// What the person ticked stays ticked until they choose a package.
+void TestDialog::personsChoiceKept()
+{
+    QFETCH(QString, action);
+    QFETCH(int, choosers);
+    QFETCH(QStringList, ticked);
+    QFETCH(QStringList, bars);
+
+    QTemporaryDir dir;
+    const QString zipPath = makePackageIn(dir.path(), QStringLiteral("keep_5-10k.zip"), {"arm.bin", "dsp.out"});
+    const QString otherPath = makePackageIn(dir.path(), QStringLiteral("other_5-10k.zip"), {"arm.bin", "dsp.out"});
+    QVERIFY(!zipPath.isEmpty() && !otherPath.isEmpty());
     Dialog dialog;
     DialogTestAccess access(dialog);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    access.ports()->setEditText(kNoSuchPort);
     access.path()->setText(zipPath);
     access.fillTable();
-    QVERIFY(access.checkBox(0));
-    access.checkBox(0)->click();
+    access.checkBox(1)->click();
     access.setProgressBar(1, 70, 100);
     {
         QSettings settings(kSettingsFile, QSettings::IniFormat);
         settings.setValue(QStringLiteral("filePath"), QStringLiteral("marker"));
     }
 
-    modalAnswerer answerer; // no file set: the dialog is cancelled
+    modalAnswerer answerer; // without a file set, a chooser is cancelled
+    answerer.setFileAnswer(action == QLatin1String("other")      ? otherPath
+                               : action == QLatin1String("same") ? zipPath
+                                                                 : QString());
     answerer.start();
-    access.selectFiles();
+    if (action == QLatin1String("enter port"))
+        QTest::keyClick(access.ports(), Qt::Key_Return);
+    else if (action == QLatin1String("enter path"))
+        QTest::keyClick(access.path(), Qt::Key_Return);
+    else if (action == QLatin1String("language"))
+        access.languages()->setCurrentIndex(1);
+    else
+        access.selectFiles();
     answerer.stop();
 
-    QCOMPARE(answerer.fileDialogs().size(), 1);
-    QCOMPARE(access.path()->text(), zipPath);
-    QCOMPARE(readIni(QStringLiteral("filePath")), QStringLiteral("marker"));
-    QVERIFY(access.checkBox(0) && access.checkBox(0)->isChecked());
-    QVERIFY(access.progressBar(1));
-    QCOMPARE(access.progressBar(1)->value(), 0);
-    QCOMPARE(access.checkedNames(), (QStringList {"0:arm.bin", "1:dsp.out"}));
+    QCOMPARE(answerer.fileDialogs().size(), choosers);
+    QVERIFY(!access.running());
+    QCOMPARE(access.checkedNames(), ticked);
+    QCOMPARE(access.checkBox(1)->isChecked(), ticked.size() == 2);
+    QCOMPARE(access.barTexts(), bars);
+    QCOMPARE(access.ports()->currentText(), kNoSuchPort);
+    if (choosers == 0 || action == QLatin1String("cancel")) {
+        QCOMPARE(access.path()->text(), zipPath);
+        QCOMPARE(readIni(QStringLiteral("filePath")), QStringLiteral("marker"));
+    }
+}
+
+void TestDialog::tabLeavesTable()
+{
+    QTemporaryDir dir;
+    const QString zipPath = makePackageIn(dir.path(), QStringLiteral("tab_5-10k.zip"), {"arm.bin", "dsp.out"});
+    Dialog dialog;
+    DialogTestAccess access(dialog);
+    access.path()->setText(zipPath);
+    access.fillTable();
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    access.view()->setFocus();
+    QVERIFY(access.view()->hasFocus());
+    QTest::keyClick(access.view(), Qt::Key_Tab);
+    const QWidget *focus = QApplication::focusWidget();
+    QVERIFY(focus);
+    QVERIFY2(focus != access.view() && !access.view()->isAncestorOf(focus), focus->metaObject()->className());
 }
 
 void TestDialog::updateButtonHandsOverToQueue_data()
@@ -938,7 +1084,7 @@ void TestDialog::chineseRetranslatesButKeepsLanguageItems()
     QCOMPARE(access.text(QStringLiteral("language0")), QStringLiteral("English"));
     QCOMPARE(access.text(QStringLiteral("language1")), QStringLiteral("Chinese"));
     QCOMPARE(readIni(QStringLiteral("language")), QStringLiteral("Chinese"));
-    QCOMPARE(access.checkedNames(), (QStringList {"0:arm.bin", "1:dsp.out"})); // table refilled
+    QCOMPARE(access.checkedNames(), QStringList {"0:arm.bin"}); // listed again, the tick kept
 
     access.languages()->setCurrentIndex(0);
     for (int i = 0; i < sources.size(); ++i)
@@ -1097,7 +1243,9 @@ void TestDialog::questionDuringRun()
     QVERIFY(!access.engine().isBusy() && !access.engine1().isBusy());
     QVERIFY(unit.staysQuiet());
     QVERIFY(!access.serial().isOpen());
-    QCOMPARE(access.logLines().last(), QStringLiteral("update stopped!"));
+    const QStringList lines = access.logLines();
+    QCOMPARE(lines.at(lines.size() - 2), QStringLiteral("update stopped!"));
+    QVERIFY2(lines.last().startsWith(QStringLiteral("update result: ")), qPrintable(lines.last()));
     QVERIFY(!pause || (unit.preambles() == 2 && unit.commands() == 0)); // no target preamble
     if (action == QLatin1String("escape"))
         return;
@@ -1105,7 +1253,8 @@ void TestDialog::questionDuringRun()
     for (int row = 0; row < access.model()->rowCount(); ++row)
         access.checkBox(row)->click();
     access.updateButton()->click();
-    QCOMPARE(access.logLines().last(), QStringLiteral("no file updating!"));
+    QCOMPARE(access.logLines().filter(QStringLiteral("no file updating!")).size(), 1);
+    QVERIFY(access.logLines().last().contains(QStringLiteral(" not ticked")));
     QCOMPARE(jobs.count() + jobs1.count(), 1);
 }
 
@@ -1183,7 +1332,7 @@ void TestDialog::userFilesUntouched_data()
     QTest::newRow("remembered folder, language switch") << "folder" << false << QStringList();
     QTest::newRow("remembered folder, cancelled chooser") << "folder" << true << QStringList();
     QTest::newRow("user files in the extraction folder") << "beside" << false << QStringList {"dsp.out"};
-    QTest::newRow("package moved away") << "moved" << true << QStringList();
+    QTest::newRow("package moved away, language switch") << "moved" << false << QStringList();
 }
 
 void TestDialog::userFilesUntouched()
@@ -1275,6 +1424,238 @@ void TestDialog::unsendableImageBlocksUpdate()
     QCOMPARE(QFileInfo(job.imagePath).fileName(), goodImage);
 }
 
+void TestDialog::runEndsReadAtAGlance_data()
+{
+    QTest::addColumn<int>("board"); // unit at the far end; -1: none
+    QTest::addColumn<QStringList>("members");
+    QTest::addColumn<QList<int>>("untick");
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<bool>("stopIt");
+    QTest::addColumn<QStringList>("bars");
+    QTest::addColumn<QString>("summary");
+
+    const QStringList pair {"arm.bin", "dsp.out:object"};
+    QTest::newRow("success: a bar left from the last run says not sent")
+        << 0 << pair << QList<int> {1} << "" << false << QStringList {"100%", "not sent"}
+        << "update result: arm.bin done; dsp.out not ticked";
+    QTest::newRow("unit refuses: failed in red, the rest waits at zero")
+        << 0 << pair << QList<int> {} << "silence:verify" << false << QStringList {"failed", "0%"}
+        << "update result: arm.bin failed (verifying: the unit did not take the image, check that the package is "
+           "for this unit); dsp.out not sent";
+    QTest::newRow("port cannot be opened")
+        << -1 << QStringList {"arm.bin"} << QList<int> {} << "" << false << QStringList {"failed"}
+        << "update result: arm.bin failed (opening the port: check the port name "
+           "and that no other program uses it)";
+    QTest::newRow("object file that cannot be translated")
+        << -1 << QStringList {"arm.bin", "dsp.out"} << QList<int> {} << "" << false << QStringList {"0%", "failed"}
+        << "update result: arm.bin not sent; dsp.out failed (translating the object file: check the package)";
+    QTest::newRow("second board refuses the image")
+        << 1 << QStringList {"2U_20K_MONITOR.bin"} << QList<int> {} << "" << false << QStringList {"failed"}
+        << "update result: 2U_20K_MONITOR.bin failed (checking the image: the board does not take it, check that the "
+           "package is for this model)";
+    QTest::newRow("stopped by the person: cut short, not failed")
+        << 0 << pair << QList<int> {} << "silence:shakehand" << true << QStringList {"0%", "0%"}
+        << "update result: arm.bin stopped part way; dsp.out not sent";
+}
+
+// Every bar is reset at the start; at the end each row and one summary line
+// say what became of each image.
+void TestDialog::runEndsReadAtAGlance()
+{
+    QFETCH(int, board);
+    QFETCH(QStringList, members);
+    QFETCH(QList<int>, untick);
+    QFETCH(QString, fault);
+    QFETCH(bool, stopIt);
+    QFETCH(QStringList, bars);
+    QFETCH(QString, summary);
+
+    std::unique_ptr<farUnit> unit;
+    if (board >= 0) {
+        unit = std::make_unique<farUnit>(board);
+        QVERIFY(unit->open(fault));
+    }
+    QTemporaryDir dir;
+    const QString zipPath = makePackageIn(dir.path(), board == 1 ? "end_15-20k.zip" : "end_5-10k.zip", members);
+    QVERIFY(!zipPath.isEmpty());
+    Dialog dialog;
+    DialogTestAccess access(dialog);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    access.ports()->setEditText(unit ? unit->port() : kNoSuchPort);
+    access.path()->setText(zipPath);
+    access.fillTable();
+    for (int row : untick)
+        access.checkBox(row)->click();
+    for (int row = 0; row < members.size(); ++row)
+        access.setProgressBar(row, 100, 100); // as the last run left them
+
+    modalAnswerer answerer; // the warning of a port that cannot be opened, the stop question
+    answerer.setButtonText(stopIt ? QStringLiteral("yes") : QString());
+    answerer.start(kRunMs);
+    access.updateButton()->click();
+    if (stopIt) {
+        QVERIFY(waitUntil([&] { return unit->commands() >= 2; }, kRunMs));
+        QCOMPARE(access.updateButton()->text(), QStringLiteral("stop"));
+        access.updateButton()->click();
+    }
+    QVERIFY(waitUntil([&] { return !access.running(); }, kRunMs));
+    answerer.stop();
+
+    QCOMPARE(access.barTexts(), bars);
+    for (int row = 0; row < bars.size(); ++row)
+        QCOMPARE(looksRed(access.progressBar(row)), bars.at(row) == QLatin1String("failed"));
+    const QStringList lines = access.logLines();
+    QCOMPARE(lines.filter(QStringLiteral("update result: ")).size(), 1);
+    QCOMPARE(lines.last(), summary);
+    if (stopIt)
+        QCOMPARE(lines.at(lines.size() - 2), QStringLiteral("update stopped!"));
+    QCOMPARE(access.updateButton()->text(), QStringLiteral("updating"));
+}
+
+void TestDialog::questionClosesWhenRunEnds_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("summary");
+
+    QTest::newRow("stop question, the run completes") << "update"
+                                                      << ""
+                                                      << "update result: arm.bin done; dsp.out done";
+    QTest::newRow("close question, the run fails") << "escape"
+                                                   << "silence:verify"
+                                                   << "update result: arm.bin failed (verifying: the unit did not "
+                                                      "take the image, check that the package is for this unit); "
+                                                      "dsp.out not sent";
+}
+
+// A question about a run that ends first goes away by itself and decides
+// nothing: the window stays, nothing is stopped twice.
+void TestDialog::questionClosesWhenRunEnds()
+{
+    QFETCH(QString, action);
+    QFETCH(QString, fault);
+    QFETCH(QString, summary);
+
+    farUnit unit(0);
+    QVERIFY(unit.open(fault));
+    QTemporaryDir dir;
+    const QString zipPath = makePackageIn(dir.path(), QStringLiteral("asked_5-10k.zip"), {"arm.bin", "dsp.out:object"});
+    QVERIFY(!zipPath.isEmpty());
+    Dialog dialog;
+    DialogTestAccess access(dialog);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    access.ports()->setEditText(unit.port());
+    access.path()->setText(zipPath);
+    access.fillTable();
+    access.updateButton()->click();
+    QVERIFY(waitUntil([&] { return unit.commands() >= 1; }, kRunMs));
+    QVERIFY(access.running());
+
+    modalAnswerer watcher;
+    watcher.setWatchOnly(true);
+    watcher.start(kRunMs);
+    if (action == QLatin1String("escape"))
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+    else
+        access.updateButton()->click();
+    watcher.stop();
+
+    QCOMPARE(watcher.boxes().size(), 1);
+    QVERIFY(!watcher.gaveUp());
+    QVERIFY(!access.running());
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(access.disabledControls(), access.freeControls());
+    QCOMPARE(access.logLines().last(), summary);
+    QVERIFY(access.logLines().filter(QStringLiteral("update stopped!")).isEmpty());
+}
+
+void TestDialog::saveLog_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("saved");
+
+    QTest::newRow("a new file") << "new" << true;
+    QTest::newRow("an older log replaced whole") << "older" << true;
+    QTest::newRow("a folder in the way: said in the log") << "folder" << false;
+}
+
+// The log pane's menu writes what the pane shows into a file of the
+// person's choice.
+void TestDialog::saveLog()
+{
+    QFETCH(QString, target);
+    QFETCH(bool, saved);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("session.txt"));
+    const QByteArray older = QByteArray("an older, longer log\n").repeated(100);
+    if (target == QLatin1String("older"))
+        QVERIFY(testFiles::write(path, older));
+    if (target == QLatin1String("folder"))
+        QVERIFY(QDir().mkpath(path));
+    Dialog dialog;
+    DialogTestAccess access(dialog);
+    access.showInfo(QStringLiteral("first line"));
+    access.showInfo(QStringLiteral("升级包：second line"));
+
+    if (saved) {
+        const std::unique_ptr<QMenu> menu = access.logMenu();
+        QAction *save = nullptr;
+        for (QAction *action : menu->actions())
+            save = action->text() == QStringLiteral("Save log…") ? action : save;
+        QVERIFY(save);
+        modalAnswerer answerer;
+        answerer.setFileAnswer(path);
+        answerer.start();
+        save->trigger();
+        answerer.stop();
+        QCOMPARE(answerer.fileDialogs().size(), 1);
+    } else {
+        QVERIFY(!access.writeLog(path));
+    }
+
+    const QString last = access.logLines().last();
+    if (!saved) {
+        QVERIFY2(last.startsWith(QStringLiteral("the log could not be saved to ") + path), qPrintable(last));
+        QVERIFY(QFileInfo(path).isDir());
+        return;
+    }
+    QCOMPARE(last, QStringLiteral("log saved to ") + path);
+    QCOMPARE(QString::fromUtf8(testFiles::read(path)), QStringLiteral("first line\n升级包：second line\n"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList {"session.txt"});
+}
+
+// At the size the window opens with, a model-1 package's three rows show
+// without scrolling, and the port box reads the distinctive end of a long
+// device path.
+void TestDialog::defaultSizeShowsRowsAndPort()
+{
+    QTemporaryDir dir;
+    const QString zipPath = makePackageIn(dir.path(), QStringLiteral("rows_15-20k.zip"),
+                                          {"2U_20K_MONITOR.bin", "Inv_power33.out", "Rec_power33.out"});
+    Dialog dialog;
+    DialogTestAccess access(dialog);
+    access.path()->setText(zipPath);
+    access.fillTable();
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QCOMPARE(access.model()->rowCount(), 3);
+    QTableView *view = access.view();
+    QVERIFY(!view->verticalScrollBar()->isVisible());
+    QVERIFY(!view->horizontalScrollBar()->isVisible());
+    QVERIFY2(view->rowViewportPosition(2) + view->rowHeight(2) <= view->viewport()->height(),
+             qPrintable(QString::number(view->viewport()->height())));
+
+    const QString port = QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10KXYZ1-if00-port0");
+    access.ports()->setEditText(port);
+    QLineEdit *edit = access.ports()->lineEdit();
+    QCOMPARE(edit->cursorPosition(), port.size());                             // the end is what shows
+    const QString end = QStringLiteral("FT232R_USB_UART_A10KXYZ1-if00-port0"); // adapter and serial number
+    QVERIFY2(edit->fontMetrics().horizontalAdvance(end) < edit->width(), qPrintable(QString::number(edit->width())));
+    QCOMPARE(access.ports()->toolTip(), port);
+}
+
 // Not a check: writes the pictures of the window for the documentation when
 // UPS_SCREENSHOT_DIR is set (run on a real display server).
 void TestDialog::screenshots()
@@ -1287,7 +1668,7 @@ void TestDialog::screenshots()
     stage.removeRecursively();
     QVERIFY(QDir().mkpath(stage.filePath(QStringLiteral("firmware"))));
     const QString zipPath = stage.filePath(QStringLiteral("firmware/ups_5-10k.zip"));
-    QVERIFY(QFile::rename(makePackage(QStringLiteral("ups_5-10k.zip"), {"arm.bin", "dsp.out"}), zipPath));
+    QVERIFY(QFile::rename(makePackage(QStringLiteral("ups_5-10k.zip"), {"arm.bin", "dsp.out"}, true), zipPath));
     const struct
     {
         const char *file;
@@ -1304,10 +1685,12 @@ void TestDialog::screenshots()
             access.path()->setText(zipPath);
             access.languages()->setCurrentIndex(shot.language);
             access.fillTable();
-            const QString image = access.package().checkedFiles().value(0).path;
-            access.showInfo(QCoreApplication::translate("filesUpdate", "begin to start updating monitor progress..."));
-            access.showInfo(QCoreApplication::translate("filesUpdate", "prepare for updating file:") + image);
-            access.setProgressBar(0, 37, 100);
+            // The end of a real run: the first image sent, the second refused.
+            farUnit unit(0);
+            QVERIFY(unit.open(QStringLiteral("silence:verify@2")));
+            access.ports()->setEditText(unit.port());
+            access.updateButton()->click();
+            QVERIFY(waitUntil([&] { return !access.running(); }, kRunMs));
         }
         access.ports()->clear(); // the same port list on every machine
         access.ports()->addItems({QStringLiteral("COM3"), QStringLiteral("COM4")});

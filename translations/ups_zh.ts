@@ -71,6 +71,38 @@
         <source>no</source>
         <translation>否</translation>
     </message>
+    <message>
+        <source>stop</source>
+        <translation>停止</translation>
+    </message>
+    <message>
+        <source>failed</source>
+        <translation>失败</translation>
+    </message>
+    <message>
+        <source>not sent</source>
+        <translation>未发送</translation>
+    </message>
+    <message>
+        <source>Save log…</source>
+        <translation>保存日志…</translation>
+    </message>
+    <message>
+        <source>Save log</source>
+        <translation>保存日志</translation>
+    </message>
+    <message>
+        <source>Text files (*.txt)</source>
+        <translation>文本文件 (*.txt)</translation>
+    </message>
+    <message>
+        <source>the log could not be saved to %1: %2</source>
+        <translation>日志无法保存到 %1：%2</translation>
+    </message>
+    <message>
+        <source>log saved to %1</source>
+        <translation>日志已保存到 %1</translation>
+    </message>
 </context>
 <context>
     <name>QCommandLineParser</name>
@@ -1543,6 +1575,93 @@ UNIT/ 时故障作用于每台设备。</translation>
     <message>
         <source>SIGNATURE ignored: %1</source>
         <translation>已忽略 SIGNATURE：%1</translation>
+    </message>
+</context>
+<context>
+    <name>updateCore</name>
+    <message>
+        <source>listed %1: model %2, images: %3, %4</source>
+        <translation>已列出 %1：型号 %2，镜像 %3 个，%4</translation>
+    </message>
+    <message>
+        <source>signature checked</source>
+        <translation>签名已校验</translation>
+    </message>
+    <message>
+        <source>signed, not checked: no key is trusted</source>
+        <translation>已签名，未校验：没有受信任的密钥</translation>
+    </message>
+    <message>
+        <source>unsigned</source>
+        <translation>未签名</translation>
+    </message>
+    <message>
+        <source>update result: %1</source>
+        <translation>升级结果：%1</translation>
+    </message>
+    <message>
+        <source>%1 not ticked</source>
+        <translation>%1 未勾选</translation>
+    </message>
+    <message>
+        <source>%1 done</source>
+        <translation>%1 完成</translation>
+    </message>
+    <message>
+        <source>%1 failed (%2)</source>
+        <translation>%1 失败（%2）</translation>
+    </message>
+    <message>
+        <source>%1 stopped part way</source>
+        <translation>%1 中途停止</translation>
+    </message>
+    <message>
+        <source>%1 not sent</source>
+        <translation>%1 未发送</translation>
+    </message>
+    <message>
+        <source>translating the object file: check the package</source>
+        <translation>转换目标文件：请检查升级包</translation>
+    </message>
+    <message>
+        <source>opening the port: check the port name and that no other program uses it</source>
+        <translation>打开串口：请检查串口名称，并确认没有其他程序占用该串口</translation>
+    </message>
+    <message>
+        <source>reading the image: choose the package again</source>
+        <translation>读取镜像：请重新选择升级包</translation>
+    </message>
+    <message>
+        <source>checking the image: the board does not take it, check that the package is for this model</source>
+        <translation>检查镜像：该板不接受此镜像，请确认升级包适用于此型号</translation>
+    </message>
+    <message>
+        <source>shaking hands: the unit did not answer, check the cable, the port and that the unit is on</source>
+        <translation>握手：设备无应答，请检查线缆、串口以及设备是否已通电</translation>
+    </message>
+    <message>
+        <source>verifying: the unit did not take the image, check that the package is for this unit</source>
+        <translation>校验：设备不接受此镜像，请确认升级包适用于此设备</translation>
+    </message>
+    <message>
+        <source>erasing: the unit did not confirm the erase, start the update again</source>
+        <translation>擦除：设备未确认擦除，请重新升级</translation>
+    </message>
+    <message>
+        <source>sending data: the unit stopped answering, check the cable and start the update again</source>
+        <translation>发送数据：设备停止应答，请检查线缆后重新升级</translation>
+    </message>
+    <message>
+        <source>starting the new firmware: the unit did not confirm it, start the update again</source>
+        <translation>启动新固件：设备未确认，请重新升级</translation>
+    </message>
+    <message>
+        <source>changing the line speed: the unit did not confirm it, check the cable and the adapter</source>
+        <translation>切换波特率：设备未确认，请检查线缆和转接器</translation>
+    </message>
+    <message>
+        <source>%1: see the lines above</source>
+        <translation>%1：请查看上面的日志</translation>
     </message>
 </context>
 </TS>

@@ -1,6 +1,30 @@
 #include "update/updatecore.h"
 
+#include <QBuffer>
+#include <QFileInfo>
 #include <QTimer>
+
+#include <quazip/quazip.h>
+
+#include "package/packagesignature.h"
+#include "util/modeltable.h"
+#include "util/printable.h"
+
+namespace {
+// Beside the engines' reasons: an object file that could not be translated.
+const int kTranslationFailed = -1;
+
+// Only a member's presence: whether it holds a valid signature is the
+// package check's business, done before anything was listed.
+bool carriesSignature(const QByteArray &package)
+{
+    QBuffer buffer;
+    buffer.setData(package);
+    QuaZip archive(&buffer);
+    return archive.open(QuaZip::mdUnzip)
+        && archive.getFileNameList().contains(QLatin1String(packageSignature::kMemberName));
+}
+} // namespace
 
 updateCore::updateCore(QObject *parent)
     : QObject(parent)
@@ -13,6 +37,8 @@ updateCore::updateCore(QObject *parent)
     connect(&m_package, &zip::sendMessage, this, &updateCore::logLine);
     connect(&m_package, &zip::sendRefusal, this, &updateCore::errorLine);
     connect(&m_queue, &filesUpdate::preparationFailed, this, &updateCore::preparationFailed);
+    connect(&m_queue, &filesUpdate::preparationFailed, this,
+            [this](int row) { setOutcome(row, Outcome::Failed, kTranslationFailed); });
     connect(&m_queue, &filesUpdate::sendMessage, this, &updateCore::logLine);
     // One engine on the line at a time: a job for one stops the other's.
     connect(&m_queue, &filesUpdate::sendParm, &m_second, &progress1::stop);
@@ -51,12 +77,48 @@ bool updateCore::refuseUnsendable()
     return !problems.isEmpty();
 }
 
+bool updateCore::listPackage(const QString &zipPath, const trustedKeys &keys)
+{
+    m_package.setTrustedKeys(keys);
+    const QString dir = zip::extractionDir(zipPath);
+    if (QFileInfo(zipPath).isDir()) {
+        m_package.extract(zipPath, dir); // a remembered folder: nothing to list, nothing said
+        return false;
+    }
+    const packageBytes package = packageBytes::read(zipPath);
+    m_package.extract(package, dir);
+    if (m_package.packageSha256().isEmpty())
+        return false;
+    int images = 0;
+    for (int i = 0; i < m_package.entryCount(); ++i)
+        images += m_package.isImage(m_package.entryName(i)) ? 1 : 0;
+    emit logLine(tr("listed %1: model %2, images: %3, %4")
+                     .arg(printableText(QFileInfo(zipPath).fileName()), modelTable::pathTag(m_package.modelId()))
+                     .arg(images)
+                     .arg(signatureState(keys, package.bytes)));
+    return true;
+}
+
+// With a key trusted, a package is only listed when its signature held.
+QString updateCore::signatureState(const trustedKeys &keys, const QByteArray &package)
+{
+    if (keys.isActive())
+        return tr("signature checked");
+    if (carriesSignature(package))
+        return tr("signed, not checked: no key is trusted");
+    return tr("unsigned");
+}
+
 bool updateCore::start(const QString &portName)
 {
     if (refuseUnsendable())
         return false;
+    // Nothing ticked sends nothing, not what an earlier run left queued.
+    if (m_package.checkedFiles().isEmpty())
+        m_queue.stop();
     m_dryRun = false;
     m_running = true;
+    startResults();
     m_queue.start(m_package.modelId(), m_package.checkedFiles(), portName);
     return true;
 }
@@ -80,6 +142,10 @@ bool updateCore::resume(const QString &portName)
         return false;
     m_dryRun = false;
     m_running = true;
+    for (imageResult &image : m_results) {
+        if (image.outcome != Outcome::Done && image.outcome != Outcome::Unticked)
+            image.outcome = Outcome::Waiting;
+    }
     m_queue.retryFailed(portName);
     return true;
 }
@@ -90,12 +156,15 @@ void updateCore::stop()
     m_second.stop();
     m_queue.stop();
     m_line.closeSerialPort();
+    if (m_running && !m_dryRun)
+        endResults();
     m_running = false;
 }
 
 void updateCore::onJob(updateParm job)
 {
     m_job = job;
+    setOutcome(job.row, Outcome::Sending);
     emit jobStarted(job);
     if (m_dryRun)
         checkDryRunJob(job);
@@ -120,13 +189,16 @@ void updateCore::checkDryRunJob(const updateParm &job)
 
 void updateCore::onJobFinished(bool result)
 {
-    if (result)
+    if (result) {
+        setOutcome(m_job.row, Outcome::Done);
         emit jobEnded(m_job, true, updateEngine::NoFailure);
+    }
     m_queue.updateFinish(result);
 }
 
 void updateCore::onJobFailed(int reason)
 {
+    setOutcome(m_job.row, Outcome::Failed, reason);
     emit jobEnded(m_job, false, reason);
     m_queue.jobFailed();
 }
@@ -134,5 +206,103 @@ void updateCore::onJobFailed(int reason)
 void updateCore::onRunEnded(bool success)
 {
     m_running = false;
+    if (!m_dryRun)
+        endResults();
     emit runEnded(success);
+}
+
+// Every listed image, in listing order, ticked or not.
+void updateCore::startResults()
+{
+    m_results.clear();
+    const QList<checkedFile> ticked = m_package.checkedFiles();
+    for (int i = 0; i < m_package.entryCount(); ++i) {
+        imageResult image;
+        image.name = m_package.entryName(i);
+        if (!m_package.isImage(image.name))
+            continue;
+        for (const checkedFile &file : ticked) {
+            if (modelTable::ownName(file.path) == image.name) {
+                image.row = file.row;
+                image.outcome = Outcome::Waiting;
+            }
+        }
+        m_results.append(image);
+    }
+}
+
+void updateCore::setOutcome(int row, Outcome outcome, int reason)
+{
+    for (imageResult &image : m_results) {
+        if (image.row == row) {
+            image.outcome = outcome;
+            image.reason = reason;
+        }
+    }
+}
+
+// A job still sending when the run ends was cut short.
+void updateCore::endResults()
+{
+    for (imageResult &image : m_results) {
+        if (image.outcome == Outcome::Sending)
+            image.outcome = Outcome::Stopped;
+    }
+    emit runSummary(summaryLine());
+}
+
+QString updateCore::summaryLine() const
+{
+    QStringList parts;
+    for (const imageResult &image : m_results)
+        parts << resultText(image);
+    return tr("update result: %1").arg(parts.join(QStringLiteral("; ")));
+}
+
+QString updateCore::resultText(const imageResult &image)
+{
+    const QString name = printableText(image.name);
+    switch (image.outcome) {
+    case Outcome::Unticked:
+        return tr("%1 not ticked").arg(name);
+    case Outcome::Done:
+        return tr("%1 done").arg(name);
+    case Outcome::Failed:
+        return tr("%1 failed (%2)").arg(name, reasonText(image.reason));
+    case Outcome::Stopped:
+        return tr("%1 stopped part way").arg(name);
+    case Outcome::Waiting:
+    case Outcome::Sending:
+        break;
+    }
+    return tr("%1 not sent").arg(name);
+}
+
+// The step that failed and what to look at before trying again.
+QString updateCore::reasonText(int reason)
+{
+    switch (reason) {
+    case kTranslationFailed:
+        return tr("translating the object file: check the package");
+    case updateEngine::PortUnavailable:
+        return tr("opening the port: check the port name and that no other program uses it");
+    case updateEngine::ImageUnreadable:
+        return tr("reading the image: choose the package again");
+    case updateEngine::ImageRejected:
+        return tr("checking the image: the board does not take it, check that the package is for this model");
+    case updateEngine::HandshakeFailed:
+        return tr("shaking hands: the unit did not answer, check the cable, the port and that the unit is on");
+    case updateEngine::VerifyFailed:
+        return tr("verifying: the unit did not take the image, check that the package is for this unit");
+    case updateEngine::EraseFailed:
+        return tr("erasing: the unit did not confirm the erase, start the update again");
+    case updateEngine::TransferFailed:
+        return tr("sending data: the unit stopped answering, check the cable and start the update again");
+    case updateEngine::JumpFailed:
+        return tr("starting the new firmware: the unit did not confirm it, start the update again");
+    case updateEngine::LineSpeedFailed:
+        return tr("changing the line speed: the unit did not confirm it, check the cable and the adapter");
+    default:
+        return tr("%1: see the lines above").arg(QString::fromLatin1(updateEngine::reasonCode(reason)));
+    }
 }

@@ -1,6 +1,7 @@
 #ifndef UPDATECORE_H
 #define UPDATECORE_H
 
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -32,6 +33,11 @@ public:
 
     bool isRunning() const { return m_running; }
 
+    // Reads, checks and unpacks the package at zipPath beside itself, with
+    // the keys a signature must come from, and logs one line on what was
+    // listed. False, with the refusal logged, when nothing was listed.
+    bool listPackage(const QString &zipPath, const trustedKeys &keys);
+
     // Sends the ticked images through portName. Refused, with a log line
     // for each and false, while a ticked image cannot be sent.
     bool start(const QString &portName);
@@ -56,6 +62,9 @@ signals:
     // One job's end; reason is an updateEngine::FailReason.
     void jobEnded(updateParm job, bool success, int reason);
     void runEnded(bool success);
+    // The end of every run, a stop included, in one line: each listed
+    // image's result and, for a failure, the step and what to check.
+    void runSummary(QString line);
     void warning(QString text);
 
 private slots:
@@ -65,7 +74,23 @@ private slots:
     void onRunEnded(bool success);
 
 private:
+    enum class Outcome { Unticked, Waiting, Sending, Done, Failed, Stopped };
+    struct imageResult
+    {
+        QString name;
+        int row = -1; // -1: not ticked
+        Outcome outcome = Outcome::Unticked;
+        int reason = 0;
+    };
+
     void connectEngine(updateEngine &engine);
+    void startResults();
+    void setOutcome(int row, Outcome outcome, int reason = 0);
+    void endResults();
+    QString summaryLine() const;
+    static QString signatureState(const trustedKeys &keys, const QByteArray &package);
+    static QString resultText(const imageResult &image);
+    static QString reasonText(int reason);
     bool refuseUnsendable();
     void checkDryRunJob(const updateParm &job);
 
@@ -75,6 +100,7 @@ private:
     progress m_first;
     progress1 m_second;
     updateParm m_job;
+    QList<imageResult> m_results; // listing order
     bool m_running = false;
     bool m_dryRun = false;
 };

@@ -49,11 +49,15 @@ bool modalAnswerer::waitForBoxes(int count, int timeoutMs)
 
 void modalAnswerer::onPoll()
 {
+    QWidget *modal = QApplication::activeModalWidget();
     if (m_clock.elapsed() > m_giveUpMs) {
         stop();
+        if (m_watchOnly && qobject_cast<QMessageBox *>(modal)) {
+            m_gaveUp = true;
+            modal->close();
+        }
         return;
     }
-    QWidget *modal = QApplication::activeModalWidget();
     if (!modal || !modal->isVisible())
         return;
     if (!answerMessageBox(modal))
@@ -65,6 +69,8 @@ bool modalAnswerer::answerMessageBox(QWidget *modal)
     auto *box = qobject_cast<QMessageBox *>(modal);
     if (!box)
         return false;
+    if (m_watchOnly && m_watched == box)
+        return true;
     const QAbstractButton *escape = box->escapeButton();
     Box seen {box->windowTitle(),
               box->text(),
@@ -79,6 +85,10 @@ bool modalAnswerer::answerMessageBox(QWidget *modal)
             target = button;
     }
     m_boxes << seen;
+    if (m_watchOnly) {
+        m_watched = box;
+        return true;
+    }
     if (target)
         target->click();
     else
@@ -91,8 +101,10 @@ bool modalAnswerer::answerFileDialog(QWidget *modal)
     auto *dialog = qobject_cast<QFileDialog *>(modal);
     if (!dialog)
         return false;
-    m_fileDialogs << FileDialogSeen {dialog->windowTitle(), dialog->directoryUrl().toLocalFile(),
-                                     dialog->nameFilters()};
+    if (dialog == m_answered)
+        return true;
+    m_fileDialogs << FileDialogSeen {dialog->windowTitle(), dialog->directoryUrl().toLocalFile(), dialog->nameFilters(),
+                                     dialog->selectedFiles()};
     if (m_filePath.isEmpty()) {
         dialog->reject();
         return true;
@@ -102,6 +114,10 @@ bool modalAnswerer::answerFileDialog(QWidget *modal)
     // the path there as a user would, or the dialog may open a directory.
     if (auto *nameField = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
         nameField->setText(m_filePath);
-    static_cast<QDialog *>(dialog)->accept(); // validates like the Open button
+    // Validates like the Open or Save button, from the dialog's own loop: a
+    // question it asks then (replace the file?) is answered by a later poll.
+    QMetaObject::invokeMethod(
+        dialog, [dialog] { static_cast<QDialog *>(dialog)->accept(); }, Qt::QueuedConnection);
+    m_answered = dialog;
     return true;
 }

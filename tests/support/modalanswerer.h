@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -13,7 +14,8 @@ class QTimer;
 // Every 10 ms it looks at the active modal widget: a visible message box is
 // recorded and its button clicked; a file dialog gets the chosen file (or is
 // cancelled when none was set). Polling stops after the time-out so that a
-// test never hangs on a box nobody expected.
+// test never hangs on a box nobody expected. Told only to watch, it records
+// each message box once and leaves it open, closing it only at the time-out.
 class modalAnswerer : public QObject
 {
     Q_OBJECT
@@ -38,12 +40,17 @@ public:
     void setButtonText(const QString &text) { m_buttonText = text; }
     // The file handed to a file dialog; empty cancels it.
     void setFileAnswer(const QString &path) { m_filePath = path; }
+    // Message boxes are recorded and left for the code under test to close.
+    void setWatchOnly(bool on) { m_watchOnly = on; }
+    // The time ran out with a box still open.
+    bool gaveUp() const { return m_gaveUp; }
 
     struct FileDialogSeen
     {
         QString title;
         QString directory;
         QStringList nameFilters;
+        QStringList selected; // what the dialog offers before anyone chose
     };
 
     QList<Box> boxes() const { return m_boxes; }
@@ -63,6 +70,10 @@ private:
     int m_giveUpMs = 5000;
     QString m_buttonText;
     QString m_filePath;
+    bool m_watchOnly = false;
+    bool m_gaveUp = false;
+    QPointer<QWidget> m_watched;
+    QPointer<QWidget> m_answered; // a file dialog told to accept, not yet closed
     QList<Box> m_boxes;
     QList<FileDialogSeen> m_fileDialogs;
 };
