@@ -250,6 +250,7 @@ void zip::extract(const QString &zipPath, const QString &dir)
     }
     entries.clear(); // a remembered folder, not a package: nothing to list
     sha256.clear();
+    signature = signatureVerdict::Unsigned;
 }
 
 void zip::extract(const packageBytes &package, const QString &dir)
@@ -257,6 +258,7 @@ void zip::extract(const packageBytes &package, const QString &dir)
     const QString &zipPath = package.path;
     entries.clear();
     sha256.clear();
+    signature = signatureVerdict::Unsigned;
     const QFileInfo info(zipPath);
     if (dir.isEmpty()) {
         emit sendRefusal(tr("package refused: its file name leaves no folder to unpack into: %1").arg(zipPath));
@@ -309,6 +311,7 @@ bool zip::passesSignatureCheck(unpacking &state)
     for (const QString &problem : trust.problems())
         emit sendRefusal(problem);
     const signatureVerdict verdict = checkPackageSignature(state.archive, modelIndex, trust);
+    signature = verdict.kind;
     switch (verdict.kind) {
     case signatureVerdict::Refused:
         emit sendRefusal(tr("package refused: %1").arg(printableText(verdict.reason)));
@@ -518,6 +521,7 @@ void zip::copyListing(const zip &other)
     modelIndex = other.modelIndex;
     checkedList = other.checkedList;
     sha256 = other.sha256;
+    signature = other.signature;
 }
 
 void zip::clearChecked()

@@ -102,6 +102,8 @@ public:
     // SHA-256 (hex) of the package bytes that were read and checked; empty
     // when none were.
     QString packageSha256() const { return sha256; }
+    // What the signature check of the last package found.
+    signatureVerdict::Kind signatureKind() const { return signature; }
 
 signals:
     void sendMessage(QString message);
@@ -135,6 +137,7 @@ private:
     QList<checkedFile> checkedList;
     trustedKeys trust;
     QString sha256;
+    signatureVerdict::Kind signature = signatureVerdict::Unsigned;
 };
 
 #endif // ZIP_H

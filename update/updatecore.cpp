@@ -1,29 +1,14 @@
 #include "update/updatecore.h"
 
-#include <QBuffer>
 #include <QFileInfo>
 #include <QTimer>
 
-#include <quazip/quazip.h>
-
-#include "package/packagesignature.h"
 #include "util/modeltable.h"
 #include "util/printable.h"
 
 namespace {
 // Beside the engines' reasons: an object file that could not be translated.
 const int kTranslationFailed = -1;
-
-// Only a member's presence: whether it holds a valid signature is the
-// package check's business, done before anything was listed.
-bool carriesSignature(const QByteArray &package)
-{
-    QBuffer buffer;
-    buffer.setData(package);
-    QuaZip archive(&buffer);
-    return archive.open(QuaZip::mdUnzip)
-        && archive.getFileNameList().contains(QLatin1String(packageSignature::kMemberName));
-}
 } // namespace
 
 updateCore::updateCore(QObject *parent)
@@ -80,32 +65,30 @@ bool updateCore::refuseUnsendable()
 bool updateCore::listPackage(const QString &zipPath, const trustedKeys &keys)
 {
     m_package.setTrustedKeys(keys);
-    const QString dir = zip::extractionDir(zipPath);
-    if (QFileInfo(zipPath).isDir()) {
-        m_package.extract(zipPath, dir); // a remembered folder: nothing to list, nothing said
-        return false;
-    }
-    const packageBytes package = packageBytes::read(zipPath);
-    m_package.extract(package, dir);
+    m_package.extract(zipPath, zip::extractionDir(zipPath));
     if (m_package.packageSha256().isEmpty())
-        return false;
+        return false; // refused and said why, or a remembered folder: nothing to list
     int images = 0;
     for (int i = 0; i < m_package.entryCount(); ++i)
         images += m_package.isImage(m_package.entryName(i)) ? 1 : 0;
     emit logLine(tr("listed %1: model %2, images: %3, %4")
                      .arg(printableText(QFileInfo(zipPath).fileName()), modelTable::pathTag(m_package.modelId()))
                      .arg(images)
-                     .arg(signatureState(keys, package.bytes)));
+                     .arg(signatureState(m_package.signatureKind())));
     return true;
 }
 
-// With a key trusted, a package is only listed when its signature held.
-QString updateCore::signatureState(const trustedKeys &keys, const QByteArray &package)
+QString updateCore::signatureState(signatureVerdict::Kind kind)
 {
-    if (keys.isActive())
+    switch (kind) {
+    case signatureVerdict::Valid:
         return tr("signature checked");
-    if (carriesSignature(package))
+    case signatureVerdict::Unchecked:
         return tr("signed, not checked: no key is trusted");
+    case signatureVerdict::Unsigned:
+    case signatureVerdict::Refused:
+        break;
+    }
     return tr("unsigned");
 }
 

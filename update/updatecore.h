@@ -88,7 +88,7 @@ private:
     void setOutcome(int row, Outcome outcome, int reason = 0);
     void endResults();
     QString summaryLine() const;
-    static QString signatureState(const trustedKeys &keys, const QByteArray &package);
+    static QString signatureState(signatureVerdict::Kind kind);
     static QString resultText(const imageResult &image);
     static QString reasonText(int reason);
     bool refuseUnsendable();
