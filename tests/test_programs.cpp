@@ -213,6 +213,25 @@ private:
         return samples.filePath(model == 0 ? QStringLiteral("ups_5-10k.zip") : QStringLiteral("ups_15-20k.zip"));
     }
 
+    // Starts the simulated unit: accepted (refusal empty), it prints its
+    // device; refused, it exits 2 and says why on stderr.
+    static void checkSimStart(const QStringList &args, const QString &refusal)
+    {
+        QProcess sim;
+        sim.start(program("ups-unit-sim"), args);
+        if (refusal.isEmpty()) {
+            QVERIFY(sim.waitForReadyRead(10000));
+            QVERIFY(sim.readLine().startsWith("/dev/"));
+            sim.terminate();
+            QVERIFY(sim.waitForFinished(5000));
+            return;
+        }
+        QVERIFY(sim.waitForFinished(5000));
+        QCOMPARE(sim.exitCode(), 2);
+        const QByteArray err = sim.readAllStandardError();
+        QVERIFY2(err.contains(refusal.toUtf8()), err.constData());
+    }
+
 private slots:
     void initTestCase()
     {
@@ -582,18 +601,7 @@ private slots:
     {
         QFETCH(QString, scale);
         QFETCH(bool, accepted);
-        QProcess sim;
-        sim.start(program("ups-unit-sim"), {"--model", "0", "--time-scale", scale});
-        if (accepted) {
-            QVERIFY(sim.waitForReadyRead(10000));
-            QVERIFY(sim.readLine().startsWith("/dev/"));
-            sim.terminate();
-            QVERIFY(sim.waitForFinished(5000));
-            return;
-        }
-        QVERIFY(sim.waitForFinished(5000));
-        QCOMPARE(sim.exitCode(), 2);
-        QVERIFY(sim.readAllStandardError().contains("above 0 and at most 100"));
+        checkSimStart({"--model", "0", "--time-scale", scale}, accepted ? QString() : "above 0 and at most 100");
     }
 
     // A boot loader already running for one processor: a first-board unit,
@@ -620,19 +628,7 @@ private slots:
         QFETCH(int, model);
         QFETCH(QString, running);
         QFETCH(QString, said);
-        QProcess sim;
-        sim.start(program("ups-unit-sim"), {"--model", QString::number(model), "--running", running});
-        if (said.isEmpty()) {
-            QVERIFY(sim.waitForReadyRead(10000));
-            QVERIFY(sim.readLine().startsWith("/dev/"));
-            sim.terminate();
-            QVERIFY(sim.waitForFinished(5000));
-            return;
-        }
-        QVERIFY(sim.waitForFinished(5000));
-        QCOMPARE(sim.exitCode(), 2);
-        const QByteArray err = sim.readAllStandardError();
-        QVERIFY2(err.contains("bad --running") && err.contains(said.toUtf8()), err.constData());
+        checkSimStart({"--model", QString::number(model), "--running", running}, said);
     }
 
     // Whole runs into a simulated unit for packages that once sent an image
