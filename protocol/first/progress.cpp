@@ -1,6 +1,5 @@
 #include "protocol/first/progress.h"
 
-
 #include <cstring>
 #include <utility>
 

@@ -39,7 +39,6 @@ public:
     void adoptPackage(const flashRun &opened);
     int modelId() const { return core.package().modelId(); }
     int imagesTicked() const { return core.package().checkedFiles().size(); }
-    QString packageSha256() const { return core.package().packageSha256(); }
     const unitAttempt &attempt() const { return m_attempt; }
 
     // A new unit: every ticked image, attempt 1.
@@ -74,6 +73,7 @@ private slots:
     void onPreparationFailed(int row);
     void onJobStarted(updateParm job);
     void onJobEnded(updateParm job, bool success, int reason);
+    void printError(const QString &text);
 
 private:
     bool listImages(const QStringList &only);
@@ -82,10 +82,6 @@ private:
     imageOutcome *imageOfRow(int row);
     std::optional<bool> processorChosen(int modelId);
     void describeDryRunJob(const updateParm &job);
-private slots:
-    void printError(const QString &text);
-
-private:
     void end(int exitStatus);
 
     updateCore core;
