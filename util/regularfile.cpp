@@ -22,6 +22,9 @@ QString tooLarge(qint64 maxBytes)
 }
 
 #ifndef Q_OS_WIN
+// A read cut short by a signal is tried again, but not for ever.
+constexpr int kMaxInterruptedReads = 100;
+
 // Opened without blocking (a FIFO with no writer would wait for ever), then
 // judged by what the descriptor is, so that nothing swapped in between the
 // test and the open is read. Each piece read goes to take(); false with
@@ -45,9 +48,10 @@ bool readRegular(const QString &path, qint64 maxBytes, QString *problem, qint64 
     ok = problem->isEmpty();
     *size = ok ? qint64(facts.st_size) : 0;
     char piece[65536];
+    int interruptions = 0;
     for (qint64 total = 0; ok;) {
         const ssize_t n = ::read(fd, piece, sizeof piece);
-        if (n < 0 && errno == EINTR)
+        if (n < 0 && errno == EINTR && ++interruptions < kMaxInterruptedReads)
             continue;
         if (n <= 0) {
             ok = n == 0;
