@@ -28,6 +28,7 @@
 #include <limits>
 
 #include "app/warningbox.h"
+#include "util/places.h"
 #include "upsversion.h"
 
 // The icon lives in the core library's resources; a static library drops
@@ -45,7 +46,6 @@ const char kPathKey[] = "filePath";
 const char kPortKey[] = "port";
 const char kEnglish[] = "English";
 const char kChinese[] = "Chinese";
-const char kTranslationFile[] = "/ups_zh.qm";
 const char kZipFilter[] = "Firmware Files(*.zip)";
 const char kLogFile[] = "ups-log.txt";
 const char kSizeTemplate[] = "%1KB";
@@ -484,7 +484,7 @@ void Dialog::reject()
 
 QString Dialog::translationPath()
 {
-    return QCoreApplication::applicationDirPath() + QString::fromUtf8(kTranslationFile);
+    return places::translationFile();
 }
 
 void Dialog::loadSettings()

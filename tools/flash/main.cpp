@@ -19,6 +19,7 @@
 #include "tools/support/signalwatcher.h"
 #include "upsversion.h"
 #include "util/common.h"
+#include "util/places.h"
 
 // The texts of the command line and of the run as a whole.
 class flashCommand
@@ -80,8 +81,7 @@ QString requestedLanguage(const QStringList &arguments)
 
 bool loadChinese(QTranslator &translator)
 {
-    const QString qm = QCoreApplication::applicationDirPath() + QStringLiteral("/ups_zh.qm");
-    if (!translator.load(qm))
+    if (!translator.load(places::translationFile()))
         return false;
     QCoreApplication::installTranslator(&translator);
     return true;
