@@ -103,6 +103,10 @@
         <source>log saved to %1</source>
         <translation>日志已保存到 %1</translation>
     </message>
+    <message>
+        <source>the settings cannot be saved in %1: %2</source>
+        <translation>设置无法保存到 %1：%2</translation>
+    </message>
 </context>
 <context>
     <name>QCommandLineParser</name>
@@ -192,6 +196,26 @@
 </source>
         <translation>起始地址错误！
 </translation>
+    </message>
+    <message>
+        <source>it is not a settings file</source>
+        <translation>它不是设置文件</translation>
+    </message>
+    <message>
+        <source>it cannot be written</source>
+        <translation>它无法写入</translation>
+    </message>
+    <message>
+        <source>it is read-only</source>
+        <translation>它是只读的</translation>
+    </message>
+    <message>
+        <source>its folder %1 cannot be made</source>
+        <translation>无法创建它的文件夹 %1</translation>
+    </message>
+    <message>
+        <source>its folder %1 is read-only</source>
+        <translation>它的文件夹 %1 是只读的</translation>
     </message>
 </context>
 <context>
@@ -347,10 +371,6 @@ QT_LOGGING_RULES=&quot;ups.*.debug=true&quot;。</translation>
         <translation>把每个协议停顿和超时乘以 F（大于 0，最大 100）。仅用于模拟设备：真实设备需要精确的时序（1.0）。</translation>
     </message>
     <message>
-        <source>Send only packages signed by the key in FILE.pub (repeatable).</source>
-        <translation>只发送由 FILE.pub 中的密钥签名的升级包（可重复）。</translation>
-    </message>
-    <message>
         <source>Write JSON Lines events on stdout instead of text (see docs/events.md).</source>
         <translation>在标准输出上输出 JSON Lines 事件而不是文本（见 docs/events.md）。</translation>
     </message>
@@ -429,6 +449,14 @@ QT_LOGGING_RULES=&quot;ups.*.debug=true&quot;。</translation>
     <message>
         <source>warn: no Chinese translation beside the program; the log stays in English</source>
         <translation>警告：程序旁没有中文翻译，日志保持英文</translation>
+    </message>
+    <message>
+        <source>Send only packages signed by the key in FILE.pub (repeatable). The keys in %1 are trusted as well.</source>
+        <translation>只发送由 FILE.pub 中的密钥签名的固件包（可重复）。%1 中的密钥同样受信任。</translation>
+    </message>
+    <message>
+        <source>Refuse every package that no trusted key signed, even when no key is trusted at all (then every package is refused).</source>
+        <translation>拒绝所有未经受信任密钥签名的固件包，即使没有任何受信任的密钥（此时所有固件包都被拒绝）。</translation>
     </message>
 </context>
 <context>
@@ -584,10 +612,6 @@ ups-pack --make-sample DIR                 把两种型号的示例升级包写�
     <message>
         <source>cannot create %1</source>
         <translation>无法创建 %1</translation>
-    </message>
-    <message>
-        <source>cannot read %1</source>
-        <translation>无法读取 %1</translation>
     </message>
     <message>
         <source>cannot add %1</source>
@@ -839,10 +863,6 @@ ups-pack --make-sample DIR                 把两种型号的示例升级包写�
 <context>
     <name>progress1</name>
     <message>
-        <source>file open failed!</source>
-        <translation>文件打开失败！</translation>
-    </message>
-    <message>
         <source>port opening failed!</source>
         <translation>串口打开失败！</translation>
     </message>
@@ -905,10 +925,6 @@ ups-pack --make-sample DIR                 把两种型号的示例升级包写�
 </translation>
     </message>
     <message>
-        <source>file opening failed!</source>
-        <translation>文件打开失败！</translation>
-    </message>
-    <message>
         <source>begin to updating!</source>
         <translation>开始升级！</translation>
     </message>
@@ -935,29 +951,6 @@ ups-pack --make-sample DIR                 把两种型号的示例升级包写�
     <message>
         <source>data frames</source>
         <translation>数据帧</translation>
-    </message>
-</context>
-<context>
-    <name>updateEngine</name>
-    <message>
-        <source>the unit does not answer: check the port, the cable, the power and that the package is for this unit&apos;s model</source>
-        <translation>设备无应答：请检查串口、线缆、电源，以及升级包是否适用于该设备型号</translation>
-    </message>
-    <message>
-        <source>the unit refuses it: check that the package is for this unit&apos;s model and processor</source>
-        <translation>设备拒绝：请检查升级包是否适用于该设备的型号和处理器</translation>
-    </message>
-    <message>
-        <source>the unit&apos;s replies make no sense here: check the cable and that the package is for this unit&apos;s model</source>
-        <translation>设备应答无法识别：请检查线缆，以及升级包是否适用于该设备型号</translation>
-    </message>
-    <message>
-        <source>the port could not be opened again: check the port and the cable</source>
-        <translation>无法再次打开串口：请检查串口和线缆</translation>
-    </message>
-    <message>
-        <source>%1: stopped at the %2: %3</source>
-        <translation>%1：在%2步骤停止：%3</translation>
     </message>
 </context>
 <context>
@@ -1063,10 +1056,6 @@ ups-pack --make-sample DIR                 把两种型号的示例升级包写�
         <translation>%1：%2</translation>
     </message>
     <message>
-        <source>If the port is not in use, add the user to the dialout group: sudo usermod -aG dialout $USER, then log in again.</source>
-        <translation>如果该端口未被占用，请把用户加入 dialout 组：sudo usermod -aG dialout $USER，然后重新登录。</translation>
-    </message>
-    <message>
         <source>warn</source>
         <translation>警告</translation>
     </message>
@@ -1085,6 +1074,10 @@ ups-pack --make-sample DIR                 把两种型号的示例升级包写�
     <message>
         <source>%1 is in use by another program</source>
         <translation>%1 正被另一个程序使用</translation>
+    </message>
+    <message>
+        <source>If the port is not in use: unplug the adapter and plug it in again (the installed rule gives a USB adapter to the user at the desk), or add the user to the dialout group: sudo usermod -aG dialout $USER, then log in again.</source>
+        <translation>如果该端口没有被占用：拔下适配器再重新插上（已安装的规则会把 USB 适配器交给当前坐在电脑前的用户），或者把用户加入 dialout 组：sudo usermod -aG dialout $USER，然后重新登录。</translation>
     </message>
 </context>
 <context>
@@ -1453,6 +1446,22 @@ STEP), counted from the unit&apos;s start or reset, resends included.</source>
         <source>the trusted key %1 cannot be used: %2</source>
         <translation>无法使用受信任密钥 %1：%2</translation>
     </message>
+    <message>
+        <source>it is a link to nothing</source>
+        <translation>它是指向不存在目标的链接</translation>
+    </message>
+    <message>
+        <source>it is not a folder</source>
+        <translation>它不是文件夹</translation>
+    </message>
+    <message>
+        <source>it cannot be read</source>
+        <translation>它无法读取</translation>
+    </message>
+    <message>
+        <source>the trusted keys folder %1 cannot be used: %2</source>
+        <translation>受信任密钥文件夹 %1 无法使用：%2</translation>
+    </message>
 </context>
 <context>
     <name>unitRecord</name>
@@ -1511,78 +1520,7 @@ UNIT/ 时故障作用于每台设备。</translation>
     </message>
 </context>
 <context>
-    <name>zip</name>
-    <message>
-        <source>its digest check failed</source>
-        <translation>摘要校验失败</translation>
-    </message>
-    <message>
-        <source>it could not be unpacked whole</source>
-        <translation>无法完整解压（文件已损坏）</translation>
-    </message>
-    <message>
-        <source>it is a folder or a link in the package</source>
-        <translation>它在升级包中是文件夹或链接</translation>
-    </message>
-    <message>
-        <source>it is larger than any image can be</source>
-        <translation>文件过大，不可能是固件镜像</translation>
-    </message>
-    <message>
-        <source>it could not be written to the disk</source>
-        <translation>无法写入磁盘</translation>
-    </message>
-    <message>
-        <source>more than one file of the package matches its image name</source>
-        <translation>升级包中有多个文件匹配同一镜像名</translation>
-    </message>
-    <message>
-        <source>its name matches more than one image name</source>
-        <translation>文件名匹配多个镜像名</translation>
-    </message>
-    <message>
-        <source>%1 cannot be sent: %2</source>
-        <translation>%1 无法发送：%2</translation>
-    </message>
-    <message>
-        <source>package refused: its file name leaves no folder to unpack into: %1</source>
-        <translation>升级包被拒绝：无法由文件名确定解压目录：%1</translation>
-    </message>
-    <message>
-        <source>cannot read the package %1</source>
-        <translation>无法读取升级包 %1</translation>
-    </message>
-    <message>
-        <source>cannot read the package %1: %2</source>
-        <translation>无法读取升级包 %1：%2</translation>
-    </message>
-    <message>
-        <source>cannot unpack into %1</source>
-        <translation>无法解压到 %1</translation>
-    </message>
-    <message>
-        <source>package refused: %1</source>
-        <translation>固件包被拒绝：%1</translation>
-    </message>
-    <message>
-        <source>signed by %1</source>
-        <translation>签名者 %1</translation>
-    </message>
-    <message>
-        <source>signed by %1 (not checked: no key is trusted)</source>
-        <translation>签名者 %1（未校验：没有受信任的密钥）</translation>
-    </message>
-    <message>
-        <source>SIGNATURE ignored: %1</source>
-        <translation>已忽略 SIGNATURE：%1</translation>
-    </message>
-</context>
-<context>
     <name>updateCore</name>
-    <message>
-        <source>listed %1: model %2, images: %3, %4</source>
-        <translation>已列出 %1：型号 %2，镜像 %3 个，%4</translation>
-    </message>
     <message>
         <source>signature checked</source>
         <translation>签名已校验</translation>
@@ -1662,6 +1600,104 @@ UNIT/ 时故障作用于每台设备。</translation>
     <message>
         <source>%1: see the lines above</source>
         <translation>%1：请查看上面的日志</translation>
+    </message>
+    <message>
+        <source>listed %1: model %2, images: %3, %4; trusted keys: %5</source>
+        <translation>已列出 %1：型号 %2，镜像：%3，%4；受信任密钥：%5</translation>
+    </message>
+</context>
+<context>
+    <name>updateEngine</name>
+    <message>
+        <source>the unit does not answer: check the port, the cable, the power and that the package is for this unit&apos;s model</source>
+        <translation>设备无应答：请检查串口、线缆、电源，以及升级包是否适用于该设备型号</translation>
+    </message>
+    <message>
+        <source>the unit refuses it: check that the package is for this unit&apos;s model and processor</source>
+        <translation>设备拒绝：请检查升级包是否适用于该设备的型号和处理器</translation>
+    </message>
+    <message>
+        <source>the unit&apos;s replies make no sense here: check the cable and that the package is for this unit&apos;s model</source>
+        <translation>设备应答无法识别：请检查线缆，以及升级包是否适用于该设备型号</translation>
+    </message>
+    <message>
+        <source>the port could not be opened again: check the port and the cable</source>
+        <translation>无法再次打开串口：请检查串口和线缆</translation>
+    </message>
+    <message>
+        <source>%1: stopped at the %2: %3</source>
+        <translation>%1：在%2步骤停止：%3</translation>
+    </message>
+</context>
+<context>
+    <name>zip</name>
+    <message>
+        <source>its digest check failed</source>
+        <translation>摘要校验失败</translation>
+    </message>
+    <message>
+        <source>it could not be unpacked whole</source>
+        <translation>无法完整解压（文件已损坏）</translation>
+    </message>
+    <message>
+        <source>it is a folder or a link in the package</source>
+        <translation>它在升级包中是文件夹或链接</translation>
+    </message>
+    <message>
+        <source>it is larger than any image can be</source>
+        <translation>文件过大，不可能是固件镜像</translation>
+    </message>
+    <message>
+        <source>it could not be written to the disk</source>
+        <translation>无法写入磁盘</translation>
+    </message>
+    <message>
+        <source>more than one file of the package matches its image name</source>
+        <translation>升级包中有多个文件匹配同一镜像名</translation>
+    </message>
+    <message>
+        <source>its name matches more than one image name</source>
+        <translation>文件名匹配多个镜像名</translation>
+    </message>
+    <message>
+        <source>%1 cannot be sent: %2</source>
+        <translation>%1 无法发送：%2</translation>
+    </message>
+    <message>
+        <source>package refused: its file name leaves no folder to unpack into: %1</source>
+        <translation>升级包被拒绝：无法由文件名确定解压目录：%1</translation>
+    </message>
+    <message>
+        <source>cannot read the package %1</source>
+        <translation>无法读取升级包 %1</translation>
+    </message>
+    <message>
+        <source>cannot read the package %1: %2</source>
+        <translation>无法读取升级包 %1：%2</translation>
+    </message>
+    <message>
+        <source>package refused: %1</source>
+        <translation>固件包被拒绝：%1</translation>
+    </message>
+    <message>
+        <source>signed by %1</source>
+        <translation>签名者 %1</translation>
+    </message>
+    <message>
+        <source>signed by %1 (not checked: no key is trusted)</source>
+        <translation>签名者 %1（未校验：没有受信任的密钥）</translation>
+    </message>
+    <message>
+        <source>SIGNATURE ignored: %1</source>
+        <translation>已忽略 SIGNATURE：%1</translation>
+    </message>
+    <message>
+        <source>cannot unpack into %1 nor into %2</source>
+        <translation>无法解包到 %1，也无法解包到 %2</translation>
+    </message>
+    <message>
+        <source>%1 cannot be written: unpacking into %2</source>
+        <translation>%1 无法写入：改为解包到 %2</translation>
     </message>
 </context>
 </TS>
