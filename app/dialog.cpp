@@ -39,7 +39,6 @@ static void initIconResource()
 }
 
 namespace {
-const char kRequireSignatureKey[] = "require-signature";
 const char kLanguageKey[] = "language";
 const char kPathKey[] = "filePath";
 const char kPortKey[] = "port";
@@ -478,14 +477,11 @@ void Dialog::reject()
 }
 
 // Read again for every package, so that a key put into a folder or taken
-// out of it, or the setting changed, counts from the next package on. A
-// require-signature the window cannot read as "no" requires one.
+// out of it, or the setting changed, counts from the next package on.
 trustedKeys Dialog::currentTrust()
 {
     trustedKeys trust = trustedKeys::fromFolders(places::trustedKeyFolders());
-    QVariant required;
-    if (util.readSetting(settingsFile, QString::fromLatin1(kRequireSignatureKey), required))
-        trust.setRequired(!QStringList {"false", "0", "no", "off"}.contains(required.toString().trimmed().toLower()));
+    trust.setRequired(util.readSwitch(settingsFile, QString::fromLatin1(places::kRequireSignatureKey)));
     return trust;
 }
 

@@ -309,6 +309,10 @@ private slots:
             << "none" << true << false << 2 << "package refused: it is not signed";
         QTest::newRow("signature required, no key: signed, refused")
             << "none" << true << true << 2 << "package refused: it is signed by MAKER, a key that is not trusted";
+        QTest::newRow("require-signature in ./ups.ini, no key: unsigned, refused")
+            << "required in ups.ini" << false << false << 2 << "package refused: it is not signed";
+        QTest::newRow("require-signature=no in ./ups.ini: unsigned, as before")
+            << "not required in ups.ini" << false << false << 1 << "would send";
         QTest::newRow("folder a link to nothing: unsigned, refused")
             << "folder a link to nothing" << false << false << 2 << "cannot be used: it is a link to nothing";
         QTest::newRow("only a dangling key: unsigned, refused")
@@ -333,6 +337,9 @@ private slots:
             QVERIFY(QDir().mkpath(user) && QFile::copy(keys.filePath("maker.pub"), user + "/maker.pub"));
         if (place == "unreadable folder")
             QVERIFY(QFile::setPermissions(user, QFileDevice::Permissions()));
+        if (place.endsWith("required in ups.ini"))
+            testFiles::write(work.filePath("ups.ini"), place.startsWith("not") ? "[General]\nrequire-signature=no\n"
+                                                                                : "[General]\nrequire-signature=true\n");
         if (place == "beside ups.ini") {
             testFiles::write(work.filePath("ups.ini"), "");
             keyFolder("maker", work);

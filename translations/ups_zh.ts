@@ -455,8 +455,8 @@ QT_LOGGING_RULES=&quot;ups.*.debug=true&quot;。</translation>
         <translation>只发送由 FILE.pub 中的密钥签名的固件包（可重复）。%1 中的密钥同样受信任。</translation>
     </message>
     <message>
-        <source>Refuse every package that no trusted key signed, even when no key is trusted at all (then every package is refused).</source>
-        <translation>拒绝所有未经受信任密钥签名的固件包，即使没有任何受信任的密钥（此时所有固件包都被拒绝）。</translation>
+        <source>Refuse every package that no trusted key signed, even when no key is trusted at all (then every package is refused); as require-signature=true in %1.</source>
+        <translation>拒绝所有未经受信任密钥签名的固件包，即使没有任何受信任的密钥（此时所有固件包都被拒绝）；与 %1 中的 require-signature=true 相同。</translation>
     </message>
 </context>
 <context>

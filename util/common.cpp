@@ -247,6 +247,16 @@ bool common::readSetting(const QString &fileName, const QString &key, QVariant &
     return !out.isNull();
 }
 
+bool common::readSwitch(const QString &fileName, const QString &key)
+{
+    QVariant value;
+    if (!readSetting(fileName, key, value))
+        return false;
+    const QString text = value.toString().trimmed().toLower();
+    return !QStringList {QStringLiteral("false"), QStringLiteral("0"), QStringLiteral("no"), QStringLiteral("off")}
+                .contains(text);
+}
+
 bool common::writeSetting(const QString &fileName, const QString &key, const QVariant &value, QString *problem)
 {
     QSettings settings(fileName, QSettings::IniFormat);

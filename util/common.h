@@ -41,6 +41,9 @@ public:
 
     // Settings in an INI file; every call opens and drops its own QSettings.
     bool readSetting(const QString &fileName, const QString &key, QVariant &out);
+    // A switch: on when the key is there and does not read as off ("false",
+    // "0", "no", "off"), so that a misspelt value errs on the careful side.
+    bool readSwitch(const QString &fileName, const QString &key);
     // False, with the reason in *problem when given, when the file could
     // not be written (its folder is made on the first write).
     bool writeSetting(const QString &fileName, const QString &key, const QVariant &value,

@@ -125,7 +125,9 @@ void describe(QCommandLineParser &parser)
                       QStringLiteral("FILE.pub")});
     parser.addOption({QStringLiteral("require-signed"),
                       flashCommand::tr("Refuse every package that no trusted key signed, even when no key is "
-                                       "trusted at all (then every package is refused).")});
+                                       "trusted at all (then every package is refused); as require-signature=true "
+                                       "in %1.")
+                          .arg(places::settingsFile())});
     parser.addOption({QStringLiteral("json"),
                       flashCommand::tr("Write JSON Lines events on stdout instead of text (see docs/events.md).")});
     parser.addOption({QStringLiteral("report"),
@@ -165,13 +167,16 @@ QString repeatedPort(const QStringList &ports)
 }
 
 // Keys given with --trust must all be readable (a usage error otherwise);
-// the machine's and the user's folders hold for every run, and a bad entry
-// there keeps checking on, said as an error line when the package is read.
+// the machine's and the user's folders, and require-signature in the
+// settings, hold for every run as for the window; a bad entry there keeps
+// checking on, said as an error line when the package is read.
 void addStandingTrust(trustedKeys &trust, bool required)
 {
     for (const QString &folder : places::trustedKeyFolders())
         trust.addFolder(folder);
-    trust.setRequired(required);
+    common settings;
+    trust.setRequired(required
+                      || settings.readSwitch(places::settingsFile(), QString::fromLatin1(places::kRequireSignatureKey)));
 }
 
 // Fills options; returns -1 to go on, otherwise the exit status.
