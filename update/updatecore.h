@@ -10,7 +10,7 @@
 #include "protocol/second/progress1.h"
 #include "serial/serialport.h"
 #include "update/filesupdate.h"
-#include "update/updateparm.h"
+#include "protocol/updateparm.h"
 
 // One unit's update: the package, the queue, the serial line and both
 // boards' engines, wired once. The window and the headless flasher drive

@@ -8,7 +8,7 @@
 #include "protocol/updateengine.h"
 
 #include "serial/serialport.h"
-#include "update/updateparm.h"
+#include "protocol/updateparm.h"
 #include "util/common.h"
 
 // First board engine: preamble at 2400 baud, then stuffed STX/ETX commands
