@@ -6,5 +6,8 @@
 
 void warningBox::show(const QString &text)
 {
-    QMessageBox::warning(nullptr, serialport::tr("warn"), text, serialport::tr("sure"), QString(), QString(), 0, -1);
+    // One button, the default and (being the only one) the escape button.
+    QMessageBox box(QMessageBox::Warning, serialport::tr("warn"), text, QMessageBox::NoButton);
+    box.setDefaultButton(box.addButton(serialport::tr("sure"), QMessageBox::ActionRole));
+    box.exec();
 }

@@ -76,6 +76,8 @@ private slots:
     void delayProcessesEvents();
     void settings_data();
     void settings();
+    void settingsOfEitherQt_data();
+    void settingsOfEitherQt();
 };
 
 void TestProtocolRoutines::initTestCase()
@@ -382,6 +384,8 @@ void TestProtocolRoutines::settings_data()
     QTest::newRow("round trip: directory path")
         << "filePath" << QVariant(QStringLiteral("C:/Users/x/My packages")) << true;
     QTest::newRow("round trip: empty string") << "filePath" << QVariant(QString("")) << true;
+    QTest::newRow("round trip: Chinese folder")
+        << "filePath" << QVariant(QStringLiteral("/home/u/\u56fa\u4ef6\u5305/ups 5-10k")) << true;
 }
 
 void TestProtocolRoutines::settings()
@@ -403,6 +407,37 @@ void TestProtocolRoutines::settings()
     if (found)
         QCOMPARE(out.toString(), written.toString());
     QVERIFY(QFile::exists(file));
+}
+
+// The Qt 5 and the Qt 6 build share ups.ini: each reads what either wrote.
+void TestProtocolRoutines::settingsOfEitherQt_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("path");
+
+    const QString chinese = QStringLiteral("/home/u/\u56fa\u4ef6\u5305/ups 5-10k");
+    QTest::newRow("Qt 5 without a codec: escapes")
+        << QByteArray("[General]\nfilePath=/home/u/\\x56fa\\x4ef6\\x5305/ups 5-10k\nlanguage=Chinese\n") << chinese;
+    QTest::newRow("UTF-8: Qt 6, and Qt 5 told so")
+        << ("[General]\nfilePath=" + chinese.toUtf8() + "\nlanguage=Chinese\n") << chinese;
+}
+
+void TestProtocolRoutines::settingsOfEitherQt()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, path);
+
+    QTemporaryDir dir;
+    const QString name = dir.filePath("ups.ini");
+    QFile ini(name);
+    QVERIFY(ini.open(QIODevice::WriteOnly) && ini.write(file) == file.size());
+    ini.close();
+    common util;
+    QVariant out;
+    QVERIFY(util.readSetting(name, "filePath", out));
+    QCOMPARE(out.toString(), path);
+    QVERIFY(util.readSetting(name, "language", out));
+    QCOMPARE(out.toString(), QStringLiteral("Chinese"));
 }
 
 QTEST_GUILESS_MAIN(TestProtocolRoutines)

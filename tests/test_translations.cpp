@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLibraryInfo>
 #include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
@@ -14,6 +13,8 @@
 #include <QTranslator>
 #include <QXmlStreamReader>
 #include <QtTest>
+
+#include "util/qtcompat.h"
 
 namespace {
 struct Entry
@@ -51,7 +52,7 @@ QString sourceRoot()
 
 QString findLupdate()
 {
-    const QString beside = QLibraryInfo::location(QLibraryInfo::BinariesPath) + QStringLiteral("/lupdate");
+    const QString beside = qtcompat::qtBinariesPath() + QStringLiteral("/lupdate");
     if (QFileInfo(beside).isExecutable())
         return beside;
     return QStandardPaths::findExecutable(QStringLiteral("lupdate"));

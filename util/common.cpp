@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "util/ownfiles.h"
+#include "util/qtcompat.h"
 #include "util/regularfile.h"
 
 namespace {
@@ -243,6 +244,7 @@ bool common::appendFile(const QString &path, const quint8 *data, quint32 length)
 bool common::readSetting(const QString &fileName, const QString &key, QVariant &out)
 {
     QSettings settings(fileName, QSettings::IniFormat);
+    qtcompat::useUtf8(settings);
     out = settings.value(key, QVariant());
     return !out.isNull();
 }
@@ -260,6 +262,7 @@ bool common::readSwitch(const QString &fileName, const QString &key)
 bool common::writeSetting(const QString &fileName, const QString &key, const QVariant &value, QString *problem)
 {
     QSettings settings(fileName, QSettings::IniFormat);
+    qtcompat::useUtf8(settings);
     settings.setValue(key, value);
     settings.sync();
     if (settings.status() == QSettings::NoError)

@@ -125,7 +125,8 @@ bool regularFile::sha256(const QString &path, qint64 maxBytes, QByteArray *diges
     QCryptographicHash hash(QCryptographicHash::Sha256);
 #ifndef Q_OS_WIN
     qint64 size = 0;
-    if (!readRegular(path, maxBytes, problem, &size, [&hash](const char *piece, qint64 n) { hash.addData(piece, int(n)); }))
+    if (!readRegular(path, maxBytes, problem, &size,
+                     [&hash](const char *piece, qint64 n) { hash.addData(QByteArray::fromRawData(piece, int(n))); }))
         return false;
 #else
     QFile file(path);
