@@ -372,10 +372,13 @@ bool firstUnit::respond(Step step, const QByteArray &reply, quint8 code, int req
     // request as soon as it has crossed the line.
     if (!silent && !reply.isEmpty())
         queueReply(nak ? buildReply(code, kNak) : reply, garbage ? kGapMs : 0, garbage ? 0 : requestBytes, faults);
+    // An extra frame must reach the tool after the reply, not in the same
+    // read (the tool drops what follows a reply it has taken): the gap has
+    // a floor however far time is scaled down.
     if (faults.contains(UnknownCode))
-        enqueue(buildReply(kUnknownCode, kAck), kGapMs);
+        enqueue(buildReply(kUnknownCode, kAck), kGapMs, 0, kExtraFrameFloorMs);
     if (faults.contains(BadStatus))
-        enqueue(buildReply(code, kUnknownStatus), kGapMs);
+        enqueue(buildReply(code, kUnknownStatus), kGapMs, 0, kExtraFrameFloorMs);
     return !silent && !nak;
 }
 

@@ -18,6 +18,7 @@ public:
     static constexpr int kDripPauseMs = 20;   // between bytes of a dripped reply
     static constexpr int kSplitPauseMs = 100; // between the halves of a split reply
     static constexpr int kGapMs = 100;        // between garbage or extra frames and a reply
+    static constexpr int kExtraFrameFloorMs = 20; // real time, never scaled
     static constexpr quint8 kUnknownCode = 0x7E;
     static constexpr quint8 kUnknownStatus = 0x42;
 
