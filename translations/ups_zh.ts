@@ -351,10 +351,6 @@ QT_LOGGING_RULES=&quot;ups.*.debug=true&quot;。</translation>
         <translation>只发送由 FILE.pub 中的密钥签名的升级包（可重复）。</translation>
     </message>
     <message>
-        <source>Write JSON Lines events on stdout instead of text (see docs/events.md).</source>
-        <translation>在标准输出上输出 JSON Lines 事件而不是文本（见 docs/events.md）。</translation>
-    </message>
-    <message>
         <source>Append one JSON line per unit and attempt to FILE (not with --dry-run).</source>
         <translation>每台设备每次尝试向 FILE 追加一行 JSON（不能与 --dry-run 同用）。</translation>
     </message>
@@ -429,6 +425,10 @@ QT_LOGGING_RULES=&quot;ups.*.debug=true&quot;。</translation>
     <message>
         <source>warn: no Chinese translation beside the program; the log stays in English</source>
         <translation>警告：程序旁没有中文翻译，日志保持英文</translation>
+    </message>
+    <message>
+        <source>Write JSON Lines events on stdout instead of text (see %1).</source>
+        <translation>在标准输出上输出 JSON Lines 事件而不是文本（见 %1）。</translation>
     </message>
 </context>
 <context>
@@ -584,10 +584,6 @@ ups-pack --make-sample DIR                 把两种型号的示例升级包写�
     <message>
         <source>cannot create %1</source>
         <translation>无法创建 %1</translation>
-    </message>
-    <message>
-        <source>cannot read %1</source>
-        <translation>无法读取 %1</translation>
     </message>
     <message>
         <source>cannot add %1</source>
@@ -839,10 +835,6 @@ ups-pack --make-sample DIR                 把两种型号的示例升级包写�
 <context>
     <name>progress1</name>
     <message>
-        <source>file open failed!</source>
-        <translation>文件打开失败！</translation>
-    </message>
-    <message>
         <source>port opening failed!</source>
         <translation>串口打开失败！</translation>
     </message>
@@ -905,10 +897,6 @@ ups-pack --make-sample DIR                 把两种型号的示例升级包写�
 </translation>
     </message>
     <message>
-        <source>file opening failed!</source>
-        <translation>文件打开失败！</translation>
-    </message>
-    <message>
         <source>begin to updating!</source>
         <translation>开始升级！</translation>
     </message>
@@ -935,29 +923,6 @@ ups-pack --make-sample DIR                 把两种型号的示例升级包写�
     <message>
         <source>data frames</source>
         <translation>数据帧</translation>
-    </message>
-</context>
-<context>
-    <name>updateEngine</name>
-    <message>
-        <source>the unit does not answer: check the port, the cable, the power and that the package is for this unit&apos;s model</source>
-        <translation>设备无应答：请检查串口、线缆、电源，以及升级包是否适用于该设备型号</translation>
-    </message>
-    <message>
-        <source>the unit refuses it: check that the package is for this unit&apos;s model and processor</source>
-        <translation>设备拒绝：请检查升级包是否适用于该设备的型号和处理器</translation>
-    </message>
-    <message>
-        <source>the unit&apos;s replies make no sense here: check the cable and that the package is for this unit&apos;s model</source>
-        <translation>设备应答无法识别：请检查线缆，以及升级包是否适用于该设备型号</translation>
-    </message>
-    <message>
-        <source>the port could not be opened again: check the port and the cable</source>
-        <translation>无法再次打开串口：请检查串口和线缆</translation>
-    </message>
-    <message>
-        <source>%1: stopped at the %2: %3</source>
-        <translation>%1：在%2步骤停止：%3</translation>
     </message>
 </context>
 <context>
@@ -1511,73 +1476,6 @@ UNIT/ 时故障作用于每台设备。</translation>
     </message>
 </context>
 <context>
-    <name>zip</name>
-    <message>
-        <source>its digest check failed</source>
-        <translation>摘要校验失败</translation>
-    </message>
-    <message>
-        <source>it could not be unpacked whole</source>
-        <translation>无法完整解压（文件已损坏）</translation>
-    </message>
-    <message>
-        <source>it is a folder or a link in the package</source>
-        <translation>它在升级包中是文件夹或链接</translation>
-    </message>
-    <message>
-        <source>it is larger than any image can be</source>
-        <translation>文件过大，不可能是固件镜像</translation>
-    </message>
-    <message>
-        <source>it could not be written to the disk</source>
-        <translation>无法写入磁盘</translation>
-    </message>
-    <message>
-        <source>more than one file of the package matches its image name</source>
-        <translation>升级包中有多个文件匹配同一镜像名</translation>
-    </message>
-    <message>
-        <source>its name matches more than one image name</source>
-        <translation>文件名匹配多个镜像名</translation>
-    </message>
-    <message>
-        <source>%1 cannot be sent: %2</source>
-        <translation>%1 无法发送：%2</translation>
-    </message>
-    <message>
-        <source>package refused: its file name leaves no folder to unpack into: %1</source>
-        <translation>升级包被拒绝：无法由文件名确定解压目录：%1</translation>
-    </message>
-    <message>
-        <source>cannot read the package %1</source>
-        <translation>无法读取升级包 %1</translation>
-    </message>
-    <message>
-        <source>cannot read the package %1: %2</source>
-        <translation>无法读取升级包 %1：%2</translation>
-    </message>
-    <message>
-        <source>cannot unpack into %1</source>
-        <translation>无法解压到 %1</translation>
-    </message>
-    <message>
-        <source>package refused: %1</source>
-        <translation>固件包被拒绝：%1</translation>
-    </message>
-    <message>
-        <source>signed by %1</source>
-        <translation>签名者 %1</translation>
-    </message>
-    <message>
-        <source>signed by %1 (not checked: no key is trusted)</source>
-        <translation>签名者 %1（未校验：没有受信任的密钥）</translation>
-    </message>
-    <message>
-        <source>SIGNATURE ignored: %1</source>
-        <translation>已忽略 SIGNATURE：%1</translation>
-    </message>
-</context>
-<context>
     <name>updateCore</name>
     <message>
         <source>listed %1: model %2, images: %3, %4</source>
@@ -1662,6 +1560,108 @@ UNIT/ 时故障作用于每台设备。</translation>
     <message>
         <source>%1: see the lines above</source>
         <translation>%1：请查看上面的日志</translation>
+    </message>
+</context>
+<context>
+    <name>updateEngine</name>
+    <message>
+        <source>the unit does not answer: check the port, the cable, the power and that the package is for this unit&apos;s model</source>
+        <translation>设备无应答：请检查串口、线缆、电源，以及升级包是否适用于该设备型号</translation>
+    </message>
+    <message>
+        <source>the unit refuses it: check that the package is for this unit&apos;s model and processor</source>
+        <translation>设备拒绝：请检查升级包是否适用于该设备的型号和处理器</translation>
+    </message>
+    <message>
+        <source>the unit&apos;s replies make no sense here: check the cable and that the package is for this unit&apos;s model</source>
+        <translation>设备应答无法识别：请检查线缆，以及升级包是否适用于该设备型号</translation>
+    </message>
+    <message>
+        <source>the port could not be opened again: check the port and the cable</source>
+        <translation>无法再次打开串口：请检查串口和线缆</translation>
+    </message>
+    <message>
+        <source>%1: stopped at the %2: %3</source>
+        <translation>%1：在%2步骤停止：%3</translation>
+    </message>
+</context>
+<context>
+    <name>windowCommand</name>
+    <message>
+        <source>Opens the window of the UPS firmware updater: pick a firmware package, tick the
+images to send, choose the serial port and start the update. The window takes
+no other arguments and needs a display. For scripts, production lines and
+machines without a display, ups-flash does the same update on the command line.</source>
+        <translation>打开 UPS 固件升级窗口：选择固件升级包，勾选要发送的镜像，选择串口并开始升级。
+窗口不接受其他参数，并且需要显示器。脚本、生产线以及没有显示器的机器请使用
+ups-flash，它在命令行上完成同样的升级。</translation>
+    </message>
+</context>
+<context>
+    <name>zip</name>
+    <message>
+        <source>its digest check failed</source>
+        <translation>摘要校验失败</translation>
+    </message>
+    <message>
+        <source>it could not be unpacked whole</source>
+        <translation>无法完整解压（文件已损坏）</translation>
+    </message>
+    <message>
+        <source>it is a folder or a link in the package</source>
+        <translation>它在升级包中是文件夹或链接</translation>
+    </message>
+    <message>
+        <source>it is larger than any image can be</source>
+        <translation>文件过大，不可能是固件镜像</translation>
+    </message>
+    <message>
+        <source>it could not be written to the disk</source>
+        <translation>无法写入磁盘</translation>
+    </message>
+    <message>
+        <source>more than one file of the package matches its image name</source>
+        <translation>升级包中有多个文件匹配同一镜像名</translation>
+    </message>
+    <message>
+        <source>its name matches more than one image name</source>
+        <translation>文件名匹配多个镜像名</translation>
+    </message>
+    <message>
+        <source>%1 cannot be sent: %2</source>
+        <translation>%1 无法发送：%2</translation>
+    </message>
+    <message>
+        <source>package refused: its file name leaves no folder to unpack into: %1</source>
+        <translation>升级包被拒绝：无法由文件名确定解压目录：%1</translation>
+    </message>
+    <message>
+        <source>cannot read the package %1</source>
+        <translation>无法读取升级包 %1</translation>
+    </message>
+    <message>
+        <source>cannot read the package %1: %2</source>
+        <translation>无法读取升级包 %1：%2</translation>
+    </message>
+    <message>
+        <source>cannot unpack into %1</source>
+        <translation>无法解压到 %1</translation>
+    </message>
+    <message>
+        <source>package refused: %1</source>
+        <translation>固件包被拒绝：%1</translation>
+    </message>
+    <message>
+        <source>signed by %1</source>
+        <translation>签名者 %1</translation>
+    </message>
+    <message>
+        <source>signed by %1 (not checked: no key is trusted)</source>
+        <translation>签名者 %1（未校验：没有受信任的密钥）</translation>
+    </message>
+    <message>
+        <source>SIGNATURE ignored: %1</source>
+        <translation>已忽略 SIGNATURE：%1</translation>
     </message>
 </context>
 </TS>

@@ -2,6 +2,7 @@
 // production lines.
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QSet>
 #include <QSysInfo>
@@ -87,6 +88,14 @@ bool loadChinese(QTranslator &translator)
     return true;
 }
 
+// Where the events are described on this machine: the installed (or Windows
+// folder's) events.md, else the source's.
+QString eventsDocument()
+{
+    const QString document = places::eventsDocument();
+    return document.isEmpty() ? QStringLiteral("docs/events.md") : QDir::toNativeSeparators(document);
+}
+
 void describe(QCommandLineParser &parser)
 {
     parser.setApplicationDescription(
@@ -122,7 +131,8 @@ void describe(QCommandLineParser &parser)
                       flashCommand::tr("Send only packages signed by the key in FILE.pub (repeatable)."),
                       QStringLiteral("FILE.pub")});
     parser.addOption({QStringLiteral("json"),
-                      flashCommand::tr("Write JSON Lines events on stdout instead of text (see docs/events.md).")});
+                      flashCommand::tr("Write JSON Lines events on stdout instead of text (see %1).")
+                          .arg(eventsDocument())});
     parser.addOption({QStringLiteral("report"),
                       flashCommand::tr("Append one JSON line per unit and attempt to FILE (not with --dry-run)."),
                       QStringLiteral("FILE")});
