@@ -1592,9 +1592,10 @@ UNIT/ 时故障作用于每台设备。</translation>
 images to send, choose the serial port and start the update. The window takes
 no other arguments and needs a display. For scripts, production lines and
 machines without a display, ups-flash does the same update on the command line.</source>
-        <translation>打开 UPS 固件升级窗口：选择固件升级包，勾选要发送的镜像，选择串口并开始升级。
-窗口不接受其他参数，并且需要显示器。脚本、生产线以及没有显示器的机器请使用
-ups-flash，它在命令行上完成同样的升级。</translation>
+        <translation>打开 UPS 固件升级窗口：选择固件升级包，勾选要发送的镜像，
+选择串口并开始升级。窗口不接受其他参数，并且需要显示器。
+脚本、生产线以及没有显示器的机器请使用 ups-flash，
+它在命令行上完成同样的升级。</translation>
     </message>
 </context>
 <context>

@@ -130,9 +130,9 @@ void describe(QCommandLineParser &parser)
     parser.addOption({QStringLiteral("trust"),
                       flashCommand::tr("Send only packages signed by the key in FILE.pub (repeatable)."),
                       QStringLiteral("FILE.pub")});
-    parser.addOption({QStringLiteral("json"),
-                      flashCommand::tr("Write JSON Lines events on stdout instead of text (see %1).")
-                          .arg(eventsDocument())});
+    parser.addOption(
+        {QStringLiteral("json"),
+         flashCommand::tr("Write JSON Lines events on stdout instead of text (see %1).").arg(eventsDocument())});
     parser.addOption({QStringLiteral("report"),
                       flashCommand::tr("Append one JSON line per unit and attempt to FILE (not with --dry-run)."),
                       QStringLiteral("FILE")});
