@@ -39,8 +39,6 @@ static void initIconResource()
 }
 
 namespace {
-const char kSettingsFile[] = "ups.ini";
-const char kTrustedKeysFolder[] = "/trusted-keys";
 const char kLanguageKey[] = "language";
 const char kPathKey[] = "filePath";
 const char kPortKey[] = "port";
@@ -103,6 +101,7 @@ Dialog::Dialog(QWidget *parent)
     , core(this)
     , translator(new QTranslator(this))
     , util(this)
+    , settingsFile(places::settingsFile())
 {
     initIconResource();
     setWindowIcon(QIcon(QStringLiteral(":/icons/ups.png")));
@@ -319,8 +318,7 @@ void Dialog::selectFiles()
         return;
     const QString path = dialog.selectedFiles().first();
     pathEdit->setText(path);
-    util.writeSetting(QString::fromLatin1(kSettingsFile), QString::fromLatin1(kPathKey),
-                      path.left(path.lastIndexOf(QLatin1Char('/'))));
+    saveSetting(kPathKey, path.left(path.lastIndexOf(QLatin1Char('/'))));
     fillTable();
 }
 
@@ -329,11 +327,7 @@ void Dialog::fillTable(const keptRows &rows)
     const QString zipPath = pathEdit->text();
     if (zipPath.isEmpty())
         return;
-    // Read again for every package, so that a key put into the folder or
-    // taken out of it counts from the next package on.
-    const QString keyFolder =
-        QFileInfo(QString::fromLatin1(kSettingsFile)).absolutePath() + QLatin1String(kTrustedKeysFolder);
-    core.listPackage(zipPath, trustedKeys::fromFolder(keyFolder));
+    core.listPackage(zipPath, currentTrust());
     listedPath = zipPath;
 
     tableModel->clear();
@@ -422,7 +416,7 @@ void Dialog::updating()
         showInfo(tr("nothing was sent!"));
         return;
     }
-    util.writeSetting(QString::fromLatin1(kSettingsFile), QString::fromLatin1(kPortKey), portName);
+    saveSetting(kPortKey, portName);
 }
 
 void Dialog::runEnded(bool success)
@@ -482,6 +476,26 @@ void Dialog::reject()
     QDialog::reject();
 }
 
+// Read again for every package, so that a key put into a folder or taken
+// out of it, or the setting changed, counts from the next package on.
+trustedKeys Dialog::currentTrust()
+{
+    trustedKeys trust = trustedKeys::fromFolders(places::trustedKeyFolders());
+    trust.setRequired(util.readSwitch(settingsFile, QString::fromLatin1(places::kRequireSignatureKey)));
+    return trust;
+}
+
+// One line for the first write that fails: the window goes on with what it
+// has, and every later write would fail for the same reason.
+void Dialog::saveSetting(const char *key, const QVariant &value)
+{
+    QString problem;
+    if (util.writeSetting(settingsFile, QString::fromLatin1(key), value, &problem) || settingsProblemTold)
+        return;
+    settingsProblemTold = true;
+    showInfo(tr("the settings cannot be saved in %1: %2").arg(settingsFile, problem));
+}
+
 QString Dialog::translationPath()
 {
     return places::translationFile();
@@ -489,7 +503,7 @@ QString Dialog::translationPath()
 
 void Dialog::loadSettings()
 {
-    const QString file = QString::fromLatin1(kSettingsFile);
+    const QString &file = settingsFile;
     const QString languageKey = QString::fromLatin1(kLanguageKey);
     QVariant value;
     int index = 0;
@@ -500,7 +514,7 @@ void Dialog::loadSettings()
             index = 1;
         }
     } else {
-        util.writeSetting(file, languageKey, QString::fromLatin1(kEnglish));
+        saveSetting(kLanguageKey, QString::fromLatin1(kEnglish));
     }
     languageBox->setCurrentIndex(index);
 
@@ -526,17 +540,15 @@ void Dialog::loadChinese(const keptRows &rows)
 // The package is listed again in the new language, each row as it was.
 void Dialog::language(int index)
 {
-    const QString file = QString::fromLatin1(kSettingsFile);
-    const QString key = QString::fromLatin1(kLanguageKey);
     if (index == 0) {
         const keptRows rows = currentRows();
         QCoreApplication::removeTranslator(translator);
         retranslate();
         fillTable(rows);
-        util.writeSetting(file, key, QString::fromLatin1(kEnglish));
+        saveSetting(kLanguageKey, QString::fromLatin1(kEnglish));
     } else if (index == 1) {
         loadChinese(currentRows());
-        util.writeSetting(file, key, QString::fromLatin1(kChinese));
+        saveSetting(kLanguageKey, QString::fromLatin1(kChinese));
     }
 }
 

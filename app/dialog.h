@@ -88,6 +88,8 @@ private:
     static QProgressBar *newBar(barMark mark, int percent);
     static QString sizeText(qint64 bytes);
     static QString translationPath();
+    trustedKeys currentTrust();
+    void saveSetting(const char *key, const QVariant &value);
 
     QTableView *tableView;
     QStandardItemModel *tableModel;
@@ -107,6 +109,8 @@ private:
     updateCore core;
     QTranslator *translator;
     common util;
+    const QString settingsFile; // chosen once: ./ups.ini when there, else the user's
+    bool settingsProblemTold = false;
     bool running = false;
     QString listedPath;             // the package the table shows
     QPointer<QMessageBox> question; // the stop or close question while open

@@ -307,17 +307,43 @@ trustedKeys trustedKeys::fromFiles(const QStringList &paths)
     return keys;
 }
 
+trustedKeys trustedKeys::fromFolder(const QString &dir)
+{
+    return fromFolders({dir});
+}
+
+trustedKeys trustedKeys::fromFolders(const QStringList &dirs)
+{
+    trustedKeys keys;
+    for (const QString &dir : dirs)
+        keys.addFolder(dir);
+    return keys;
+}
+
 // Every entry named like a key is tried, whatever it is: a folder, a FIFO
 // or a dangling link in its place is a problem to be told, and keeps
 // checking on, rather than a key silently missing.
-trustedKeys trustedKeys::fromFolder(const QString &dir)
+void trustedKeys::addFolder(const QString &dir)
 {
-    trustedKeys keys;
+    const QFileInfo folder(dir);
+    if (!folder.exists() && !folder.isSymLink())
+        return; // nobody put keys there
+    QString problem;
+    if (!folder.exists())
+        problem = tr("it is a link to nothing");
+    else if (!folder.isDir())
+        problem = tr("it is not a folder");
+    else if (!folder.isReadable() || !folder.isExecutable())
+        problem = tr("it cannot be read");
+    if (!problem.isEmpty()) {
+        m_active = true;
+        m_problems << tr("the trusted keys folder %1 cannot be used: %2").arg(dir, problem);
+        return;
+    }
     const QDir::Filters everyKind = QDir::Files | QDir::Dirs | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot;
     const QFileInfoList files = QDir(dir).entryInfoList({QStringLiteral("*.pub")}, everyKind, QDir::Name);
     for (const QFileInfo &file : files)
-        keys.add(file.filePath());
-    return keys;
+        add(file.filePath());
 }
 
 trustedKeys trustedKeys::fromPublicKeys(const QList<QByteArray> &keys)

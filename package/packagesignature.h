@@ -89,9 +89,20 @@ public:
     // entry so named that is no regular file (a folder, a FIFO, a device,
     // a dangling link) is a problem, as an unreadable key file is.
     static trustedKeys fromFolder(const QString &dir);
+    // Several folders, in order. A folder that is not there is skipped; one
+    // that is there but cannot be read (a link to nothing, a file, no
+    // permission) is a problem and keeps checking on.
+    static trustedKeys fromFolders(const QStringList &dirs);
     // Keys already in hand (32 bytes each); a key of another length is a
     // problem, as an unreadable file is.
     static trustedKeys fromPublicKeys(const QList<QByteArray> &keys);
+
+    // Adds the keys of a folder to those already trusted.
+    void addFolder(const QString &dir);
+    // With a signature required, checking is on even with no key: every
+    // unsigned package is refused, and so is every signed one (no key
+    // can vouch for it).
+    void setRequired(bool required) { m_active = m_active || required; }
 
     bool isActive() const { return m_active; }
     int count() const { return m_keys.size(); }

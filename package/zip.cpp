@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QSet>
+#include <QTemporaryFile>
 #include <QBuffer>
 
 #include <quazip/quazip.h>
@@ -13,6 +14,7 @@
 #include <quazip/quazipfileinfo.h>
 
 #include "util/modeltable.h"
+#include "util/places.h"
 #include "util/printable.h"
 #include "util/regularfile.h"
 
@@ -88,6 +90,14 @@ bool prepareFolder(const QString &dir)
     if (QFileInfo(dir).isSymLink())
         return false;
     return QDir().mkpath(dir) && QFileInfo(dir).isDir();
+}
+
+// Tried rather than judged from permission bits: a read-only mount or a
+// share says no only when asked to write.
+bool canWriteInto(const QString &dir)
+{
+    QTemporaryFile probe(dir + QStringLiteral("/.ups-probe-XXXXXX"));
+    return probe.open();
 }
 
 // The target with its directory resolved but its own name kept: a symlink
@@ -276,12 +286,11 @@ void zip::extract(const packageBytes &package, const QString &dir)
     chooseModel(zipPath, dir);
     if (!passesSignatureCheck(state))
         return;
-    if (!prepareFolder(dir)) {
-        emit sendRefusal(tr("cannot unpack into %1").arg(dir));
+    const QString target = unpackingFolder(dir, package);
+    if (target.isEmpty())
         return;
-    }
     sha256 = package.sha256();
-    state.root = QDir(dir).absolutePath();
+    state.root = QDir(target).absolutePath();
     state.packagePath = info.canonicalFilePath();
     state.written.emplace(state.root);
     findAmbiguous(state);
@@ -291,6 +300,21 @@ void zip::extract(const packageBytes &package, const QString &dir)
     std::stable_sort(entries.begin(), entries.end(),
                      [](const entry &a, const entry &b) { return a.name.compare(b.name, Qt::CaseInsensitive) < 0; });
     reportProblems();
+}
+
+// A package on a read-only folder (a share, a locked stick) is unpacked
+// into the user's cache instead, in a folder of its name and digest.
+QString zip::unpackingFolder(const QString &dir, const packageBytes &package)
+{
+    if (prepareFolder(dir) && canWriteInto(dir))
+        return dir;
+    const QString cached = places::packageCacheFolder(QFileInfo(dir).fileName(), package.sha256());
+    if (!prepareFolder(cached) || !canWriteInto(cached)) {
+        emit sendRefusal(tr("cannot unpack into %1 nor into %2").arg(dir, cached));
+        return QString();
+    }
+    emit sendMessage(tr("%1 cannot be written: unpacking into %2").arg(dir, cached));
+    return cached;
 }
 
 // The model comes from the package's own name first: folders above it may

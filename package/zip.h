@@ -76,7 +76,8 @@ public:
 
     // Reads zipPath once (a regular file within the bounds), checks its
     // signature and its images on those bytes, keeps the checked images in
-    // memory and writes them into dir. A path that is not a readable package
+    // memory and writes them into dir (into the user's cache when dir cannot
+    // be written, with a line saying where). A path that is not a readable package
     // lists nothing and touches nothing.
     void extract(const QString &zipPath, const QString &dir);
     void extract(const packageBytes &package, const QString &dir);
@@ -121,6 +122,7 @@ private:
     };
     struct unpacking;
 
+    QString unpackingFolder(const QString &dir, const packageBytes &package);
     void chooseModel(const QString &zipPath, const QString &dir);
     bool passesSignatureCheck(unpacking &state);
     void findAmbiguous(unpacking &state) const;

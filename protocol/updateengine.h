@@ -5,7 +5,7 @@
 #include <QObject>
 #include <QString>
 
-#include "update/updateparm.h"
+#include "protocol/updateparm.h"
 
 // What both boards' engines offer: a job is started with initParm, fed
 // with the bytes the line receives, and ends with finish(true) or, on a

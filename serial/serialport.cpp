@@ -113,7 +113,8 @@ QString serialport::openFailureText(const QString &portName, QSerialPort::Serial
 #ifdef Q_OS_LINUX
     if (error == QSerialPort::PermissionError)
         text += QLatin1Char(' ')
-            + tr("If the port is not in use, add the user to the dialout group: "
+            + tr("If the port is not in use: unplug the adapter and plug it in again (the installed rule "
+                 "gives a USB adapter to the user at the desk), or add the user to the dialout group: "
                  "sudo usermod -aG dialout $USER, then log in again.");
 #else
     Q_UNUSED(error)

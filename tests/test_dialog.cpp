@@ -332,6 +332,8 @@ private slots:
     void unsendableImageBlocksUpdate();
     void trustedKeysFolder_data();
     void trustedKeysFolder();
+    void settingsFileChosen_data();
+    void settingsFileChosen();
     void runEndsReadAtAGlance_data();
     void runEndsReadAtAGlance();
     void questionClosesWhenRunEnds_data();
@@ -362,13 +364,21 @@ void TestDialog::initTestCase()
 
 void TestDialog::init()
 {
+    // A ups.ini in the working folder is the one used: each test starts
+    // with an empty one there.
     QFile::remove(kSettingsFile);
+    QVERIFY(QFile(kSettingsFile).open(QIODevice::WriteOnly));
     common::setTimeScale(kTimeScale);
 }
 
 void TestDialog::cleanup()
 {
     common::setTimeScale(1.0);
+    // Keys, or a broken folder, left for later tests would refuse their packages.
+    for (const QString &folder : {workDir.filePath("trusted-keys"), workDir.filePath("home/.config/ups")}) {
+        QDir(folder).removeRecursively();
+        QFile::remove(folder);
+    }
     // A box left open would take the input of every later test.
     QWidget *modal = QApplication::activeModalWidget();
     if (modal)
@@ -380,42 +390,63 @@ void TestDialog::cleanup()
 // object files that translate, so a run can hand them over. A ":object"
 // suffix does that for one image, ":signed" makes a monitor image the second
 // engine accepts, ":wrong" flips a bit of the trailer.
-// The keys in trusted-keys beside ups.ini decide which packages are listed;
-// the folder is read again for each package.
+// The keys in trusted-keys beside ups.ini and in the user's folder decide
+// which packages are listed; the folders are read again for each package. A
+// folder that cannot be read, or a signature required by ups.ini, keeps
+// checking on with no key at all.
 void TestDialog::trustedKeysFolder_data()
 {
-    QTest::addColumn<bool>("keyTrusted");
+    QTest::addColumn<QString>("keys"); // "none", "beside ups.ini", "user folder", "dangling folder link"
+    QTest::addColumn<bool>("required");
     QTest::addColumn<bool>("signedPackage");
     QTest::addColumn<QStringList>("listed");
     QTest::addColumn<QString>("line");
     QTest::addColumn<QString>("listing"); // the last line; none when refused
     const QStringList both {"arm.bin", "dsp.out"};
     const QString listed = QStringLiteral("listed keyed_5-10k.zip: model 5-10k, images: 2, ");
-    QTest::newRow("no key: an unsigned package as before") << false << false << both << "" << listed + "unsigned";
+    QTest::newRow("no key: an unsigned package as before")
+        << "none" << false << false << both << "" << listed + "unsigned; trusted keys: 0";
     QTest::newRow("no key: a signed package, its key told")
-        << false << true << both << "(not checked: no key is trusted)"
-        << listed + "signed, not checked: no key is trusted";
-    QTest::newRow("a key: an unsigned package refused")
-        << true << false << QStringList() << "package refused: it is not signed"
+        << "none" << false << true << both << "(not checked: no key is trusted)"
+        << listed + "signed, not checked: no key is trusted; trusted keys: 0";
+    QTest::newRow("a key beside ups.ini: an unsigned package refused")
+        << "beside ups.ini" << false << false << QStringList() << "package refused: it is not signed" << "";
+    QTest::newRow("a key beside ups.ini: its signed package listed")
+        << "beside ups.ini" << false << true << both << "signed by " << listed + "signature checked; trusted keys: 1";
+    QTest::newRow("a key in the user's folder: an unsigned package refused")
+        << "user folder" << false << false << QStringList() << "package refused: it is not signed" << "";
+    QTest::newRow("a key in the user's folder: its signed package listed")
+        << "user folder" << false << true << both << "signed by " << listed + "signature checked; trusted keys: 1";
+    QTest::newRow("signature required, no key: an unsigned package refused")
+        << "none" << true << false << QStringList() << "package refused: it is not signed" << "";
+    QTest::newRow("signature required, no key: a signed package refused")
+        << "none" << true << true << QStringList() << ", a key that is not trusted" << "";
+    QTest::newRow("folder a link to nothing: an unsigned package refused")
+        << "dangling folder link" << false << false << QStringList() << "cannot be used: it is a link to nothing"
         << "";
-    QTest::newRow("a key: its signed package listed")
-        << true << true << both << "signed by " << listed + "signature checked";
 }
 
 void TestDialog::trustedKeysFolder()
 {
-    QFETCH(bool, keyTrusted);
+    QFETCH(QString, keys);
+    QFETCH(bool, required);
     QFETCH(bool, signedPackage);
     QFETCH(QStringList, listed);
     QFETCH(QString, line);
     QFETCH(QString, listing);
-    QTemporaryDir keys;
+    QTemporaryDir keyPair;
     QString problem;
-    QVERIFY(!signingKeys::generate(keys.filePath("maker"), &problem).isEmpty());
-    const QString folder = workDir.filePath("trusted-keys");
-    QDir(folder).removeRecursively();
-    if (keyTrusted)
-        QVERIFY(QDir().mkpath(folder) && QFile::copy(keys.filePath("maker.pub"), folder + "/maker.pub"));
+    QVERIFY(!signingKeys::generate(keyPair.filePath("maker"), &problem).isEmpty());
+    const QString beside = workDir.filePath("trusted-keys");
+    const QString user = workDir.filePath("home/.config/ups/trusted-keys");
+    if (keys == "beside ups.ini" || keys == "user folder") {
+        const QString folder = keys == "user folder" ? user : beside;
+        QVERIFY(QDir().mkpath(folder) && QFile::copy(keyPair.filePath("maker.pub"), folder + "/maker.pub"));
+    } else if (keys == "dangling folder link") {
+        QVERIFY(QFile::link(workDir.filePath("gone"), beside));
+    }
+    if (required)
+        QSettings(kSettingsFile, QSettings::IniFormat).setValue("require-signature", true);
     const QString zipPath = workDir.filePath("keyed_5-10k.zip");
     QDir(workDir.filePath("keyed_5-10k")).removeRecursively();
     QFile::remove(zipPath);
@@ -429,7 +460,7 @@ void TestDialog::trustedKeysFolder()
             signedMember {name, stored.size(), QCryptographicHash::hash(stored, QCryptographicHash::Sha256)});
     }
     if (signedPackage) {
-        const QByteArray secret = signingKeys::readSecret(keys.filePath("maker.key"), &problem);
+        const QByteArray secret = signingKeys::readSecret(keyPair.filePath("maker.key"), &problem);
         QVERIFY(writer.addRaw(packageSignature::kMemberName, packageSignature::build(secret, 0, members)));
     }
     QVERIFY(writer.close());
@@ -438,7 +469,6 @@ void TestDialog::trustedKeysFolder()
     DialogTestAccess access(dialog);
     access.path()->setText(zipPath);
     access.fillTable();
-    QDir(folder).removeRecursively();
     QCOMPARE(access.names(), listed);
     QVERIFY2(line.isEmpty() ? access.logLines().filter("signed by").isEmpty()
                             : !access.logLines().filter(line).isEmpty(),
@@ -447,6 +477,44 @@ void TestDialog::trustedKeysFolder()
     QCOMPARE(access.logLines().filter(QStringLiteral("listed ")).size(), listing.isEmpty() ? 0 : 1);
     if (!listing.isEmpty())
         QCOMPARE(access.logLines().last(), listing);
+}
+
+// The settings go to ./ups.ini when one is there (files users have keep
+// working), else to the user's folder, made by the first write. A file that
+// cannot be written costs one line, and the window goes on.
+void TestDialog::settingsFileChosen_data()
+{
+    QTest::addColumn<QString>("place"); // "working folder", "user folder", "blocked"
+    QTest::newRow("ups.ini in the working folder: used") << "working folder";
+    QTest::newRow("none: the user's folder, made on first write") << "user folder";
+    QTest::newRow("the user's folder cannot be made: one line") << "blocked";
+}
+
+void TestDialog::settingsFileChosen()
+{
+    QFETCH(QString, place);
+    const QString userFile = workDir.filePath("home/.config/ups/ups.ini");
+    if (place != "working folder")
+        QVERIFY(QFile::remove(kSettingsFile));
+    if (place == "blocked") // a file where the folder would go: even root cannot write there
+        testFiles::write(workDir.filePath("home/.config/ups"), "in the way");
+    {
+        Dialog dialog;
+        DialogTestAccess access(dialog);
+        access.languages()->setCurrentIndex(1);
+        access.languages()->setCurrentIndex(0);
+        const QStringList told = access.logLines().filter("the settings cannot be saved");
+        QCOMPARE(told.size(), place == "blocked" ? 1 : 0);
+        if (place == "blocked")
+            QCOMPARE(told.first(), "the settings cannot be saved in " + userFile + ": its folder "
+                                       + workDir.filePath("home/.config/ups") + " cannot be made");
+        QCOMPARE(access.languages()->currentIndex(), 0);
+    }
+    QCOMPARE(QFileInfo::exists(kSettingsFile), place == "working folder");
+    QCOMPARE(QFileInfo(userFile).isFile(), place == "user folder");
+    const QString used = place == "working folder" ? kSettingsFile : userFile;
+    if (place != "blocked")
+        QCOMPARE(QSettings(used, QSettings::IniFormat).value("language").toString(), QStringLiteral("English"));
 }
 
 QString TestDialog::makePackage(const QString &name, const QStringList &images, bool realObjects)

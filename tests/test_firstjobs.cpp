@@ -370,6 +370,7 @@ void TestFirstJobs::stepIntervalsUnscaled()
     QElapsedTimer pause;
     pause.start();
     r.engine.receiveData(QByteArray::fromHex("23020003af4f4b71"));
+    QVERIFY(QTest::qWaitFor([&] { return interval() == 3000; }, 2000)); // after the pause, as a step
     QVERIFY(pause.elapsed() >= 500);
     QCOMPARE(interval(), 3000);
     QVERIFY(QMetaObject::invokeMethod(&r.engine, "timeout"));

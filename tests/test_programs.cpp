@@ -3,6 +3,7 @@
 // units, exit statuses, the dry run and the package builder; and the
 // window's own command line.
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -15,6 +16,7 @@
 
 #include <csignal>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <memory>
 #include <vector>
 
@@ -442,6 +444,77 @@ private slots:
         QTest::qWait(100);
         QVERIFY(seen.isEmpty());
         QCOMPARE(line.baud(), baudBefore);
+    }
+
+    // A package whose own folder cannot be written is unpacked into the
+    // user's cache, said in one line; nothing is written beside it.
+    void readOnlyPackageFolder_data()
+    {
+        QTest::addColumn<QString>("blocker");
+        QTest::newRow("the folder's name taken by a file") << "file in the way";
+        QTest::newRow("a read-only folder") << "read-only folder";
+        QTest::newRow("a read-only unpacking folder already there") << "read-only unpacking folder";
+    }
+
+    void readOnlyPackageFolder()
+    {
+        QFETCH(QString, blocker);
+        if (blocker != "file in the way" && ::geteuid() == 0)
+            QSKIP("root writes into every folder");
+        QTemporaryDir work;
+        const QString share = work.filePath("share");
+        const QString path = share + "/ups_5-10k.zip";
+        QVERIFY(QDir().mkpath(share) && QFile::copy(samplePackage(0), path));
+        const QString besides = share + "/ups_5-10k";
+        if (blocker == "file in the way")
+            testFiles::write(besides, "in the way");
+        if (blocker == "read-only unpacking folder")
+            QVERIFY(QDir().mkpath(besides) && QFile::setPermissions(besides, QFile::ReadOwner | QFile::ExeOwner));
+        else if (blocker == "read-only folder")
+            QVERIFY(QFile::setPermissions(share, QFile::ReadOwner | QFile::ExeOwner));
+        const QStringList before = QDir(share).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+
+        const runResult r = run("ups-flash", {"--dry-run", path});
+        QFile::setPermissions(share, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QFile::setPermissions(besides, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QCOMPARE(r.status, 0);
+        const QString digest =
+            QCryptographicHash::hash(testFiles::read(path), QCryptographicHash::Sha256).toHex().left(16);
+        const QString cache = qEnvironmentVariable("XDG_CACHE_HOME") + "/ups/ups_5-10k-" + digest;
+        QCOMPARE(r.out.count(" cannot be written: unpacking into " + cache), 1);
+        QVERIFY2(r.out.contains("would send " + cache + "/arm.bin"), qPrintable(r.out));
+        QCOMPARE(QDir(share).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), before);
+        QCOMPARE(QDir(besides).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+        QVERIFY(QDir(cache).removeRecursively());
+    }
+
+    // A port the user may not open says why and how to get access, on a
+    // real line: root is run as nobody for it.
+    void portWithoutAccessSaysTheFix()
+    {
+        ptyLine line;
+        QVERIFY(line.open());
+        QTemporaryDir work;
+        QVERIFY(QFile::setPermissions(work.path(), QFileDevice::Permissions(0x7777)));
+        const QString path = work.filePath("ups_5-10k.zip");
+        QVERIFY(QFile::copy(samplePackage(0), path));
+        QProcess flash;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *variable : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "HOME"})
+            env.insert(variable, work.path());
+        flash.setProcessEnvironment(env);
+        QStringList args {program("ups-flash"), "--port", line.slavePath(), path};
+        if (::geteuid() == 0)
+            args = QStringList {"--reuid=nobody", "--regid=nogroup", "--clear-groups"} + args;
+        else
+            QVERIFY(QFile::setPermissions(line.slavePath(), QFileDevice::Permissions()));
+        flash.start(::geteuid() == 0 ? QStringLiteral("setpriv") : args.takeFirst(), args);
+        QVERIFY(flash.waitForFinished(kRunTimeoutMs));
+        const QString said = QString::fromUtf8(flash.readAllStandardOutput() + flash.readAllStandardError());
+        QVERIFY2(flash.exitCode() != 0, qPrintable(said));
+        QVERIFY2(said.contains("opening failed! " + line.slavePath() + ": Permission denied"), qPrintable(said));
+        QVERIFY2(said.contains("unplug the adapter and plug it in again"), qPrintable(said));
+        QVERIFY2(said.contains("sudo usermod -aG dialout $USER"), qPrintable(said));
     }
 
     // What is no regular file is refused as an image at once, and no

@@ -11,6 +11,7 @@
 #include <QtTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "package/packagesignature.h"
 #include "package/zip.h"
@@ -283,6 +284,86 @@ private slots:
         QCOMPARE(trust.problems().size(), 1);
         QVERIFY2(trust.problems().first().startsWith("the trusted key " + entry + " cannot be used: "),
                  qPrintable(trust.problems().first()));
+    }
+
+    // ups-flash trusts the user's folder and one beside ./ups.ini besides
+    // --trust. A folder or key entry that cannot be read, or
+    // --require-signed, keeps checking on with no key at all.
+    void standingTrust_data()
+    {
+        QTest::addColumn<QString>("place"); // where the maker's key is, or what is there instead
+        QTest::addColumn<bool>("required");
+        QTest::addColumn<bool>("signedPackage");
+        // 2: refused before anything; 1: accepted, then the filler image
+        // fails the dry run's check of its verify code.
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("line"); // MAKER stands for the maker's key id
+        QTest::newRow("no key: an unsigned package as before") << "none" << false << false << 1 << "would send";
+        QTest::newRow("a key in the user's folder: signed, sent")
+            << "user folder" << false << true << 1 << "signed by MAKER";
+        QTest::newRow("a key in the user's folder: unsigned, refused")
+            << "user folder" << false << false << 2 << "package refused: it is not signed";
+        QTest::newRow("a key beside ./ups.ini: unsigned, refused")
+            << "beside ups.ini" << false << false << 2 << "package refused: it is not signed";
+        QTest::newRow("signature required, no key: unsigned, refused")
+            << "none" << true << false << 2 << "package refused: it is not signed";
+        QTest::newRow("signature required, no key: signed, refused")
+            << "none" << true << true << 2 << "package refused: it is signed by MAKER, a key that is not trusted";
+        QTest::newRow("require-signature in ./ups.ini, no key: unsigned, refused")
+            << "required in ups.ini" << false << false << 2 << "package refused: it is not signed";
+        QTest::newRow("require-signature=no in ./ups.ini: unsigned, as before")
+            << "not required in ups.ini" << false << false << 1 << "would send";
+        QTest::newRow("folder a link to nothing: unsigned, refused")
+            << "folder a link to nothing" << false << false << 2 << "cannot be used: it is a link to nothing";
+        QTest::newRow("only a dangling key: unsigned, refused")
+            << "only a dangling key" << false << false << 2 << "package refused: it is not signed";
+        QTest::newRow("folder unreadable: unsigned, refused")
+            << "unreadable folder" << false << false << 2 << "cannot be used: it cannot be read";
+    }
+
+    void standingTrust()
+    {
+        QFETCH(QString, place);
+        QFETCH(bool, required);
+        QFETCH(bool, signedPackage);
+        QFETCH(int, status);
+        QFETCH(QString, line);
+        if (place == "unreadable folder" && ::geteuid() == 0)
+            QSKIP("root reads every folder");
+        QTemporaryDir work;
+        const QString user = qEnvironmentVariable("XDG_CONFIG_HOME") + "/ups/trusted-keys";
+        QVERIFY(QDir().mkpath(QFileInfo(user).path()) && !QFileInfo::exists(user));
+        if (place == "user folder" || place == "unreadable folder")
+            QVERIFY(QDir().mkpath(user) && QFile::copy(keys.filePath("maker.pub"), user + "/maker.pub"));
+        if (place == "unreadable folder")
+            QVERIFY(QFile::setPermissions(user, QFileDevice::Permissions()));
+        if (place.endsWith("required in ups.ini"))
+            testFiles::write(work.filePath("ups.ini"), place.startsWith("not") ? "[General]\nrequire-signature=no\n"
+                                                                                : "[General]\nrequire-signature=true\n");
+        if (place == "beside ups.ini") {
+            testFiles::write(work.filePath("ups.ini"), "");
+            keyFolder("maker", work);
+        } else if (place == "folder a link to nothing") {
+            QVERIFY(QFile::link(work.filePath("gone"), user));
+        } else if (place == "only a dangling key") {
+            QVERIFY(QDir().mkpath(user) && QFile::link(work.filePath("gone.pub"), user + "/maker.pub"));
+        }
+        const QString path = work.filePath("p_5-10k.zip");
+        QVERIFY(writePackage(path, tampered(signedPackage ? "none" : "unsigned")));
+
+        QProcess flash;
+        flash.setWorkingDirectory(work.path());
+        QStringList args {"--dry-run", "--only", "arm.bin", path}; // dsp.out is filler, no object file
+        if (required)
+            args.prepend("--require-signed");
+        flash.start(testPrograms::path("ups-flash"), args);
+        QVERIFY(flash.waitForFinished(testWaitMs(5000)));
+        const QString said = QString::fromUtf8(flash.readAllStandardOutput() + flash.readAllStandardError());
+        QFile::setPermissions(user, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QFile::remove(user);
+        QDir(user).removeRecursively();
+        QVERIFY2(flash.exitCode() == status, qPrintable(said));
+        QVERIFY2(said.contains(QString(line).replace("MAKER", makerId)), qPrintable(said));
     }
 
     void flashRefusesNonKeyTrust()

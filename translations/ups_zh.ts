@@ -103,6 +103,10 @@
         <source>log saved to %1</source>
         <translation>日志已保存到 %1</translation>
     </message>
+    <message>
+        <source>the settings cannot be saved in %1: %2</source>
+        <translation>设置无法保存到 %1：%2</translation>
+    </message>
 </context>
 <context>
     <name>QCommandLineParser</name>
@@ -192,6 +196,26 @@
 </source>
         <translation>起始地址错误！
 </translation>
+    </message>
+    <message>
+        <source>it is not a settings file</source>
+        <translation>它不是设置文件</translation>
+    </message>
+    <message>
+        <source>it cannot be written</source>
+        <translation>它无法写入</translation>
+    </message>
+    <message>
+        <source>it is read-only</source>
+        <translation>它是只读的</translation>
+    </message>
+    <message>
+        <source>its folder %1 cannot be made</source>
+        <translation>无法创建它的文件夹 %1</translation>
+    </message>
+    <message>
+        <source>its folder %1 is read-only</source>
+        <translation>它的文件夹 %1 是只读的</translation>
     </message>
 </context>
 <context>
@@ -347,10 +371,6 @@ QT_LOGGING_RULES=&quot;ups.*.debug=true&quot;。</translation>
         <translation>把每个协议停顿和超时乘以 F（大于 0，最大 100）。仅用于模拟设备：真实设备需要精确的时序（1.0）。</translation>
     </message>
     <message>
-        <source>Send only packages signed by the key in FILE.pub (repeatable).</source>
-        <translation>只发送由 FILE.pub 中的密钥签名的升级包（可重复）。</translation>
-    </message>
-    <message>
         <source>Append one JSON line per unit and attempt to FILE (not with --dry-run).</source>
         <translation>每台设备每次尝试向 FILE 追加一行 JSON（不能与 --dry-run 同用）。</translation>
     </message>
@@ -429,6 +449,14 @@ QT_LOGGING_RULES=&quot;ups.*.debug=true&quot;。</translation>
     <message>
         <source>Write JSON Lines events on stdout instead of text (see %1).</source>
         <translation>在标准输出上输出 JSON Lines 事件而不是文本（见 %1）。</translation>
+    </message>
+    <message>
+        <source>Send only packages signed by the key in FILE.pub (repeatable). The keys in %1 are trusted as well.</source>
+        <translation>只发送由 FILE.pub 中的密钥签名的固件包（可重复）。%1 中的密钥同样受信任。</translation>
+    </message>
+    <message>
+        <source>Refuse every package that no trusted key signed, even when no key is trusted at all (then every package is refused); as require-signature=true in %1.</source>
+        <translation>拒绝所有未经受信任密钥签名的固件包，即使没有任何受信任的密钥（此时所有固件包都被拒绝）；与 %1 中的 require-signature=true 相同。</translation>
     </message>
 </context>
 <context>
@@ -1028,10 +1056,6 @@ ups-pack --make-sample DIR                 把两种型号的示例升级包写�
         <translation>%1：%2</translation>
     </message>
     <message>
-        <source>If the port is not in use, add the user to the dialout group: sudo usermod -aG dialout $USER, then log in again.</source>
-        <translation>如果该端口未被占用，请把用户加入 dialout 组：sudo usermod -aG dialout $USER，然后重新登录。</translation>
-    </message>
-    <message>
         <source>warn</source>
         <translation>警告</translation>
     </message>
@@ -1050,6 +1074,10 @@ ups-pack --make-sample DIR                 把两种型号的示例升级包写�
     <message>
         <source>%1 is in use by another program</source>
         <translation>%1 正被另一个程序使用</translation>
+    </message>
+    <message>
+        <source>If the port is not in use: unplug the adapter and plug it in again (the installed rule gives a USB adapter to the user at the desk), or add the user to the dialout group: sudo usermod -aG dialout $USER, then log in again.</source>
+        <translation>如果该端口没有被占用：拔下适配器再重新插上（已安装的规则会把 USB 适配器交给当前坐在电脑前的用户），或者把用户加入 dialout 组：sudo usermod -aG dialout $USER，然后重新登录。</translation>
     </message>
 </context>
 <context>
@@ -1418,6 +1446,22 @@ STEP), counted from the unit&apos;s start or reset, resends included.</source>
         <source>the trusted key %1 cannot be used: %2</source>
         <translation>无法使用受信任密钥 %1：%2</translation>
     </message>
+    <message>
+        <source>it is a link to nothing</source>
+        <translation>它是指向不存在目标的链接</translation>
+    </message>
+    <message>
+        <source>it is not a folder</source>
+        <translation>它不是文件夹</translation>
+    </message>
+    <message>
+        <source>it cannot be read</source>
+        <translation>它无法读取</translation>
+    </message>
+    <message>
+        <source>the trusted keys folder %1 cannot be used: %2</source>
+        <translation>受信任密钥文件夹 %1 无法使用：%2</translation>
+    </message>
 </context>
 <context>
     <name>unitRecord</name>
@@ -1477,10 +1521,6 @@ UNIT/ 时故障作用于每台设备。</translation>
 </context>
 <context>
     <name>updateCore</name>
-    <message>
-        <source>listed %1: model %2, images: %3, %4</source>
-        <translation>已列出 %1：型号 %2，镜像 %3 个，%4</translation>
-    </message>
     <message>
         <source>signature checked</source>
         <translation>签名已校验</translation>
@@ -1560,6 +1600,10 @@ UNIT/ 时故障作用于每台设备。</translation>
     <message>
         <source>%1: see the lines above</source>
         <translation>%1：请查看上面的日志</translation>
+    </message>
+    <message>
+        <source>listed %1: model %2, images: %3, %4; trusted keys: %5</source>
+        <translation>已列出 %1：型号 %2，镜像：%3，%4；受信任密钥：%5</translation>
     </message>
 </context>
 <context>
@@ -1645,10 +1689,6 @@ machines without a display, ups-flash does the same update on the command line.<
         <translation>无法读取升级包 %1：%2</translation>
     </message>
     <message>
-        <source>cannot unpack into %1</source>
-        <translation>无法解压到 %1</translation>
-    </message>
-    <message>
         <source>package refused: %1</source>
         <translation>固件包被拒绝：%1</translation>
     </message>
@@ -1663,6 +1703,14 @@ machines without a display, ups-flash does the same update on the command line.<
     <message>
         <source>SIGNATURE ignored: %1</source>
         <translation>已忽略 SIGNATURE：%1</translation>
+    </message>
+    <message>
+        <source>cannot unpack into %1 nor into %2</source>
+        <translation>无法解包到 %1，也无法解包到 %2</translation>
+    </message>
+    <message>
+        <source>%1 cannot be written: unpacking into %2</source>
+        <translation>%1 无法写入：改为解包到 %2</translation>
     </message>
 </context>
 </TS>

@@ -8,7 +8,7 @@
 #include <QStringList>
 
 #include "package/zip.h"
-#include "update/updateparm.h"
+#include "protocol/updateparm.h"
 #include "util/common.h"
 
 // The queue of ticked images: takes them in the model's name order, translates

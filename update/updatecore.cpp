@@ -71,10 +71,11 @@ bool updateCore::listPackage(const QString &zipPath, const trustedKeys &keys)
     int images = 0;
     for (int i = 0; i < m_package.entryCount(); ++i)
         images += m_package.isImage(m_package.entryName(i)) ? 1 : 0;
-    emit logLine(tr("listed %1: model %2, images: %3, %4")
+    emit logLine(tr("listed %1: model %2, images: %3, %4; trusted keys: %5")
                      .arg(printableText(QFileInfo(zipPath).fileName()), modelTable::pathTag(m_package.modelId()))
                      .arg(images)
-                     .arg(signatureState(m_package.signatureKind())));
+                     .arg(signatureState(m_package.signatureKind()))
+                     .arg(keys.count()));
     return true;
 }
 

@@ -10,7 +10,7 @@
 #include "protocol/second/progress1.h"
 #include "serial/serialport.h"
 #include "update/filesupdate.h"
-#include "update/updateparm.h"
+#include "protocol/updateparm.h"
 
 // One unit's update: the package, the queue, the serial line and both
 // boards' engines, wired once. The window and the headless flasher drive
@@ -33,9 +33,10 @@ public:
 
     bool isRunning() const { return m_running; }
 
-    // Reads, checks and unpacks the package at zipPath beside itself, with
-    // the keys a signature must come from, and logs one line on what was
-    // listed. False, with the refusal logged, when nothing was listed.
+    // Reads, checks and unpacks the package at zipPath beside itself (or in
+    // the user's cache when its folder is read-only), with the keys a
+    // signature must come from, and logs one line on what was listed and
+    // how many keys are trusted. False, with the refusal logged, when nothing was listed.
     bool listPackage(const QString &zipPath, const trustedKeys &keys);
 
     // Sends the ticked images through portName. Refused, with a log line

@@ -247,8 +247,38 @@ bool common::readSetting(const QString &fileName, const QString &key, QVariant &
     return !out.isNull();
 }
 
-void common::writeSetting(const QString &fileName, const QString &key, const QVariant &value)
+bool common::readSwitch(const QString &fileName, const QString &key)
+{
+    QVariant value;
+    if (!readSetting(fileName, key, value))
+        return false;
+    const QString text = value.toString().trimmed().toLower();
+    return !QStringList {QStringLiteral("false"), QStringLiteral("0"), QStringLiteral("no"), QStringLiteral("off")}
+                .contains(text);
+}
+
+bool common::writeSetting(const QString &fileName, const QString &key, const QVariant &value, QString *problem)
 {
     QSettings settings(fileName, QSettings::IniFormat);
     settings.setValue(key, value);
+    settings.sync();
+    if (settings.status() == QSettings::NoError)
+        return true;
+    if (problem)
+        *problem = settingsProblem(fileName, settings.status());
+    return false;
+}
+
+// QSettings tells only that it failed; the file and its folder tell why.
+QString common::settingsProblem(const QString &fileName, int status)
+{
+    if (status == QSettings::FormatError)
+        return tr("it is not a settings file");
+    const QFileInfo file(fileName);
+    if (file.exists())
+        return file.isWritable() ? tr("it cannot be written") : tr("it is read-only");
+    const QFileInfo folder(file.absolutePath());
+    if (!folder.isDir())
+        return tr("its folder %1 cannot be made").arg(folder.filePath());
+    return tr("its folder %1 is read-only").arg(folder.filePath());
 }

@@ -41,7 +41,13 @@ public:
 
     // Settings in an INI file; every call opens and drops its own QSettings.
     bool readSetting(const QString &fileName, const QString &key, QVariant &out);
-    void writeSetting(const QString &fileName, const QString &key, const QVariant &value);
+    // A switch: on when the key is there and does not read as off ("false",
+    // "0", "no", "off"), so that a misspelt value errs on the careful side.
+    bool readSwitch(const QString &fileName, const QString &key);
+    // False, with the reason in *problem when given, when the file could
+    // not be written (its folder is made on the first write).
+    bool writeSetting(const QString &fileName, const QString &key, const QVariant &value,
+                      QString *problem = nullptr);
 
     // First board protocol: CRC-16 (poly 0x1021, init 0xFFFF, no reflection).
     static quint16 calcCrc16(const quint8 *data, quint32 length);
@@ -78,6 +84,7 @@ signals:
     void sendMessage(QString message);
 
 private:
+    static QString settingsProblem(const QString &fileName, int status);
     bool writeBeside(const QString &outPath, const QByteArray &flat);
     bool readSection(const QByteArray &object, quint16 index);
     bool isBeyondEnd(quint32 address) const;

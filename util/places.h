@@ -20,6 +20,8 @@ namespace places {
 // The settings file in the working folder that keeps being used when present.
 constexpr char kWorkingSettingsFile[] = "ups.ini";
 constexpr char kTrustedKeysFolder[] = "trusted-keys";
+// The setting that refuses every package no trusted key signed.
+constexpr char kRequireSignatureKey[] = "require-signature";
 
 // ./ups.ini (absolute) when it exists, else ups.ini in the user's folder.
 QString settingsFile();

@@ -61,9 +61,13 @@ progress::progress(serialport *port, QObject *parent)
     , m_frame()
     , m_preambleMode(false)
     , m_timer(new QTimer(this))
+    , m_targetPause(new QTimer(this))
     , m_port(port)
 {
     connect(m_timer, &QTimer::timeout, this, &progress::timeout);
+    m_targetPause->setSingleShot(true);
+    m_targetPause->setTimerType(Qt::PreciseTimer); // never early, as the unit demands
+    connect(m_targetPause, &QTimer::timeout, this, &progress::onTargetPauseOver);
 }
 
 // ---- builders -------------------------------------------------------------
@@ -244,6 +248,7 @@ void progress::initParm(updateParm data)
 {
     // A new job replaces the one in hand.
     m_timer->stop();
+    m_targetPause->stop();
     const quint32 serial = ++m_jobSerial;
     m_row = data.row;
     m_modelId = data.modelId;
@@ -276,11 +281,11 @@ void progress::initParm(updateParm data)
     sendFrame(kPreambleTimeoutMs, true, 1);
 }
 
-// Another job takes the line, or the user stopped the update. The serial
-// number also ends a pause in progress.
+// Another job takes the line, or the user stopped the update.
 void progress::stop()
 {
     m_timer->stop();
+    m_targetPause->stop();
     ++m_jobSerial;
     clearReceived();
 }
@@ -393,10 +398,11 @@ void progress::onPreambleConfirmAnswered()
 {
     m_timer->stop();
     buildPreambleTarget(m_imageIndex);
-    const quint32 serial = m_jobSerial;
-    common::delayMs(kTargetDelayMs);
-    if (serial != m_jobSerial)
-        return; // a new job arrived during the pause
+    m_targetPause->start(common::scaledMs(kTargetDelayMs));
+}
+
+void progress::onTargetPauseOver()
+{
     sendFrame(kTargetTimeoutMs, true, 1);
     setProcessorChoice(ProcessorChosen);
     clearReceived();

@@ -8,7 +8,7 @@
 #include "protocol/updateengine.h"
 
 #include "serial/serialport.h"
-#include "update/updateparm.h"
+#include "protocol/updateparm.h"
 #include "util/common.h"
 
 // First board engine: preamble at 2400 baud, then stuffed STX/ETX commands
@@ -87,7 +87,7 @@ public:
     bool readVerifyCodeOf(const QByteArray &image, quint8 code[4], int imageIndex);
 
     const Frame &frame() const { return m_frame; }
-    bool isBusy() const override { return m_timer->isActive(); }
+    bool isBusy() const override { return m_timer->isActive() || m_targetPause->isActive(); }
     bool checkImage(int imageIndex, const QByteArray &image) override;
 
 public slots:
@@ -97,6 +97,7 @@ public slots:
 
 private slots:
     void timeout();
+    void onTargetPauseOver();
 
 private:
     friend struct progressTestAccess;
@@ -137,10 +138,14 @@ private:
     Frame m_frame;
     bool m_preambleMode;
     QTimer *m_timer;
+    // The pause before the processor choice, a step of its own: the event
+    // loop runs on, and stop() or a new job simply ends it.
+    QTimer *m_targetPause;
     serialport *m_port;
     // A DLE that ended the previous arrival; it escapes the next byte.
     bool m_pendingEscape = false;
-    // Counts jobs so that a job replaced during the delay loop stops there.
+    // Counts jobs so that a job replaced while the port's warning is shown
+    // stops there.
     quint32 m_jobSerial = 0;
     int m_failedErases = 0;
     int m_rewrites = 0;

@@ -7,7 +7,7 @@
 
 #include "protocol/updateengine.h"
 #include "serial/serialport.h"
-#include "update/updateparm.h"
+#include "protocol/updateparm.h"
 #include "util/common.h"
 #include "util/modeltable.h"
 

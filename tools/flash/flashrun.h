@@ -9,7 +9,7 @@
 #include "tools/flash/flashoutput.h"
 #include "tools/flash/unitrecord.h"
 #include "update/updatecore.h"
-#include "update/updateparm.h"
+#include "protocol/updateparm.h"
 
 // One port's update without a window: the window's update core, with what
 // it reports passed on to an output, each attempt kept as a record, and the

@@ -128,8 +128,15 @@ void describe(QCommandLineParser &parser)
                           "units only: a real unit needs the exact timing (1.0)."),
          QStringLiteral("F"), QStringLiteral("1.0")});
     parser.addOption({QStringLiteral("trust"),
-                      flashCommand::tr("Send only packages signed by the key in FILE.pub (repeatable)."),
+                      flashCommand::tr("Send only packages signed by the key in FILE.pub (repeatable). The keys "
+                                       "in %1 are trusted as well.")
+                          .arg(places::trustedKeyFolders().join(QStringLiteral(", "))),
                       QStringLiteral("FILE.pub")});
+    parser.addOption({QStringLiteral("require-signed"),
+                      flashCommand::tr("Refuse every package that no trusted key signed, even when no key is "
+                                       "trusted at all (then every package is refused); as require-signature=true "
+                                       "in %1.")
+                          .arg(places::settingsFile())});
     parser.addOption(
         {QStringLiteral("json"),
          flashCommand::tr("Write JSON Lines events on stdout instead of text (see %1).").arg(eventsDocument())});
@@ -167,6 +174,19 @@ QString repeatedPort(const QStringList &ports)
         seen.insert(key);
     }
     return QString();
+}
+
+// Keys given with --trust must all be readable (a usage error otherwise);
+// the machine's and the user's folders, and require-signature in the
+// settings, hold for every run as for the window; a bad entry there keeps
+// checking on, said as an error line when the package is read.
+void addStandingTrust(trustedKeys &trust, bool required)
+{
+    for (const QString &folder : places::trustedKeyFolders())
+        trust.addFolder(folder);
+    common settings;
+    trust.setRequired(required
+                      || settings.readSwitch(places::settingsFile(), QString::fromLatin1(places::kRequireSignatureKey)));
 }
 
 // Fills options; returns -1 to go on, otherwise the exit status.
@@ -230,6 +250,7 @@ int parseOptions(QCommandLineParser &parser, flashOptions &options)
         return flashRun::UsageError;
     }
     options.packagePath = positional.first();
+    addStandingTrust(options.trust, parser.isSet(QStringLiteral("require-signed")));
     return -1;
 }
 
