@@ -65,6 +65,7 @@ progress::progress(serialport *port, QObject *parent)
     , m_port(port)
 {
     connect(m_timer, &QTimer::timeout, this, &progress::timeout);
+    m_targetPause->setObjectName(QStringLiteral("targetPause"));
     m_targetPause->setSingleShot(true);
     m_targetPause->setTimerType(Qt::PreciseTimer); // never early, as the unit demands
     connect(m_targetPause, &QTimer::timeout, this, &progress::onTargetPauseOver);
@@ -398,6 +399,7 @@ void progress::onPreambleConfirmAnswered()
 {
     m_timer->stop();
     buildPreambleTarget(m_imageIndex);
+    clearReceived(); // what comes during the pause is dropped at its end too
     m_targetPause->start(common::scaledMs(kTargetDelayMs));
 }
 
