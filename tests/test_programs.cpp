@@ -1,6 +1,7 @@
 // The three programs run as processes, as a script or a production line
 // would run them: flashing through the real serial code into simulated
-// units, exit statuses, the dry run and the package builder.
+// units, exit statuses, the dry run and the package builder; and the
+// window's own command line.
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
@@ -916,6 +917,48 @@ private slots:
         }
         const QStringList english = englishIn(output, texts);
         QVERIFY2(english.isEmpty(), qPrintable(english.join(QStringLiteral(" | ")) + QLatin1Char('\n') + output));
+    }
+
+    // The window's --help and --version need no display: with none set, a
+    // QApplication would abort instead of answering.
+    void windowAnswersWithoutDisplay_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("language"); // LANGUAGE of the session; empty: none
+        QTest::addColumn<QString>("expected"); // a regular expression on stdout
+        QTest::newRow("help: the window's only usage")
+            << QStringList {"--help"} << QString() << "needs a display.*--version";
+        QTest::newRow("version") << QStringList {"--version"} << QString() << "^ups \\d+\\.\\d+\\.\\d+\n$";
+        QTest::newRow("help in a Chinese session") << QStringList {"-h"} << "zh_CN"
+                                                   << "windowCommand";
+    }
+
+    void windowAnswersWithoutDisplay()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, language);
+        QFETCH(QString, expected);
+        if (expected == QLatin1String("windowCommand")) { // the Chinese of the window's description
+            textCatalogue texts;
+            QVERIFY(texts.load(QStringLiteral(UPS_TS_FILE)));
+            for (auto it = texts.translated.cbegin(); it != texts.translated.cend(); ++it) {
+                if (it.key().startsWith(expected + QLatin1Char('|')))
+                    expected = QRegularExpression::escape(it.value().section(QLatin1Char('\n'), 0, 0));
+            }
+        }
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LC_ALL", "LC_MESSAGES", "LANG"})
+            environment.remove(QLatin1String(name));
+        environment.insert(QStringLiteral("LANGUAGE"), language);
+        QProcess window;
+        window.setProcessEnvironment(environment);
+        window.start(program("ups"), args);
+        QVERIFY(window.waitForFinished(kRunTimeoutMs));
+        const QString out = QString::fromUtf8(window.readAllStandardOutput());
+        QVERIFY2(window.exitStatus() == QProcess::NormalExit && window.exitCode() == 0,
+                 qPrintable(QString::fromUtf8(window.readAllStandardError())));
+        QVERIFY2(QRegularExpression(expected, QRegularExpression::DotMatchesEverythingOption).match(out).hasMatch(),
+                 qPrintable(out));
     }
 
     // One package into several units at once, one line each: a failing

@@ -31,7 +31,9 @@ const QStringList kContexts {"Dialog", "filesUpdate", "common", "serialport", "p
                              // the programs beside the window
                              "flashCommand", "flashRun", "flashFleet", "textOutput", "progressMeter", "unitRecord",
                              "packCommand", "packTool", "sampleMaker", "simCommand", "unitServer", "simulatedUnit",
-                             "firstUnit", "secondUnit", "QCommandLineParser"};
+                             "firstUnit", "secondUnit", "QCommandLineParser",
+                             // the window's command line (--help, --version)
+                             "windowCommand"};
 
 // The placeholders a text fills in (%1, %2, ...), each once.
 QStringList placeholdersOf(const QString &text)

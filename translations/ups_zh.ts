@@ -371,10 +371,6 @@ QT_LOGGING_RULES=&quot;ups.*.debug=true&quot;。</translation>
         <translation>把每个协议停顿和超时乘以 F（大于 0，最大 100）。仅用于模拟设备：真实设备需要精确的时序（1.0）。</translation>
     </message>
     <message>
-        <source>Write JSON Lines events on stdout instead of text (see docs/events.md).</source>
-        <translation>在标准输出上输出 JSON Lines 事件而不是文本（见 docs/events.md）。</translation>
-    </message>
-    <message>
         <source>Append one JSON line per unit and attempt to FILE (not with --dry-run).</source>
         <translation>每台设备每次尝试向 FILE 追加一行 JSON（不能与 --dry-run 同用）。</translation>
     </message>
@@ -449,6 +445,10 @@ QT_LOGGING_RULES=&quot;ups.*.debug=true&quot;。</translation>
     <message>
         <source>warn: no Chinese translation beside the program; the log stays in English</source>
         <translation>警告：程序旁没有中文翻译，日志保持英文</translation>
+    </message>
+    <message>
+        <source>Write JSON Lines events on stdout instead of text (see %1).</source>
+        <translation>在标准输出上输出 JSON Lines 事件而不是文本（见 %1）。</translation>
     </message>
     <message>
         <source>Send only packages signed by the key in FILE.pub (repeatable). The keys in %1 are trusted as well.</source>
@@ -1627,6 +1627,19 @@ UNIT/ 时故障作用于每台设备。</translation>
     <message>
         <source>%1: stopped at the %2: %3</source>
         <translation>%1：在%2步骤停止：%3</translation>
+    </message>
+</context>
+<context>
+    <name>windowCommand</name>
+    <message>
+        <source>Opens the window of the UPS firmware updater: pick a firmware package, tick the
+images to send, choose the serial port and start the update. The window takes
+no other arguments and needs a display. For scripts, production lines and
+machines without a display, ups-flash does the same update on the command line.</source>
+        <translation>打开 UPS 固件升级窗口：选择固件升级包，勾选要发送的镜像，
+选择串口并开始升级。窗口不接受其他参数，并且需要显示器。
+脚本、生产线以及没有显示器的机器请使用 ups-flash，
+它在命令行上完成同样的升级。</translation>
     </message>
 </context>
 <context>

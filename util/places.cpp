@@ -10,7 +10,19 @@ namespace {
 const char kToolName[] = "ups";
 const char kTranslationName[] = "ups_zh.qm";
 const char kInstalledTranslations[] = "/../share/ups/translations/";
+const char kInstalledEventsDocument[] = "/../share/doc/ups-flash/events.md";
+const char kEventsDocumentName[] = "events.md";
 const int kCacheDigestLength = 16;
+
+// The first of the candidates that is a file, cleaned; empty when none is.
+QString firstFile(const QStringList &candidates)
+{
+    for (const QString &candidate : candidates) {
+        if (QFileInfo(candidate).isFile())
+            return QDir::cleanPath(candidate);
+    }
+    return QString();
+}
 
 // Every program of the tool shares one folder whatever its own name is
 // (ups, ups-flash): the location is asked for under the tool's name.
@@ -74,13 +86,15 @@ QString packageCacheFolder(const QString &packageName, const QString &sha256Hex)
 QString translationFile()
 {
     const QString programFolder = QCoreApplication::applicationDirPath();
-    for (const QString &candidate : {programFolder + QLatin1Char('/') + QLatin1String(kTranslationName),
-                                     programFolder + QLatin1String(kInstalledTranslations)
-                                         + QLatin1String(kTranslationName)}) {
-        if (QFileInfo(candidate).isFile())
-            return QDir::cleanPath(candidate);
-    }
-    return QString();
+    return firstFile({programFolder + QLatin1Char('/') + QLatin1String(kTranslationName),
+                      programFolder + QLatin1String(kInstalledTranslations) + QLatin1String(kTranslationName)});
+}
+
+QString eventsDocument()
+{
+    const QString programFolder = QCoreApplication::applicationDirPath();
+    return firstFile({programFolder + QLatin1String(kInstalledEventsDocument),
+                      programFolder + QLatin1Char('/') + QLatin1String(kEventsDocumentName)});
 }
 
 } // namespace places

@@ -12,6 +12,7 @@
 //   unpacked       beside the package, else ~/.cache/ups/NAME-DIGEST
 //   translation    ups_zh.qm beside the program (a build or a Windows
 //                  folder), else ../share/ups/translations from it
+//   events.md      ../share/doc/ups-flash from the program, else beside it
 // On Windows the per-user folders are in the roaming application data
 // folder and the system's trusted keys sit beside the program.
 namespace places {
@@ -37,6 +38,11 @@ QStringList trustedKeyFolders();
 QString packageCacheFolder(const QString &packageName, const QString &sha256Hex);
 // The Chinese translation of the programs; empty when none is found.
 QString translationFile();
+// The description of ups-flash's JSON events (events.md): in the doc folder
+// of an installed copy (../share/doc/ups-flash from the program) or beside
+// the program (a Windows folder); empty when neither is there (a build tree:
+// it is docs/events.md in the source).
+QString eventsDocument();
 
 } // namespace places
 

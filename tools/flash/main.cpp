@@ -2,6 +2,7 @@
 // production lines.
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QSet>
 #include <QSysInfo>
@@ -87,6 +88,14 @@ bool loadChinese(QTranslator &translator)
     return true;
 }
 
+// Where the events are described on this machine: the installed (or Windows
+// folder's) events.md, else the source's.
+QString eventsDocument()
+{
+    const QString document = places::eventsDocument();
+    return document.isEmpty() ? QStringLiteral("docs/events.md") : QDir::toNativeSeparators(document);
+}
+
 void describe(QCommandLineParser &parser)
 {
     parser.setApplicationDescription(
@@ -128,8 +137,9 @@ void describe(QCommandLineParser &parser)
                                        "trusted at all (then every package is refused); as require-signature=true "
                                        "in %1.")
                           .arg(places::settingsFile())});
-    parser.addOption({QStringLiteral("json"),
-                      flashCommand::tr("Write JSON Lines events on stdout instead of text (see docs/events.md).")});
+    parser.addOption(
+        {QStringLiteral("json"),
+         flashCommand::tr("Write JSON Lines events on stdout instead of text (see %1).").arg(eventsDocument())});
     parser.addOption({QStringLiteral("report"),
                       flashCommand::tr("Append one JSON line per unit and attempt to FILE (not with --dry-run)."),
                       QStringLiteral("FILE")});
