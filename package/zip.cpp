@@ -382,7 +382,8 @@ void zip::unpackMember(unpacking &state)
         unpackOther(state);
         return;
     }
-    entry item {parts.first(), state.root + QLatin1Char('/') + parts.first(), declaredSize(state.info), NoProblem, QByteArray()};
+    entry item {parts.first(), state.root + QLatin1Char('/') + parts.first(), declaredSize(state.info), NoProblem,
+                QByteArray()};
     if (matches > 1)
         item.problem = SeveralNames;
     else if (state.ambiguous.contains(first))

@@ -128,18 +128,17 @@ void TestBounds::everyCycleEnds_data()
           progress::kMaxRewrites + 1, "flash write", kNotUnderstood);
     first("first: bad status after every write", {"badstatus:write"}, Engine::TransferFailed, "flash send failed!",
           progress::kMaxRewrites + 1, "flash write", kNotUnderstood);
-    first("first: unknown frame after every shake hand", {"unknown:shakehand"}, Engine::VerifyFailed,
-          "verify failed!", 1, "verify", kNotUnderstood);
-    first("first: silent unit", {"silence"}, Engine::HandshakeFailed, "shake hand failed!", 1, "shake hand",
-          kNoAnswer);
+    first("first: unknown frame after every shake hand", {"unknown:shakehand"}, Engine::VerifyFailed, "verify failed!",
+          1, "verify", kNotUnderstood);
+    first("first: silent unit", {"silence"}, Engine::HandshakeFailed, "shake hand failed!", 1, "shake hand", kNoAnswer);
     first("first: shake hand refused for ever", {"nak:shakehand"}, Engine::HandshakeFailed, "shake hand failed!", 1,
           "shake hand", kRefused);
     first("first: verify unanswered", {"silence:verify"}, Engine::VerifyFailed, "verify failed!", 1, "verify",
           kNoAnswer);
     first("first: jump unanswered", {"silence:jump"}, Engine::JumpFailed, "jump failed!", 1, "jump", kNoAnswer);
 
-    const auto second = [](const char *name, const QStringList &faults, Engine::FailReason reason,
-                           const char *repeated, int times, const char *step, const QString &check) {
+    const auto second = [](const char *name, const QStringList &faults, Engine::FailReason reason, const char *repeated,
+                           int times, const char *step, const QString &check) {
         QTest::newRow(name) << 1 << 1 << faults << int(reason) << QString(repeated) << times
                             << stoppedAt(kMonitor, step, check);
     };
@@ -155,8 +154,7 @@ void TestBounds::everyCycleEnds_data()
            "change-port command", kNoAnswer);
     second("second: erase unanswered", {"silence:erase"}, Engine::EraseFailed, "timeout!", 1, "erase command",
            kNoAnswer);
-    second("second: erase refused", {"nak:erase"}, Engine::EraseFailed, "erase failed!", 1, "erase command",
-           kRefused);
+    second("second: erase refused", {"nak:erase"}, Engine::EraseFailed, "erase failed!", 1, "erase command", kRefused);
     second("second: data unanswered for ever", {"silence:data"}, Engine::TransferFailed, "timeout, retry 6...\n", 1,
            "data frames", kNoAnswer);
     second("second: data refused for ever", {"nak:data"}, Engine::TransferFailed, "updating failed!",

@@ -226,7 +226,8 @@ private slots:
         const QByteArray good = packageWriter::withTrailer(QByteArray(3000, 'g'));
         const QByteArray bad = packageWriter::withTrailer(QByteArray(3000, 'b'));
         const QByteArray signature = packageSignature::build(
-            secret, 0, {signedMember {"arm.bin", good.size(), QCryptographicHash::hash(good, QCryptographicHash::Sha256)}});
+            secret, 0,
+            {signedMember {"arm.bin", good.size(), QCryptographicHash::hash(good, QCryptographicHash::Sha256)}});
         const auto write = [&](const QByteArray &arm) {
             packageWriter writer(work.filePath("fw_5-10k.zip"));
             return writer.open() && writer.addRaw("arm.bin", arm) && writer.addRaw("SIGNATURE", signature)

@@ -410,17 +410,21 @@ void TestDialog::trustedKeysFolder_data()
         << "none" << false << true << both << "(not checked: no key is trusted)"
         << listed + "signed, not checked: no key is trusted; trusted keys: 0";
     QTest::newRow("a key beside ups.ini: an unsigned package refused")
-        << "beside ups.ini" << false << false << QStringList() << "package refused: it is not signed" << "";
+        << "beside ups.ini" << false << false << QStringList() << "package refused: it is not signed"
+        << "";
     QTest::newRow("a key beside ups.ini: its signed package listed")
         << "beside ups.ini" << false << true << both << "signed by " << listed + "signature checked; trusted keys: 1";
     QTest::newRow("a key in the user's folder: an unsigned package refused")
-        << "user folder" << false << false << QStringList() << "package refused: it is not signed" << "";
+        << "user folder" << false << false << QStringList() << "package refused: it is not signed"
+        << "";
     QTest::newRow("a key in the user's folder: its signed package listed")
         << "user folder" << false << true << both << "signed by " << listed + "signature checked; trusted keys: 1";
     QTest::newRow("signature required, no key: an unsigned package refused")
-        << "none" << true << false << QStringList() << "package refused: it is not signed" << "";
+        << "none" << true << false << QStringList() << "package refused: it is not signed"
+        << "";
     QTest::newRow("signature required, no key: a signed package refused")
-        << "none" << true << true << QStringList() << ", a key that is not trusted" << "";
+        << "none" << true << true << QStringList() << ", a key that is not trusted"
+        << "";
     QTest::newRow("folder a link to nothing: an unsigned package refused")
         << "dangling folder link" << false << false << QStringList() << "cannot be used: it is a link to nothing"
         << "";
@@ -506,8 +510,9 @@ void TestDialog::settingsFileChosen()
         const QStringList told = access.logLines().filter("the settings cannot be saved");
         QCOMPARE(told.size(), place == "blocked" ? 1 : 0);
         if (place == "blocked")
-            QCOMPARE(told.first(), "the settings cannot be saved in " + userFile + ": its folder "
-                                       + workDir.filePath("home/.config/ups") + " cannot be made");
+            QCOMPARE(told.first(),
+                     "the settings cannot be saved in " + userFile + ": its folder "
+                         + workDir.filePath("home/.config/ups") + " cannot be made");
         QCOMPARE(access.languages()->currentIndex(), 0);
     }
     QCOMPARE(QFileInfo::exists(kSettingsFile), place == "working folder");

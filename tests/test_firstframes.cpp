@@ -280,7 +280,7 @@ void TestFirstFrames::receivePath_data()
     QTest::addColumn<bool>("waiting");
     QTest::addColumn<QStringList>("logs");
     QTest::addColumn<int>("stepAfter");
-    QTest::addColumn<int>("held"); // bytes left in receivedata
+    QTest::addColumn<int>("held");  // bytes left in receivedata
     QTest::addColumn<int>("sends"); // frame.retry after: 1 once a frame went out
     const QStringList acked = {"shake hand success!", "verify code error!"};
     auto row = [](const char *name, const char *hex, bool preamble, int step, bool waiting, const QStringList &logs,

@@ -824,8 +824,8 @@ void TestPackage::packageOnDisk_data()
         {"link:fw_5-10k/notes.txt"}, "fw_5-10k", 0, m0Listed, m0Sent, m0Written);
     row("link at the output left alone: stripped images", "fw_5-10k.zip", m0,
         {"link:fw_5-10k/arm.bin", "link:fw_5-10k/dsp.out"}, "fw_5-10k", 0, m0Listed, m0Sent, {"dsp.bin"});
-    row("link at the output left alone: translated image", "fw_5-10k.zip", m0, {"link:fw_5-10k/dsp.bin"}, "fw_5-10k",
-        0, m0Listed, m0Sent, {"arm.bin", "dsp.out"});
+    row("link at the output left alone: translated image", "fw_5-10k.zip", m0, {"link:fw_5-10k/dsp.bin"}, "fw_5-10k", 0,
+        m0Listed, m0Sent, {"arm.bin", "dsp.out"});
     row("user files: an ARM image beside a package of dsp.out only", "fw_5-10k.zip", {"dsp.out=obj"},
         {"image:fw_5-10k/arm.bin", "file:fw_5-10k/readme.txt"}, "fw_5-10k", 0, {"dsp.out:NoProblem"}, {"0:1:0:dsp.bin"},
         dspWritten);

@@ -162,12 +162,10 @@ void TestQueue::logLines_data()
         << 2 << "";
     QTest::newRow("failed translation stops the run")
         << 0 << QStringList {"0:bad/dsp.out"} << ""
-        << QStringList {"file format error!\n", "file format error!\n", "%d/bad/dsp.outupdating failed!"} << 0
-        << "f";
+        << QStringList {"file format error!\n", "file format error!\n", "%d/bad/dsp.outupdating failed!"} << 0 << "f";
     QTest::newRow("half a set: failed translation sends not even the image before it")
         << 0 << QStringList {"0:bad/dsp.out", "1:arm.bin"} << ""
-        << QStringList {"file format error!\n", "file format error!\n", "%d/bad/dsp.outupdating failed!"} << 0
-        << "f";
+        << QStringList {"file format error!\n", "file format error!\n", "%d/bad/dsp.outupdating failed!"} << 0 << "f";
     QTest::newRow("only unmatched images left")
         << 0 << QStringList {"0:readme.txt", "1:arm.bin"} << "t"
         << QStringList {"begin to start updating monitor progress...", "prepare for updating file:%d/arm.bin",

@@ -242,8 +242,7 @@ private slots:
         QTest::addColumn<bool>("expected");
         QTest::addColumn<QStringList>("log");
         for (int i = 0; i < 4; ++i)
-            QTest::addRow("kind%d", i) << i << imageBytes(i, int(kSignatureOffsets[i]) + 20) << true
-                                       << QStringList {};
+            QTest::addRow("kind%d", i) << i << imageBytes(i, int(kSignatureOffsets[i]) + 20) << true << QStringList {};
         QTest::newRow("shortMonitor") << 0 << imageBytes(0, 16392).left(16391) << false << QStringList {};
         QTest::newRow("wrongKindSignature") << 2 << imageBytes(3, 98300) << false << QStringList {};
         QTest::newRow("emptyFile") << 1 << QByteArray() << false << QStringList {};

@@ -211,9 +211,9 @@ private slots:
         QVERIFY(testFiles::write(dir + "Rec_power33.bin", imageBytes(2, 98300, 1)));
         QVERIFY(testFiles::write(dir + "2U_20K_MONITOR.bin", imageBytes(0, 17000, 2)));
         QVERIFY(testFiles::write(dir + "Inv_power33.bin", imageBytes(1, 163840, 3)));
-        const QList<checkedFile> ticked = {
-            testFiles::checked(0, dir + "Rec_power33.bin"), testFiles::checked(1, dir + "Inv_power33.bin"),
-            testFiles::checked(2, dir + "2U_20K_MONITOR.bin")};
+        const QList<checkedFile> ticked = {testFiles::checked(0, dir + "Rec_power33.bin"),
+                                           testFiles::checked(1, dir + "Inv_power33.bin"),
+                                           testFiles::checked(2, dir + "2U_20K_MONITOR.bin")};
         updater.start(1, ticked, rig.unit.portName());
         QVERIFY(ended.wait(40000));
         QCOMPARE(ended.first().first().toBool(), true);

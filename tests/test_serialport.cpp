@@ -243,8 +243,8 @@ void TestSerialport::failureTextSaysWhy_data()
     QTest::addColumn<bool>("fix");
 
     QTest::newRow("permission: the fix") << int(QSerialPort::PermissionError) << "Permission denied" << true;
-    QTest::newRow("missing device: no fix") << int(QSerialPort::DeviceNotFoundError) << "No such file or directory"
-                                            << false;
+    QTest::newRow("missing device: no fix")
+        << int(QSerialPort::DeviceNotFoundError) << "No such file or directory" << false;
     QTest::newRow("other trouble: no fix") << int(QSerialPort::OpenError) << "Device or resource busy" << false;
 }
 
@@ -254,8 +254,7 @@ void TestSerialport::failureTextSaysWhy()
     QFETCH(QString, reason);
     QFETCH(bool, fix);
 
-    const QString text =
-        serialport::openFailureText("/dev/ttyUSB0", QSerialPort::SerialPortError(error), reason);
+    const QString text = serialport::openFailureText("/dev/ttyUSB0", QSerialPort::SerialPortError(error), reason);
     QVERIFY2(text.startsWith("opening failed! /dev/ttyUSB0: " + reason), qPrintable(text));
 #ifdef Q_OS_LINUX
     QCOMPARE(text.contains("sudo usermod -aG dialout $USER"), fix);
@@ -276,8 +275,9 @@ void TestSerialport::replaceablePresenterTakesWarnings()
     QVERIFY(!port->openSerialPort(0, QStringLiteral("/nonexistent/ttyGone"), 2400));
     settle(50);
 
-    QCOMPARE(shown, (QStringList {QStringLiteral("no port"),
-                                  QStringLiteral("opening failed! /nonexistent/ttyGone: No such file or directory")}));
+    QCOMPARE(shown,
+             (QStringList {QStringLiteral("no port"),
+                           QStringLiteral("opening failed! /nonexistent/ttyGone: No such file or directory")}));
     QVERIFY(answerer.boxes().isEmpty());
 }
 

@@ -338,8 +338,9 @@ private slots:
         if (place == "unreadable folder")
             QVERIFY(QFile::setPermissions(user, QFileDevice::Permissions()));
         if (place.endsWith("required in ups.ini"))
-            testFiles::write(work.filePath("ups.ini"), place.startsWith("not") ? "[General]\nrequire-signature=no\n"
-                                                                                : "[General]\nrequire-signature=true\n");
+            testFiles::write(work.filePath("ups.ini"),
+                             place.startsWith("not") ? "[General]\nrequire-signature=no\n"
+                                                     : "[General]\nrequire-signature=true\n");
         if (place == "beside ups.ini") {
             testFiles::write(work.filePath("ups.ini"), "");
             keyFolder("maker", work);

@@ -46,8 +46,7 @@ public:
     bool readSwitch(const QString &fileName, const QString &key);
     // False, with the reason in *problem when given, when the file could
     // not be written (its folder is made on the first write).
-    bool writeSetting(const QString &fileName, const QString &key, const QVariant &value,
-                      QString *problem = nullptr);
+    bool writeSetting(const QString &fileName, const QString &key, const QVariant &value, QString *problem = nullptr);
 
     // First board protocol: CRC-16 (poly 0x1021, init 0xFFFF, no reflection).
     static quint16 calcCrc16(const quint8 *data, quint32 length);

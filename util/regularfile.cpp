@@ -29,7 +29,7 @@ constexpr int kMaxInterruptedReads = 100;
 // judged by what the descriptor is, so that nothing swapped in between the
 // test and the open is read. Each piece read goes to take(); false with
 // *problem set on a refusal.
-template <typename Take>
+template<typename Take>
 bool readRegular(const QString &path, qint64 maxBytes, QString *problem, qint64 *size, Take take)
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -42,7 +42,8 @@ bool readRegular(const QString &path, qint64 maxBytes, QString *problem, qint64 
     if (!ok)
         *problem = regularFile::systemError(errno);
     else if (!S_ISREG(facts.st_mode))
-        *problem = S_ISDIR(facts.st_mode) ? regularFile::tr("it is a folder") : regularFile::tr("it is not a regular file");
+        *problem =
+            S_ISDIR(facts.st_mode) ? regularFile::tr("it is a folder") : regularFile::tr("it is not a regular file");
     else if (facts.st_size > maxBytes)
         *problem = tooLarge(maxBytes);
     ok = problem->isEmpty();

@@ -67,7 +67,8 @@ void progress1::send(const quint8 *frame, int length)
 bool progress1::verifyImage(int imageIndex, const QByteArray &image)
 {
     const ImageKind *kind = imageKind(imageIndex);
-    return kind && image.mid(int(kind->signatureOffset), kind->signatureLength)
+    return kind
+        && image.mid(int(kind->signatureOffset), kind->signatureLength)
         == QByteArray(kind->signature, kind->signatureLength);
 }
 

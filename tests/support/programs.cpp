@@ -42,10 +42,10 @@ runResult run(const char *name, const QStringList &args)
 bool simProcess::start(int model, const QString &dir, const QStringList &faults)
 {
     link = dir + QStringLiteral("/tty%1").arg(model);
-    QStringList args {QStringLiteral("--model"),        QString::number(model),
-                      QStringLiteral("--link"),         link,
-                      QStringLiteral("--save-dir"),     dir + QStringLiteral("/flashed"),
-                      QStringLiteral("--time-scale"),   QString::number(testTimeScale(0.01))};
+    QStringList args {QStringLiteral("--model"),      QString::number(model),
+                      QStringLiteral("--link"),       link,
+                      QStringLiteral("--save-dir"),   dir + QStringLiteral("/flashed"),
+                      QStringLiteral("--time-scale"), QString::number(testTimeScale(0.01))};
     for (const QString &f : faults)
         args << QStringLiteral("--fault") << f;
     process.start(path("ups-unit-sim"), args);

@@ -185,8 +185,8 @@ void addStandingTrust(trustedKeys &trust, bool required)
     for (const QString &folder : places::trustedKeyFolders())
         trust.addFolder(folder);
     common settings;
-    trust.setRequired(required
-                      || settings.readSwitch(places::settingsFile(), QString::fromLatin1(places::kRequireSignatureKey)));
+    trust.setRequired(
+        required || settings.readSwitch(places::settingsFile(), QString::fromLatin1(places::kRequireSignatureKey)));
 }
 
 // Fills options; returns -1 to go on, otherwise the exit status.

@@ -15,9 +15,9 @@ public:
     static constexpr int kPreambleBaud = 2400;
     static constexpr int kCommandBaud = 9600;
     static constexpr int kBlockSize = 1024;
-    static constexpr int kDripPauseMs = 20;   // between bytes of a dripped reply
-    static constexpr int kSplitPauseMs = 100; // between the halves of a split reply
-    static constexpr int kGapMs = 100;        // between garbage or extra frames and a reply
+    static constexpr int kDripPauseMs = 20;       // between bytes of a dripped reply
+    static constexpr int kSplitPauseMs = 100;     // between the halves of a split reply
+    static constexpr int kGapMs = 100;            // between garbage or extra frames and a reply
     static constexpr int kExtraFrameFloorMs = 20; // real time, never scaled
     static constexpr quint8 kUnknownCode = 0x7E;
     static constexpr quint8 kUnknownStatus = 0x42;
