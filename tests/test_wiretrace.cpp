@@ -116,7 +116,7 @@ private slots:
         QVERIFY2(unit->violations().isEmpty(), qPrintable(unit->violations().join('\n')));
 
         const QList<QPair<const char *, const QByteArray *>> directions {{"to-unit", &trace.toUnit},
-                                                                          {"to-tool", &trace.toTool}};
+                                                                         {"to-tool", &trace.toTool}};
         for (const auto &direction : directions) {
             const QString path = tracePath(model, direction.first);
             if (qEnvironmentVariableIntValue("UPS_RECORD_TRACES") == 1) {
@@ -125,11 +125,12 @@ private slots:
             }
             const QByteArray recorded = qUncompress(testFiles::read(path));
             const int at = firstDifference(*direction.second, recorded);
-            QVERIFY2(at < 0, qPrintable(QStringLiteral("%1 differs from %2 at byte %3 of the trace: %4 instead of %5")
-                                            .arg(QLatin1String(direction.first), path)
-                                            .arg(at)
-                                            .arg(QString::fromLatin1(direction.second->mid(at, 40)),
-                                                 QString::fromLatin1(recorded.mid(at, 40)))));
+            QVERIFY2(at < 0,
+                     qPrintable(QStringLiteral("%1 differs from %2 at byte %3 of the trace: %4 instead of %5")
+                                    .arg(QLatin1String(direction.first), path)
+                                    .arg(at)
+                                    .arg(QString::fromLatin1(direction.second->mid(at, 40)),
+                                         QString::fromLatin1(recorded.mid(at, 40)))));
         }
     }
 };

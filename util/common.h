@@ -6,6 +6,8 @@
 #include <QVariant>
 #include <QByteArray>
 
+#include "util/timescale.h"
+
 // Utility class shared by the window, the queue and both engines: object-file
 // translation, settings access, checksums, frame stuffing, image reads, the
 // short delay loop and the one knob that scales protocol time.
@@ -65,15 +67,14 @@ public:
     static quint16 modbusCrc16(const quint8 *data, quint32 length);
     static quint8 xorCheck(const quint8 *data, quint32 length);
 
-    // Every protocol duration passes through scaledMs. The factor is 1.0
-    // (exact protocol time) unless a test, the simulated unit or the headless
-    // flasher turns it down for a simulated line.
+    // The time scale (util/timescale.h), under the names the tests and
+    // programs have always used.
     static void setTimeScale(double factor);
     static double timeScale();
     static int scaledMs(int ms);
     // The programs' --time-scale: a finite number above 0, at most
     // kMaxTimeScale. Sets 'factor' only when the text is one.
-    static constexpr double kMaxTimeScale = 100.0;
+    static constexpr double kMaxTimeScale = timeScale::kMax;
     static bool parseTimeScale(const QString &text, double *factor);
 
     quint32 selectedSectionCount() const { return sectionCount; }

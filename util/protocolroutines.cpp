@@ -16,7 +16,6 @@
 namespace {
 constexpr quint8 kDle = 0x10;
 constexpr quint8 kStuffOffset = 0x20;
-double g_timeScale = 1.0;
 
 bool needsStuffing(quint8 byte)
 {
@@ -127,30 +126,20 @@ quint8 common::xorCheck(const quint8 *data, quint32 length)
 
 void common::setTimeScale(double factor)
 {
-    if (std::isfinite(factor) && factor > 0)
-        g_timeScale = factor;
+    timeScale::set(factor);
 }
 
 bool common::parseTimeScale(const QString &text, double *factor)
 {
-    bool ok = false;
-    const double value = text.toDouble(&ok);
-    if (!ok || !std::isfinite(value) || !(value > 0) || value > kMaxTimeScale)
-        return false;
-    *factor = value;
-    return true;
+    return timeScale::parse(text, factor);
 }
 
 double common::timeScale()
 {
-    return g_timeScale;
+    return timeScale::factor();
 }
 
 int common::scaledMs(int ms)
 {
-    if (g_timeScale == 1.0)
-        return ms;
-    // A large factor must not push the product out of int range.
-    const double scaled = std::round(ms * g_timeScale);
-    return int(std::clamp(scaled, double(INT_MIN), double(INT_MAX)));
+    return timeScale::scaledMs(ms);
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <utility>
 
+#include "util/timescale.h"
 #include "util/logging.h"
 #include "util/modeltable.h"
 
@@ -203,7 +204,7 @@ void progress::sendFrame(int timeoutMs, bool preambleMode, int retry)
     m_preambleMode = preambleMode;
     clearReceived();
     m_port->sendCmdData(m_frame.senddata, m_frame.sendlen);
-    m_timer->start(common::scaledMs(timeoutMs));
+    m_timer->start(timeScale::scaledMs(timeoutMs));
     m_frame.retry = retry;
 }
 
@@ -400,7 +401,7 @@ void progress::onPreambleConfirmAnswered()
     m_timer->stop();
     buildPreambleTarget(m_imageIndex);
     clearReceived(); // what comes during the pause is dropped at its end too
-    m_targetPause->start(common::scaledMs(kTargetDelayMs));
+    m_targetPause->start(timeScale::scaledMs(kTargetDelayMs));
 }
 
 void progress::onTargetPauseOver()

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "util/timescale.h"
 #include "util/logging.h"
 #include "util/modeltable.h"
 
@@ -54,7 +55,7 @@ progress1::~progress1() = default;
 
 void progress1::armTimer(int ms)
 {
-    m_timer->start(common::scaledMs(ms));
+    m_timer->start(timeScale::scaledMs(ms));
 }
 
 void progress1::send(const quint8 *frame, int length)

@@ -1,6 +1,7 @@
 #include "tools/unitsim/simulatedunit.h"
 
 #include "tools/unitsim/ptyline.h"
+#include "util/timescale.h"
 #include "util/common.h"
 
 #include <QDir>
@@ -235,7 +236,7 @@ int simulatedUnit::pacedWireMs(int bytes, int baud)
 void simulatedUnit::enqueue(const QByteArray &bytes, int pauseMs, int requestBytes, int minimumMs)
 {
     const int wire = m_lineRate ? pacedWireMs(requestBytes + bytes.size(), m_line->baud()) : 0;
-    const int delayMs = common::scaledMs(pauseMs + wire);
+    const int delayMs = timeScale::scaledMs(pauseMs + wire);
     m_out.append({bytes, qMax(minimumMs, delayMs)});
     if (!m_sendTimer->isActive())
         scheduleNext();
