@@ -7,7 +7,7 @@
 
 #include "app/portcombobox.h"
 #include "update/updatecore.h"
-#include "util/common.h"
+#include "update/common.h"
 
 class QTableView;
 class QStandardItemModel;

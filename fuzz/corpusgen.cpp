@@ -13,7 +13,7 @@
 #include "tools/support/packagewriter.h"
 #include "tools/unitsim/firstunit.h"
 #include "tools/unitsim/secondunit.h"
-#include "util/common.h"
+#include "update/common.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>

@@ -2,7 +2,7 @@
 #define FUZZMAIN_H
 
 #include "tools/support/hostileinput.h"
-#include "util/common.h"
+#include "update/common.h"
 
 #include <QCoreApplication>
 #include <QString>

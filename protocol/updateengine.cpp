@@ -1,5 +1,7 @@
 #include "protocol/updateengine.h"
 
+#include <cstring>
+
 #include <QFileInfo>
 
 const char *updateEngine::reasonCode(int reason)
@@ -50,4 +52,15 @@ QString updateEngine::giveUpLine(const QString &imagePath, const QString &step, 
         break;
     }
     return tr("%1: stopped at the %2: %3").arg(QFileInfo(imagePath).fileName(), step, check);
+}
+
+qint64 updateEngine::readImage(const QByteArray &image, quint8 *buffer, qint64 offset, qint64 maxCount)
+{
+    if (!buffer || maxCount < 0 || offset < 0)
+        return -1;
+    const qint64 count = offset < image.size() ? qMin(maxCount, qint64(image.size()) - offset) : 0;
+    if (count > 0)
+        std::memcpy(buffer, image.constData() + offset, size_t(count));
+    std::memset(buffer + count, 0xFF, size_t(maxCount - count));
+    return count;
 }

@@ -50,6 +50,10 @@ public:
 
     // A stable code for a reason, for logs and records read by programs.
     static const char *reasonCode(int reason);
+    // Reads up to maxCount bytes of an image at offset, fills the rest of the
+    // buffer up to maxCount with 0xFF; returns the count read, or -1 for no
+    // buffer or a negative offset or count.
+    static qint64 readImage(const QByteArray &image, quint8 *buffer, qint64 offset, qint64 maxCount);
 
     // Checks an image as the engine would before sending it, without the
     // line: true when it could go out. Lines saying why go to sendMessage.

@@ -7,7 +7,7 @@
 #include "serial/serialport.h"
 #include "tools/unitsim/firstunit.h"
 #include "tools/unitsim/secondunit.h"
-#include "util/common.h"
+#include "update/common.h"
 #include "support/testfiles.h"
 #include "support/testtime.h"
 

@@ -2,7 +2,7 @@
 // in every possible split.
 #include "protocol/first/progress.h"
 #include "serial/serialport.h"
-#include "util/common.h"
+#include "update/common.h"
 #include "support/checksumvectors.h"
 #include "support/testfiles.h"
 

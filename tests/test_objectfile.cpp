@@ -1,7 +1,7 @@
 // Translation of object files into flat images, with files made by the
 // object-file writer; every expected image is spelled out byte for byte.
 #include "tools/support/coffwriter.h"
-#include "util/common.h"
+#include "update/common.h"
 #include "util/ownfiles.h"
 #include "support/testfiles.h"
 

@@ -1,6 +1,6 @@
 // Checksums, frame stuffing and un-stuffing, image reads, the time scale and
 // the settings routines of common.
-#include "util/common.h"
+#include "update/common.h"
 #include "support/checksumvectors.h"
 
 #include <QElapsedTimer>

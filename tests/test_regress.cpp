@@ -2,7 +2,7 @@
 // they start from, through the very code the fuzz targets drive: a fixed
 // finding stays fixed in the normal and the sanitized suite alike.
 #include "tools/support/hostileinput.h"
-#include "util/common.h"
+#include "update/common.h"
 
 #include <QDir>
 #include <QFile>

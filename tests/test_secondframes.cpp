@@ -4,7 +4,7 @@
 #include "serial/serialport.h"
 #include "tools/unitsim/ptyline.h"
 #include "tools/unitsim/secondunit.h"
-#include "util/common.h"
+#include "update/common.h"
 #include "support/checksumvectors.h"
 #include "support/testfiles.h"
 #include "support/testtime.h"

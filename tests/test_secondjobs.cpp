@@ -6,7 +6,7 @@
 #include "tools/unitsim/ptyline.h"
 #include "tools/unitsim/secondunit.h"
 #include "update/filesupdate.h"
-#include "util/common.h"
+#include "update/common.h"
 #include "support/testfiles.h"
 #include "support/testtime.h"
 

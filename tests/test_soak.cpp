@@ -11,7 +11,7 @@
 #include "tools/unitsim/firstunit.h"
 #include "tools/unitsim/ptyline.h"
 #include "tools/unitsim/secondunit.h"
-#include "util/common.h"
+#include "update/common.h"
 #include "support/testfiles.h"
 #include "support/testtime.h"
 

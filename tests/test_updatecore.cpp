@@ -12,7 +12,7 @@
 #include "tools/unitsim/firstunit.h"
 #include "tools/unitsim/secondunit.h"
 #include "update/updatecore.h"
-#include "util/common.h"
+#include "update/common.h"
 #include "util/modeltable.h"
 
 namespace {

@@ -9,7 +9,7 @@
 
 #include "package/zip.h"
 #include "protocol/updateparm.h"
-#include "util/common.h"
+#include "update/common.h"
 
 // The queue of ticked images: takes them in the model's name order, translates
 // object files and hands each job to the engine of its model.

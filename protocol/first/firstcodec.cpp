@@ -1,5 +1,7 @@
 #include "protocol/first/firstcodec.h"
 
+#include "util/logging.h"
+
 namespace {
 constexpr quint8 kPreambleLead[] = {0x23, 0x04, 0x00, 0x05, 0xAF};
 
@@ -50,24 +52,55 @@ QByteArray command(quint8 code, const quint8 *payload, int payloadLength)
     return frame;
 }
 
-QByteArray stuffed(const QByteArray &frame)
+void stuff(quint8 *frame, quint16 *length)
 {
-    if (frame.size() < 3)
-        return frame;
-    QByteArray out;
-    out.reserve(frame.size() * 2);
-    out.append(frame.front());
-    for (int i = 1; i + 1 < frame.size(); ++i) {
-        const quint8 byte = quint8(frame.at(i));
+    const int len = *length;
+    if (len < 3)
+        return;
+    int stuffedLength = len;
+    for (int i = 1; i + 1 < len; ++i)
+        stuffedLength += needsStuffing(frame[i]) ? 1 : 0;
+    if (stuffedLength > 0xFFFF)
+        return; // the length could not be written back
+    // Rewrite from the end: the write position never falls behind the read
+    // position, so no byte is overwritten before it has been read.
+    int out = stuffedLength - 1;
+    frame[out--] = frame[len - 1];
+    for (int i = len - 2; i >= 1; --i) {
+        const quint8 byte = frame[i];
         if (needsStuffing(byte)) {
-            out.append(char(kDle));
-            out.append(char(quint8(byte + kStuffOffset)));
+            frame[out--] = quint8(byte + kStuffOffset);
+            frame[out--] = kDle;
         } else {
-            out.append(char(byte));
+            frame[out--] = byte;
         }
     }
-    out.append(frame.back());
-    return out;
+    *length = quint16(stuffedLength);
+}
+
+void unstuff(QByteArray &data, bool *pendingEscape)
+{
+    bool escaped = pendingEscape ? *pendingEscape : false;
+    if (data.isEmpty())
+        return;
+    const QByteArray copy = data;
+    data.clear();
+    for (char c : copy) {
+        const quint8 byte = quint8(c);
+        if (byte == kDle) {
+            escaped = true;
+            continue;
+        }
+        if (escaped) {
+            escaped = false;
+            qCDebug(lcFirstProtocol, "recover :%02x ", byte);
+            data.append(char(quint8(byte - kStuffOffset)));
+        } else {
+            data.append(c);
+        }
+    }
+    if (pendingEscape)
+        *pendingEscape = escaped;
 }
 
 } // namespace firstCodec

@@ -25,8 +25,12 @@ quint16 crc16(const quint8 *data, quint32 length);
 QByteArray preamble(const quint8 data[4]);
 // The command frame before stuffing.
 QByteArray command(quint8 code, const quint8 *payload, int payloadLength);
-// The frame as it goes on the line: its inside stuffed.
-QByteArray stuffed(const QByteArray &frame);
+// Stuffs frame[1 .. length-2] in place; frame must hold 2 * length bytes.
+// A frame whose stuffed length would not fit 16 bits is left as it is.
+void stuff(quint8 *frame, quint16 *length);
+// Undoes the stuffing in place. With pendingEscape, a DLE that ends this
+// piece is remembered there and applied to the first byte of the next.
+void unstuff(QByteArray &data, bool *pendingEscape = nullptr);
 
 } // namespace firstCodec
 

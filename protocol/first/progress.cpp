@@ -3,12 +3,12 @@
 #include <cstring>
 #include <utility>
 
+#include "protocol/first/firstcodec.h"
 #include "util/timescale.h"
 #include "util/logging.h"
 #include "util/modeltable.h"
 
 namespace {
-constexpr quint8 kPreambleLead[] = {0x23, 0x04, 0x00, 0x05, 0xAF};
 const QByteArray kStartReply = QByteArray::fromHex("23020003afaa55d6");
 const QByteArray kConfirmReply = QByteArray::fromHex("23020003af4f4b71");
 constexpr quint8 kArmTarget = 0x01;
@@ -74,54 +74,34 @@ progress::progress(serialport *port, QObject *parent)
 
 // ---- builders -------------------------------------------------------------
 
-static void buildPreamble(quint8 *out, const quint8 data[4])
-{
-    std::memcpy(out, kPreambleLead, sizeof kPreambleLead);
-    std::memcpy(out + sizeof kPreambleLead, data, 4);
-    quint8 sum = 0;
-    for (int i = 0; i < 9; ++i)
-        sum = quint8(sum + out[i]);
-    out[9] = sum;
-}
-
 void progress::buildPreambleStart()
 {
     const quint8 data[4] = {0xFE, 0xFE, 0x00, 0x00};
-    buildPreamble(m_frame.senddata, data);
-    m_frame.step = StepPreambleStart;
-    m_frame.sendlen = 10;
+    setFrame(firstCodec::preamble(data), StepPreambleStart);
 }
 
 void progress::buildPreambleConfirm()
 {
     const quint8 data[4] = {0x55, 0xAA, 0x00, 0x00};
-    buildPreamble(m_frame.senddata, data);
-    m_frame.step = StepPreambleConfirm;
-    m_frame.sendlen = 10;
+    setFrame(firstCodec::preamble(data), StepPreambleConfirm);
 }
 
 void progress::buildPreambleTarget(int imageIndex)
 {
     const quint8 data[4] = {imageIndex == 0 ? kArmTarget : kDspTarget, 0x00, 0x00, 0x00};
-    buildPreamble(m_frame.senddata, data);
-    m_frame.step = StepPreambleTarget;
-    m_frame.sendlen = 10;
+    setFrame(firstCodec::preamble(data), StepPreambleTarget);
 }
 
 void progress::buildCommand(int step, quint8 code, const quint8 *payload, int payloadLength)
 {
-    quint8 *out = m_frame.senddata;
-    const int n = 1 + payloadLength;
-    out[0] = STX;
-    out[1] = quint8(n >> 8);
-    out[2] = quint8(n & 0xFF);
-    out[3] = code;
-    std::memcpy(out + 4, payload, size_t(payloadLength));
-    const quint16 crc = common::calcCrc16(out + 3, quint32(n));
-    out[3 + n] = quint8(crc >> 8);
-    out[4 + n] = quint8(crc & 0xFF);
-    out[5 + n] = ETX;
-    m_frame.sendlen = quint16(n + 6);
+    setFrame(firstCodec::command(code, payload, payloadLength), step);
+}
+
+// The frame goes into the send buffer, where it is stuffed in place.
+void progress::setFrame(const QByteArray &frame, int step)
+{
+    std::memcpy(m_frame.senddata, frame.constData(), size_t(frame.size()));
+    m_frame.sendlen = quint16(frame.size());
     m_frame.step = step;
 }
 
@@ -157,7 +137,7 @@ int progress::buildNextBlock()
     const qint64 wanted = qMin<qint64>(kBlockSize, m_fileSize - m_writtenSize);
     quint8 block[kBlockSize];
     std::memset(block, 0xFF, sizeof block);
-    const qint64 count = common::readFileData(m_image, block, m_writtenSize, wanted);
+    const qint64 count = readImage(m_image, block, m_writtenSize, wanted);
     if (count <= 0) {
         emit sendMessage(tr("reading failed!"));
         return 0;
@@ -177,7 +157,7 @@ bool progress::readVerifyCodeOf(const QByteArray &image, quint8 code[4], int ima
 {
     std::memset(code, 0xFF, 4);
     const qint64 offset = modelTable::verifyCodeOffset(imageIndex);
-    if (common::readFileData(image, code, offset, 4) == 4)
+    if (readImage(image, code, offset, 4) == 4)
         return true;
     emit sendMessage(tr("verify code error!"));
     return false;
@@ -210,7 +190,7 @@ void progress::sendFrame(int timeoutMs, bool preambleMode, int retry)
 
 void progress::stuffFrame()
 {
-    common::escapeFrame(m_frame.senddata, &m_frame.sendlen);
+    firstCodec::stuff(m_frame.senddata, &m_frame.sendlen);
 }
 
 void progress::sendCommand(int timeoutMs, int retry)
@@ -304,7 +284,7 @@ void progress::receiveData(QByteArray data)
         return;
     }
     // Each arrival is un-stuffed once; a DLE at its end waits for the next.
-    common::recoverData(data, &m_pendingEscape);
+    firstCodec::unstuff(data, &m_pendingEscape);
     m_frame.receivedata.append(data);
     parseFrame();
 }

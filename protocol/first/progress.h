@@ -9,7 +9,6 @@
 
 #include "serial/serialport.h"
 #include "protocol/updateparm.h"
-#include "util/common.h"
 
 // First board engine: preamble at 2400 baud, then stuffed STX/ETX commands
 // with a CRC-16 at 9600 baud (shake hand, verify, erase, blocks, jump).
@@ -105,6 +104,7 @@ private:
 
     void sendFrame(int timeoutMs, bool preambleMode, int retry);
     void buildCommand(int step, quint8 code, const quint8 *payload, int payloadLength);
+    void setFrame(const QByteArray &frame, int step);
     void stuffFrame();
     void sendCommand(int timeoutMs, int retry);
     void sendShakeHand(int retry);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "protocol/second/secondcodec.h"
 #include "util/timescale.h"
 #include "util/logging.h"
 #include "util/modeltable.h"
@@ -80,7 +81,7 @@ void progress1::sendUpdateCmd(int imageIndex)
         frame[2] = kind->code;
         m_blockMode = kind->blockMode;
     }
-    const quint16 crc = common::modbusCrc16(frame, 3);
+    const quint16 crc = secondCodec::modbusCrc16(frame, 3);
     frame[3] = quint8(crc & 0xFF);
     frame[4] = quint8(crc >> 8);
     send(frame, kStartCmdLength);
@@ -92,7 +93,7 @@ void progress1::sendFileSizeCmd()
     const quint32 announced = quint32(modelTable::announcedSize(m_image.size()));
     quint8 frame[kFileSizeCmdLength] = {kFileSizePrefix,        quint8(announced >> 24), quint8(announced >> 16),
                                         quint8(announced >> 8), quint8(announced),       0};
-    frame[5] = common::xorCheck(frame, 5);
+    frame[5] = secondCodec::xorCheck(frame, 5);
     send(frame, kFileSizeCmdLength);
     armTimer(kFileSizeTimeoutMs);
     m_state = FileSizeSent;
@@ -119,8 +120,8 @@ void progress1::sendData()
     frame[0] = m_blockSeq;
     m_blockSeq = quint8((m_blockSeq + 1) & 0x0F);
     // Past the image's end the 0xFF fill stays in place.
-    common::readFileData(m_image, frame + 1, qint64(m_bytesSent), payload);
-    frame[length - 1] = common::xorCheck(frame, quint32(length - 1));
+    readImage(m_image, frame + 1, qint64(m_bytesSent), payload);
+    frame[length - 1] = secondCodec::xorCheck(frame, quint32(length - 1));
     send(frame, length);
     std::memcpy(longFrames ? m_lastLongFrame : m_lastShortFrame, frame, size_t(length));
     m_bytesSent += quint32(payload);
@@ -140,13 +141,13 @@ bool progress1::replyComplete() const
     static const quint8 kEcho[8] = {0x01, 0x06, 0x9C, 0xA7, 0x00, 0x00, 0x16, 0x79};
     switch (m_rxCount) {
     case 4:
-        return m_rxBuffer[3] == common::xorCheck(m_rxBuffer, 3);
+        return m_rxBuffer[3] == secondCodec::xorCheck(m_rxBuffer, 3);
     case 12:
-        return m_rxBuffer[11] == common::xorCheck(m_rxBuffer, 11);
+        return m_rxBuffer[11] == secondCodec::xorCheck(m_rxBuffer, 11);
     case 8:
         return std::memcmp(m_rxBuffer, kEcho, sizeof kEcho) == 0;
     case kMaxReplyLength:
-        return m_rxBuffer[12] == common::xorCheck(m_rxBuffer, 12);
+        return m_rxBuffer[12] == secondCodec::xorCheck(m_rxBuffer, 12);
     default:
         return false;
     }

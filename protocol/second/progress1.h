@@ -8,7 +8,6 @@
 #include "protocol/updateengine.h"
 #include "serial/serialport.h"
 #include "protocol/updateparm.h"
-#include "util/common.h"
 #include "util/modeltable.h"
 
 // Second board engine: signature test, Modbus-style start command at 2400

@@ -8,7 +8,7 @@
 
 #include "tools/flash/flashrun.h"
 #include "tools/flash/textoutput.h"
-#include "util/common.h"
+#include "update/common.h"
 
 #ifndef Q_OS_WIN
 #include <unistd.h>

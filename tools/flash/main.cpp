@@ -19,7 +19,7 @@
 #include "tools/flash/textoutput.h"
 #include "tools/support/signalwatcher.h"
 #include "upsversion.h"
-#include "util/common.h"
+#include "update/common.h"
 #include "util/places.h"
 
 // The texts of the command line and of the run as a whole.

@@ -5,7 +5,7 @@
 #include "protocol/second/progress1.h"
 #include "serial/serialport.h"
 #include "tools/support/packagewriter.h"
-#include "util/common.h"
+#include "update/common.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>

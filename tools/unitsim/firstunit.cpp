@@ -1,6 +1,6 @@
 #include "tools/unitsim/firstunit.h"
 
-#include "util/common.h"
+#include "update/common.h"
 
 #include <QRegularExpression>
 

@@ -13,7 +13,7 @@
 #include "tools/unitsim/firstunit.h"
 #include "tools/unitsim/unitserver.h"
 #include "upsversion.h"
-#include "util/common.h"
+#include "update/common.h"
 
 // The texts of the command line.
 class simCommand

@@ -1,6 +1,6 @@
 #include "tools/unitsim/secondunit.h"
 
-#include "util/common.h"
+#include "update/common.h"
 
 namespace {
 constexpr int kHandshakeBaud = 2400;

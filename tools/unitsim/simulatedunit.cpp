@@ -2,7 +2,7 @@
 
 #include "tools/unitsim/ptyline.h"
 #include "util/timescale.h"
-#include "util/common.h"
+#include "update/common.h"
 
 #include <QDir>
 #include <QFile>

@@ -8,9 +8,10 @@
 
 #include "util/timescale.h"
 
-// Utility class shared by the window, the queue and both engines: object-file
-// translation, settings access, checksums, frame stuffing, image reads, the
-// short delay loop and the one knob that scales protocol time.
+// The utility class of the window and the queue: object-file translation
+// and settings access, and under their old names the routines that now live
+// with what uses them (each board's checksums and stuffing, the engines'
+// image reads, the time scale) and the short delay loop.
 class common : public QObject
 {
     Q_OBJECT

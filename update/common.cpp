@@ -1,6 +1,6 @@
 // Object-file translation and settings access of common. The stateless
 // protocol routines live in protocolroutines.cpp.
-#include "util/common.h"
+#include "update/common.h"
 
 #include <QFile>
 #include <QFileInfo>
