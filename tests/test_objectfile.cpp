@@ -70,7 +70,7 @@ QByteArray ff(int bytes)
     return QByteArray(bytes, char(0xFF));
 }
 
-QByteArray objectFile(const Sections &sections)
+QByteArray objectFileBytes(const Sections &sections)
 {
     coffWriter w;
     for (const Section &s : sections)
@@ -165,7 +165,7 @@ void TestObjectFile::image_data()
     const auto buildFail = lines({kTranslatingFail});
     const auto startFail = lines({kStartError, kTranslatingFail});
     const auto add = [](const char *name, const Sections &s, const QStringList &m, const QByteArray &out) {
-        QTest::newRow(name) << objectFile(s) << m << out;
+        QTest::newRow(name) << objectFileBytes(s) << m << out;
     };
 
     add("order: file order reversed", {sec(kA + 3, "5566"), sec(kA + 1, "3344"), sec(kA, "1122")}, ok,
@@ -348,7 +348,7 @@ void TestObjectFile::outputName()
     const QString previous = QDir::currentPath();
     if (relative)
         QDir::setCurrent(m_dir->path());
-    QVERIFY(testFiles::write(m_dir->filePath(input), objectFile({sec(kA, "1122")})));
+    QVERIFY(testFiles::write(m_dir->filePath(input), objectFileBytes({sec(kA, "1122")})));
 
     common util;
     const QString result = util.translateFile(dirPrefix + input);
@@ -383,14 +383,14 @@ void TestObjectFile::outputReplacedOnlyWhenOwn_data()
     QTest::addColumn<bool>("success");
     QTest::addColumn<bool>("replaced");
 
-    const QByteArray good = objectFile({sec(kA, "1122"), sec(kA + 2, "3344")});
+    const QByteArray good = objectFileBytes({sec(kA, "1122"), sec(kA + 2, "3344")});
     coffWriter wrongTarget;
     wrongTarget.addSection(sec(kA, "1122"));
     wrongTarget.setTargetId(0x0099);
     coffWriter dataCut; // the header test passes, the copy runs short
     dataCut.addSection(sec(kA, "11223344"));
     dataCut.setTruncateAt(22 + 28 + 48 + 2);
-    const QByteArray overlap = objectFile({sec(kA, "11223344"), sec(kA + 1, "5566")});
+    const QByteArray overlap = objectFileBytes({sec(kA, "11223344"), sec(kA + 1, "5566")});
     const QByteArray notObject(10, 'z');
 
     const auto row = [](const char *name, const QByteArray &o, const char *b, bool ok, bool replaced) {
@@ -427,7 +427,7 @@ void TestObjectFile::outputReplacedOnlyWhenOwn()
     QVERIFY(QDir().mkpath(folder));
     QVERIFY(testFiles::write(victim, "victim bytes"));
     if (before == "own") {
-        QVERIFY(testFiles::write(folder + "/dsp.out", objectFile({sec(kA, "5566")})));
+        QVERIFY(testFiles::write(folder + "/dsp.out", objectFileBytes({sec(kA, "5566")})));
         common earlier;
         QCOMPARE(earlier.translateFile(folder + "/dsp.out"), out);
     }
@@ -473,7 +473,7 @@ void TestObjectFile::outputReplacedOnlyWhenOwn()
 
 void TestObjectFile::inputNamedLikeOutputKept()
 {
-    const QByteArray object = objectFile({sec(kA, "1122")});
+    const QByteArray object = objectFileBytes({sec(kA, "1122")});
     const QString in = m_dir->filePath("dsp.bin");
     QVERIFY(testFiles::write(in, object));
     common util;

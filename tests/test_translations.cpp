@@ -26,8 +26,8 @@ struct Entry
 using Catalogue = QMap<QString, QMap<QString, Entry>>;
 
 const QStringList kSourceDirs {"app", "package", "update", "util", "serial", "protocol", "tools"};
-const QStringList kContexts {"Dialog", "filesUpdate", "common", "serialport", "progress", "progress1", "zip",
-                             "packageSignature", "trustedKeys", "ownFiles", "regularFile", "updateEngine",
+const QStringList kContexts {"Dialog", "filesUpdate", "common", "objectFile", "serialport", "progress", "progress1",
+                             "zip", "packageSignature", "trustedKeys", "ownFiles", "regularFile", "updateEngine",
                              // the programs beside the window
                              "flashCommand", "flashRun", "flashFleet", "textOutput", "progressMeter", "unitRecord",
                              "packCommand", "packTool", "sampleMaker", "simCommand", "unitServer", "simulatedUnit",
@@ -219,7 +219,7 @@ void TestTranslations::builtFileTranslates_data()
     QTest::newRow("queue end of run") << "filesUpdate"
                                       << "update finished!"
                                       << "全部升级完成！";
-    QTest::newRow("translation line keeps its line feed") << "common"
+    QTest::newRow("translation line keeps its line feed") << "objectFile"
                                                           << "translating success!\n"
                                                           << "转换成功！\n";
     QTest::newRow("warning box title") << "serialport"

@@ -158,46 +158,6 @@
 <context>
     <name>common</name>
     <message>
-        <source>no translating file:</source>
-        <translation>没有要转换的文件：</translation>
-    </message>
-    <message>
-        <source>translating fail!
-</source>
-        <translation>转换失败！
-</translation>
-    </message>
-    <message>
-        <source>file format error!
-</source>
-        <translation>文件格式错误！
-</translation>
-    </message>
-    <message>
-        <source>translating success!
-</source>
-        <translation>转换成功！
-</translation>
-    </message>
-    <message>
-        <source>file reading failed!
-</source>
-        <translation>文件读取失败！
-</translation>
-    </message>
-    <message>
-        <source>file reading error!
-</source>
-        <translation>文件读取出错！
-</translation>
-    </message>
-    <message>
-        <source>start address error!
-</source>
-        <translation>起始地址错误！
-</translation>
-    </message>
-    <message>
         <source>it is not a settings file</source>
         <translation>它不是设置文件</translation>
     </message>
@@ -511,6 +471,49 @@ QT_LOGGING_RULES=&quot;ups.*.debug=true&quot;。</translation>
     <message>
         <source>interrupted: the unit stays in its boot loader; run the update again to flash it</source>
         <translation>已中断：设备停留在引导程序中；请再次运行升级以完成烧写</translation>
+    </message>
+</context>
+<context>
+    <name>objectFile</name>
+    <message>
+        <source>no translating file:</source>
+        <translation>没有要转换的文件：</translation>
+    </message>
+    <message>
+        <source>file reading failed!
+</source>
+        <translation>文件读取失败！
+</translation>
+    </message>
+    <message>
+        <source>file format error!
+</source>
+        <translation>文件格式错误！
+</translation>
+    </message>
+    <message>
+        <source>translating fail!
+</source>
+        <translation>转换失败！
+</translation>
+    </message>
+    <message>
+        <source>translating success!
+</source>
+        <translation>转换成功！
+</translation>
+    </message>
+    <message>
+        <source>file reading error!
+</source>
+        <translation>文件读取出错！
+</translation>
+    </message>
+    <message>
+        <source>start address error!
+</source>
+        <translation>起始地址错误！
+</translation>
     </message>
 </context>
 <context>

@@ -6,6 +6,7 @@
 #include <QVariant>
 #include <QByteArray>
 
+#include "package/objectfile.h"
 #include "util/timescale.h"
 
 // The utility class of the window and the queue: object-file translation
@@ -17,26 +18,16 @@ class common : public QObject
     Q_OBJECT
 
 public:
-    struct SectionEntry
-    {
-        quint32 address;    // load address, in 16-bit words
-        quint32 dataOffset; // byte offset of the raw data in the object file
-        quint32 size;       // length in 16-bit words
-    };
-    static constexpr int kMaxSections = 48;
+    using SectionEntry = objectFile::SectionEntry;
+    static constexpr int kMaxSections = objectFile::kMaxSections;
 
     explicit common(QObject *parent = nullptr);
 
-    // Far above any object file of the unit's processor.
-    static constexpr qint64 kMaxObjectFileSize = 16LL * 1024 * 1024;
+    static constexpr qint64 kMaxObjectFileSize = objectFile::kMaxObjectFileSize;
 
-    // Object-file translation (".out" in, flat ".bin" beside it out): the
-    // file is read once, then translated as translateImage does.
+    // Object-file translation, as objectFile does it; its lines come out of
+    // sendMessage here.
     QString translateFile(const QString &inPath);
-    // Translates the bytes of the object file inPath into *flat, in memory,
-    // and writes the flat image beside inPath unless a file this tool did not
-    // write is in the way (then left alone, with a line). The flat image's
-    // path, or empty on any failure.
     QString translateImage(const QString &inPath, const QByteArray &object, QByteArray *flat);
     bool parseOutFile(const QByteArray &object);
     bool buildBinFile(const QByteArray &object, QByteArray *flat);
@@ -78,24 +69,16 @@ public:
     static constexpr double kMaxTimeScale = timeScale::kMax;
     static bool parseTimeScale(const QString &text, double *factor);
 
-    quint32 selectedSectionCount() const { return sectionCount; }
-    const SectionEntry &section(int i) const { return sections[i]; }
+    quint32 selectedSectionCount() const { return objects.selectedSectionCount(); }
+    const SectionEntry &section(int i) const { return objects.section(i); }
 
 signals:
     void sendMessage(QString message);
 
 private:
     static QString settingsProblem(const QString &fileName, int status);
-    bool writeBeside(const QString &outPath, const QByteArray &flat);
-    bool readSection(const QByteArray &object, quint16 index);
-    bool isBeyondEnd(quint32 address) const;
 
-    quint32 sectionCount;
-    SectionEntry sections[kMaxSections];
-    const quint32 startAddressA;
-    const quint32 endAddressA;
-    const quint32 startAddressB;
-    const quint32 endAddressB;
+    objectFile objects;
 };
 
 #endif // COMMON_H
