@@ -13,6 +13,7 @@
 #include <quazip/quazipfile.h>
 #include <quazip/quazipfileinfo.h>
 
+#include "model/modelregistry.h"
 #include "util/modeltable.h"
 #include "util/places.h"
 #include "util/printable.h"
@@ -206,7 +207,7 @@ QString zip::extractionDir(const QString &zipPath)
 
 int zip::imageIndexOf(int modelId, const QString &fileName)
 {
-    return modelTable::imageIndexOf(modelId, fileName);
+    return modelRegistry::imageIndexOf(modelId, fileName);
 }
 
 QString zip::problemText(ImageProblem problem)
@@ -321,9 +322,9 @@ QString zip::unpackingFolder(const QString &dir, const packageBytes &package)
 // name anything.
 void zip::chooseModel(const QString &zipPath, const QString &dir)
 {
-    int model = modelTable::modelNamedBy(QFileInfo(zipPath).fileName());
+    int model = modelRegistry::modelNamedBy(QFileInfo(zipPath).fileName());
     if (model < 0)
-        model = modelTable::modelNamedBy(dir);
+        model = modelRegistry::modelNamedBy(dir);
     if (model >= 0)
         modelIndex = model;
 }
@@ -362,7 +363,7 @@ void zip::findAmbiguous(unpacking &state) const
     for (bool more = state.archive.goToFirstFile(); more; more = state.archive.goToNextFile()) {
         const QStringList parts = nameParts(state.archive.getCurrentFileName());
         int first = -1;
-        if (parts.size() == 1 && modelTable::imageMatches(modelIndex, parts.first(), &first) == 1)
+        if (parts.size() == 1 && modelRegistry::imageMatches(modelIndex, parts.first(), &first) == 1)
             ++members[first];
     }
     for (auto it = members.cbegin(); it != members.cend(); ++it) {
@@ -377,7 +378,7 @@ void zip::unpackMember(unpacking &state)
         return;
     const QStringList parts = nameParts(state.info.name);
     int first = -1;
-    const int matches = parts.size() == 1 ? modelTable::imageMatches(modelIndex, parts.first(), &first) : 0;
+    const int matches = parts.size() == 1 ? modelRegistry::imageMatches(modelIndex, parts.first(), &first) : 0;
     if (matches == 0) {
         unpackOther(state);
         return;
@@ -494,7 +495,7 @@ zip::ImageProblem zip::entryProblem(int i) const
 
 bool zip::isImage(const QString &name) const
 {
-    return modelTable::imageMatches(modelIndex, modelTable::ownName(name), nullptr) > 0;
+    return modelRegistry::imageMatches(modelIndex, modelTable::ownName(name), nullptr) > 0;
 }
 
 const zip::entry *zip::entryAt(const QString &path) const

@@ -1,5 +1,7 @@
 #include "serial/serialport.h"
 
+#include "model/modelregistry.h"
+
 #include "util/logging.h"
 
 #ifdef Q_OS_UNIX
@@ -184,10 +186,11 @@ void serialport::receiveData()
 {
     const QByteArray data = m_serialPort->readAll();
     qCDebug(lcSerial) << "received" << data.toHex(' ');
-    if (m_modelId != 0)
-        emit receive1(data);
-    else
+    emit received(data);
+    if (modelRegistry::usesFirstSignals(m_modelId))
         emit receive(data);
+    else
+        emit receive1(data);
 }
 
 // A vanished device or adapter makes the port report ReadError or

@@ -7,7 +7,7 @@
 #include <QSerialPort>
 #include <functional>
 
-// The only path to the serial line. Both engines share one object; the model
+// The only path to the serial line. The engines share one object; the model
 // id of the latest open attempt decides which engine gets the received bytes.
 class serialport : public QObject
 {
@@ -33,6 +33,12 @@ public:
     qint32 baudRate() const;
 
 signals:
+    // Everything read, whatever the model; the core hands it to the engine
+    // of modelId().
+    void received(QByteArray data);
+    // The same bytes under the names the boards' engines were first wired
+    // by: receive for a model on the first board's signals, receive1 for
+    // any other id.
     void receive(QByteArray data);
     void receive1(QByteArray data);
     // A failed open, for the user: the window shows it in a modal box.

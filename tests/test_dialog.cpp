@@ -37,6 +37,8 @@
 
 #include "app/dialog.h"
 #include "package/packagesignature.h"
+#include "protocol/first/progress.h"
+#include "protocol/second/progress1.h"
 #include "upsversion.h"
 #include "tests/support/modalanswerer.h"
 #include "tests/support/testfiles.h"
@@ -67,8 +69,8 @@ public:
     zip &package() const { return d.core.package(); }
     filesUpdate &updater() const { return d.core.queue(); }
     serialport &serial() const { return d.core.line(); }
-    progress &engine() const { return d.core.firstEngine(); }
-    progress1 &engine1() const { return d.core.secondEngine(); }
+    progress &engine() const { return *qobject_cast<progress *>(d.core.engine(0)); }
+    progress1 &engine1() const { return *qobject_cast<progress1 *>(d.core.engine(1)); }
     bool running() const { return d.running; }
     QVBoxLayout *mainLayout() const { return d.mainLayout; }
     QHBoxLayout *fileRow() const { return d.fileRow; }

@@ -13,6 +13,7 @@
 #include "tools/unitsim/secondunit.h"
 #include "update/updatecore.h"
 #include "update/common.h"
+#include "model/modelregistry.h"
 #include "util/modeltable.h"
 
 namespace {
@@ -54,7 +55,7 @@ struct station
     // Lists a package holding one image and ticks it.
     bool listPackage(const QString &dir, const QByteArray &image)
     {
-        const QString zipPath = dir + QStringLiteral("/unit_%1.zip").arg(modelTable::pathTag(model));
+        const QString zipPath = dir + QStringLiteral("/unit_%1.zip").arg(modelRegistry::pathTag(model));
         const QString name = model == 0 ? QStringLiteral("arm.bin") : QStringLiteral("2U_20K_MONITOR.bin");
         packageWriter writer(zipPath);
         if (!writer.open() || !writer.addImage(name, image) || !writer.close())

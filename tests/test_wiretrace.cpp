@@ -19,6 +19,7 @@
 #include "tools/unitsim/secondunit.h"
 #include "update/updatecore.h"
 #include "update/common.h"
+#include "model/modelregistry.h"
 #include "util/modeltable.h"
 
 namespace {
@@ -100,7 +101,7 @@ private slots:
                 [&](const QByteArray &bytes) { trace.note(trace.toTool, bytes, unit->line()->baud()); });
 
         QTemporaryDir work;
-        const QString name = QStringLiteral("ups_%1.zip").arg(modelTable::pathTag(model));
+        const QString name = QStringLiteral("ups_%1.zip").arg(modelRegistry::pathTag(model));
         QVERIFY(QFile::copy(samples.filePath(name), work.filePath(name)));
         updateCore core;
         core.package().extract(work.filePath(name), zip::extractionDir(work.filePath(name)));

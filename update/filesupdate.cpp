@@ -1,22 +1,12 @@
 #include "update/filesupdate.h"
 
+#include "model/modelregistry.h"
 #include "util/modeltable.h"
-
-namespace {
-
-bool isKnownModel(int modelId)
-{
-    return modelId == 0 || modelId == 1;
-}
-
-} // namespace
 
 filesUpdate::filesUpdate(QObject *parent)
     : QObject(parent)
     , converter(this)
 {
-    imageNames[0] = modelTable::imageNames(0);
-    imageNames[1] = modelTable::imageNames(1);
     parm.modelId = 0;
     connect(&converter, &common::sendMessage, this, &filesUpdate::showInfo);
 }
@@ -127,12 +117,13 @@ void filesUpdate::showInfo(QString message)
 // queue order only breaks ties between images of the same name.
 bool filesUpdate::takeNext()
 {
-    if (!isKnownModel(parm.modelId))
+    const modelRow *model = modelRegistry::find(parm.modelId);
+    if (!model)
         return false;
-    const QStringList &names = imageNames[parm.modelId];
+    const QStringList &names = model->imageNames;
     for (int i = 0; i < names.size(); ++i) {
         for (int j = 0; j < queue.size(); ++j) {
-            if (modelTable::imageIndexOf(parm.modelId, modelTable::ownName(queue.at(j).path)) != i)
+            if (modelRegistry::imageIndexOf(parm.modelId, modelTable::ownName(queue.at(j).path)) != i)
                 continue;
             parm.imageIndex = i;
             parm.imagePath = queue.at(j).path;
@@ -172,15 +163,17 @@ void filesUpdate::prepare()
     const checkedFile image = flatImages.value(current.path, current);
     parm.imagePath = image.path;
     parm.image = image.bytes;
-    if (parm.modelId != 0)
-        emit sendParm1(parm);
-    else
+    emit jobReady(parm);
+    if (modelRegistry::usesFirstSignals(parm.modelId))
         emit sendParm(parm);
+    else
+        emit sendParm1(parm);
 }
 
 void filesUpdate::logProcessorLine()
 {
-    if (parm.modelId != 0)
+    const modelRow *model = modelRegistry::find(parm.modelId);
+    if (!model || !model->announcesProcessor)
         return;
     if (parm.imageIndex != 0)
         emit sendMessage(tr("begin to start updating main progress..."));

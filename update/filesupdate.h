@@ -30,6 +30,10 @@ public:
 
 signals:
     void sendMessage(QString message);
+    // A job for the engine of its model.
+    void jobReady(updateParm data);
+    // The same job under the names the boards' engines were first wired by:
+    // sendParm for a model on the first board's signals, sendParm1 for others.
     void sendParm(updateParm data);
     void sendParm1(updateParm data);
     // Not wired in the window: lets a headless caller see a run end, true
@@ -62,7 +66,6 @@ private:
     void stopRun(bool success);
     void keepFailedJob();
 
-    QStringList imageNames[2];
     common converter;
     QList<checkedFile> queue;
     QHash<QString, checkedFile> flatImages; // by the object file's path

@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <QTimer>
 
+#include "model/modelregistry.h"
 #include "util/modeltable.h"
 #include "util/printable.h"
 
@@ -16,26 +17,28 @@ updateCore::updateCore(QObject *parent)
     , m_package(this)
     , m_queue(this)
     , m_line(this)
-    , m_first(&m_line, this)
-    , m_second(&m_line, this)
 {
+    makeEngines();
     connect(&m_package, &zip::sendMessage, this, &updateCore::logLine);
     connect(&m_package, &zip::sendRefusal, this, &updateCore::errorLine);
     connect(&m_queue, &filesUpdate::preparationFailed, this, &updateCore::preparationFailed);
     connect(&m_queue, &filesUpdate::preparationFailed, this,
             [this](int row) { setOutcome(row, Outcome::Failed, kTranslationFailed); });
     connect(&m_queue, &filesUpdate::sendMessage, this, &updateCore::logLine);
-    // One engine on the line at a time: a job for one stops the other's.
-    connect(&m_queue, &filesUpdate::sendParm, &m_second, &progress1::stop);
-    connect(&m_queue, &filesUpdate::sendParm1, &m_first, &progress::stop);
-    connect(&m_queue, &filesUpdate::sendParm, this, &updateCore::onJob);
-    connect(&m_queue, &filesUpdate::sendParm1, this, &updateCore::onJob);
+    connect(&m_queue, &filesUpdate::jobReady, this, &updateCore::onJob);
     connect(&m_queue, &filesUpdate::runEnded, this, &updateCore::onRunEnded);
-    connect(&m_line, &serialport::receive, &m_first, &progress::receiveData);
-    connect(&m_line, &serialport::receive1, &m_second, &progress1::receiveData);
+    connect(&m_line, &serialport::received, this, &updateCore::onReceived);
     connect(&m_line, &serialport::warning, this, &updateCore::warning);
-    connectEngine(m_first);
-    connectEngine(m_second);
+}
+
+void updateCore::makeEngines()
+{
+    for (const modelRow *model : modelRegistry::rows()) {
+        updateEngine *engine = model->makeEngine(&m_line, this);
+        m_engines.append(engine);
+        m_engineModels.append(model->id);
+        connectEngine(*engine);
+    }
 }
 
 void updateCore::connectEngine(updateEngine &engine)
@@ -46,11 +49,25 @@ void updateCore::connectEngine(updateEngine &engine)
     connect(&engine, &updateEngine::jobFailed, this, &updateCore::onJobFailed);
 }
 
-updateEngine &updateCore::engine(int modelId)
+updateEngine *updateCore::engine(int modelId) const
 {
-    if (modelId != 0)
-        return m_second;
-    return m_first;
+    const int index = m_engineModels.indexOf(modelId);
+    return index < 0 ? nullptr : m_engines.at(index);
+}
+
+// The bytes go to the engine of the model that opened the line.
+void updateCore::onReceived(const QByteArray &data)
+{
+    if (updateEngine *target = engine(m_line.modelId()))
+        target->receiveData(data);
+}
+
+void updateCore::stopEngines(const updateEngine *except)
+{
+    for (updateEngine *each : qAsConst(m_engines)) {
+        if (each != except)
+            each->stop();
+    }
 }
 
 // Half a set would leave the unit's processors on different releases.
@@ -72,7 +89,7 @@ bool updateCore::listPackage(const QString &zipPath, const trustedKeys &keys)
     for (int i = 0; i < m_package.entryCount(); ++i)
         images += m_package.isImage(m_package.entryName(i)) ? 1 : 0;
     emit logLine(tr("listed %1: model %2, images: %3, %4; trusted keys: %5")
-                     .arg(printableText(QFileInfo(zipPath).fileName()), modelTable::pathTag(m_package.modelId()))
+                     .arg(printableText(QFileInfo(zipPath).fileName()), modelRegistry::pathTag(m_package.modelId()))
                      .arg(images)
                      .arg(signatureState(m_package.signatureKind()))
                      .arg(keys.count()));
@@ -119,8 +136,7 @@ bool updateCore::startDryRun()
 
 bool updateCore::resume(const QString &portName)
 {
-    m_first.stop();
-    m_second.stop();
+    stopEngines();
     m_line.closeSerialPort();
     if (m_queue.pending().isEmpty())
         return false;
@@ -136,8 +152,7 @@ bool updateCore::resume(const QString &portName)
 
 void updateCore::stop()
 {
-    m_first.stop();
-    m_second.stop();
+    stopEngines();
     m_queue.stop();
     m_line.closeSerialPort();
     if (m_running && !m_dryRun)
@@ -147,20 +162,24 @@ void updateCore::stop()
 
 void updateCore::onJob(updateParm job)
 {
+    // One engine on the line at a time: a job for one stops the others.
+    updateEngine *target = engine(job.modelId);
+    stopEngines(target);
     m_job = job;
     setOutcome(job.row, Outcome::Sending);
     emit jobStarted(job);
     if (m_dryRun)
         checkDryRunJob(job);
-    else
-        engine(job.modelId).initParm(job);
+    else if (target)
+        target->initParm(job);
 }
 
 // The job passes the engine's own image test and is then taken as done;
 // the queue carries on with the next image as after a real success.
 void updateCore::checkDryRunJob(const updateParm &job)
 {
-    if (!engine(job.modelId).checkImage(job.imageIndex, job.image)) {
+    updateEngine *target = engine(job.modelId);
+    if (!target || !target->checkImage(job.imageIndex, job.image)) {
         onJobFailed(updateEngine::ImageRejected);
         return;
     }

@@ -6,14 +6,13 @@
 #include <QString>
 
 #include "package/zip.h"
-#include "protocol/first/progress.h"
-#include "protocol/second/progress1.h"
+#include "protocol/updateengine.h"
 #include "serial/serialport.h"
 #include "update/filesupdate.h"
 #include "protocol/updateparm.h"
 
-// One unit's update: the package, the queue, the serial line and both
-// boards' engines, wired once. The window and the headless flasher drive
+// One unit's update: the package, the queue, the serial line and an engine
+// for every model, wired once. The window and the headless flasher drive
 // it and show what it reports; several cores, each with its own line, can
 // run side by side in one process.
 class updateCore : public QObject
@@ -27,9 +26,10 @@ public:
     const zip &package() const { return m_package; }
     filesUpdate &queue() { return m_queue; }
     serialport &line() { return m_line; }
-    progress &firstEngine() { return m_first; }
-    progress1 &secondEngine() { return m_second; }
-    updateEngine &engine(int modelId);
+    // The engine of a model; null for an id the registry does not know.
+    updateEngine *engine(int modelId) const;
+    // One per model, in the registry's order.
+    const QList<updateEngine *> &engines() const { return m_engines; }
 
     bool isRunning() const { return m_running; }
 
@@ -48,7 +48,7 @@ public:
     // Carries on after a failed run, on a freshly opened line, with the
     // image that failed and those after it. False when nothing is left.
     bool resume(const QString &portName);
-    // Ends the run where it stands: both engines stop, the queue forgets
+    // Ends the run where it stands: every engine stops, the queue forgets
     // the rest and the port closes.
     void stop();
 
@@ -84,7 +84,10 @@ private:
         int reason = 0;
     };
 
+    void makeEngines();
     void connectEngine(updateEngine &engine);
+    void stopEngines(const updateEngine *except = nullptr);
+    void onReceived(const QByteArray &data);
     void startResults();
     void setOutcome(int row, Outcome outcome, int reason = 0);
     void endResults();
@@ -98,8 +101,8 @@ private:
     zip m_package;
     filesUpdate m_queue;
     serialport m_line;
-    progress m_first;
-    progress1 m_second;
+    QList<updateEngine *> m_engines;
+    QList<int> m_engineModels; // the model id of each engine
     updateParm m_job;
     QList<imageResult> m_results; // listing order
     bool m_running = false;

@@ -2,8 +2,6 @@
 
 namespace {
 
-const char *const kPathTags[modelTable::kModelCount] = {"5-10k", "15-20k"};
-
 constexpr qint64 kArmVerifyOffset = 0xB000;
 constexpr qint64 kDspVerifyOffset = 0x17FE8;
 
@@ -18,68 +16,11 @@ constexpr int kSecondImageCount = int(sizeof kSecondImages / sizeof kSecondImage
 constexpr qint64 kLongPayload = modelTable::kLongFrameLength - 2;
 constexpr qint64 kFillFrames = 17;
 
-int knownModel(int modelId)
-{
-    return modelId == 1 ? 1 : 0;
-}
-
 } // namespace
-
-int modelTable::modelNamedBy(const QString &text)
-{
-    for (int model = 0; model < kModelCount; ++model) {
-        if (text.contains(QLatin1String(kPathTags[model])))
-            return model;
-    }
-    return -1;
-}
-
-QString modelTable::pathTag(int modelId)
-{
-    return QLatin1String(kPathTags[knownModel(modelId)]);
-}
-
-const QStringList &modelTable::imageNames(int modelId)
-{
-    static const QStringList names[kModelCount] = {
-        {QStringLiteral("arm.bin"), QStringLiteral("dsp.out")},
-        {QStringLiteral("2U_20K_MONITOR"), QStringLiteral("Inv_power33"), QStringLiteral("Rec_power33")}};
-    return names[knownModel(modelId)];
-}
-
-const QStringList &modelTable::packagedNames(int modelId)
-{
-    static const QStringList names[kModelCount] = {
-        {QStringLiteral("arm.bin"), QStringLiteral("dsp.out")},
-        {QStringLiteral("2U_20K_MONITOR.bin"), QStringLiteral("Inv_power33.out"), QStringLiteral("Rec_power33.out")}};
-    return names[knownModel(modelId)];
-}
-
-// Only the two formats an engine takes are images.
-int modelTable::imageMatches(int modelId, const QString &fileName, int *first)
-{
-    if (!fileName.endsWith(QLatin1String(".bin")) && !fileName.endsWith(QLatin1String(".out")))
-        return 0;
-    const QStringList &names = imageNames(modelId);
-    int count = 0;
-    for (int i = 0; i < names.size(); ++i) {
-        if (!fileName.contains(names.at(i)))
-            continue;
-        if (count++ == 0 && first)
-            *first = i;
-    }
-    return count;
-}
 
 QString modelTable::ownName(const QString &path)
 {
     return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-}
-
-int modelTable::imageIndexOf(int modelId, const QString &fileName)
-{
-    int first = -1;
-    return imageMatches(modelId, fileName, &first) > 0 ? first : -1;
 }
 
 qint64 modelTable::verifyCodeOffset(int imageIndex)

@@ -7,6 +7,7 @@
 
 #include <QCryptographicHash>
 
+#include "model/modelregistry.h"
 #include "util/modeltable.h"
 
 namespace {
@@ -33,8 +34,8 @@ flashRun::flashRun(flashOutput *out, QObject *parent)
     connect(&core, &updateCore::progressChanged, this, &flashRun::onProgress);
     connect(&core, &updateCore::jobStarted, this, &flashRun::onJobStarted);
     connect(&core, &updateCore::jobEnded, this, &flashRun::onJobEnded);
-    connect(&core.firstEngine(), &updateEngine::sendMessage, this, &flashRun::onEngineLine);
-    connect(&core.secondEngine(), &updateEngine::sendMessage, this, &flashRun::onEngineLine);
+    for (updateEngine *engine : core.engines())
+        connect(engine, &updateEngine::sendMessage, this, &flashRun::onEngineLine);
 }
 
 // The package unpacks where the window unpacks it: beside itself, into the
@@ -53,7 +54,7 @@ int flashRun::openPackage(const packageBytes &package, const QStringList &only, 
         printError(tr("the package name must end in \".zip\" after a name: %1").arg(packagePath));
         return UsageError;
     }
-    if (modelTable::modelNamedBy(info.fileName()) < 0 && modelTable::modelNamedBy(m_extractDir) < 0)
+    if (modelRegistry::modelNamedBy(info.fileName()) < 0 && modelRegistry::modelNamedBy(m_extractDir) < 0)
         printError(tr("the package path names neither \"5-10k\" nor \"15-20k\"; taking model 0"));
     core.package().setTrustedKeys(trust);
     core.package().extract(packageBytes {path, package.bytes, package.problem}, m_extractDir);
@@ -117,8 +118,8 @@ void flashRun::beginAttempt(int unit, int attemptNumber, const QList<checkedFile
     const int model = modelId();
     QList<checkedFile> ordered = files;
     std::stable_sort(ordered.begin(), ordered.end(), [model](const checkedFile &a, const checkedFile &b) {
-        return modelTable::imageIndexOf(model, modelTable::ownName(a.path))
-            < modelTable::imageIndexOf(model, modelTable::ownName(b.path));
+        return modelRegistry::imageIndexOf(model, modelTable::ownName(a.path))
+            < modelRegistry::imageIndexOf(model, modelTable::ownName(b.path));
     });
     m_attempt = unitAttempt();
     m_attempt.model = model;
@@ -177,7 +178,8 @@ void flashRun::onJobStarted(updateParm job)
 
 void flashRun::describeDryRunJob(const updateParm &job)
 {
-    const QString engineName = job.modelId == 0 ? tr("first board engine") : tr("second board engine");
+    const modelRow *model = modelRegistry::find(job.modelId);
+    const QString engineName = model ? tr(model->engineName) : QString();
     m_out->logLine(m_slot, flashOutput::Level::Info,
                    tr("would send %1 (%2 bytes) to the %3, image %4, row %5")
                        .arg(job.imagePath)
@@ -207,7 +209,8 @@ void flashRun::onJobEnded(updateParm job, bool success, int reason)
 // What the engine of the job in hand did about the choice of processor.
 std::optional<bool> flashRun::processorChosen(int modelId)
 {
-    switch (core.engine(modelId).processorChoice()) {
+    const updateEngine *engine = core.engine(modelId);
+    switch (engine ? engine->processorChoice() : updateEngine::ChoiceNotMade) {
     case updateEngine::ProcessorChosen:
         return true;
     case updateEngine::ProcessorNotChosen:

@@ -13,6 +13,7 @@
 #include "package/zip.h"
 #include "tools/pack/samplemaker.h"
 #include "tools/support/packagewriter.h"
+#include "model/modelregistry.h"
 #include "util/modeltable.h"
 #include "util/regularfile.h"
 
@@ -44,8 +45,8 @@ packTool::packTool(FILE *out, FILE *errors, QObject *parent)
 // folder it unpacks into.
 int packTool::modelOfPackage(const QString &path)
 {
-    const int named = modelTable::modelNamedBy(QFileInfo(path).fileName());
-    return named >= 0 ? named : modelTable::modelNamedBy(zip::extractionDir(path));
+    const int named = modelRegistry::modelNamedBy(QFileInfo(path).fileName());
+    return named >= 0 ? named : modelRegistry::modelNamedBy(zip::extractionDir(path));
 }
 
 void packTool::say(FILE *stream, const QString &line)
@@ -64,10 +65,10 @@ void packTool::warnAboutNames(const QString &outPath, const QStringList &imagePa
                 .arg(outPath));
         return;
     }
-    const QStringList &names = modelTable::packagedNames(model);
+    const QStringList names = modelRegistry::find(model)->packagedNames;
     for (const QString &path : imagePaths) {
         const QString name = QFileInfo(path).fileName();
-        if (modelTable::imageIndexOf(model, name) < 0)
+        if (modelRegistry::imageIndexOf(model, name) < 0)
             say(m_errors,
                 tr("warning: %1 is not an image name of this model (%2)").arg(name, names.join(QStringLiteral(", "))));
     }
