@@ -7,7 +7,7 @@
 
 namespace {
 
-template <typename Engine>
+template<typename Engine>
 updateEngine *makeEngine(serialport *line, QObject *parent)
 {
     return new Engine(line, parent);
@@ -30,9 +30,10 @@ QList<modelRow> builtinModels()
     modelRow second;
     second.id = 1;
     second.pathTag = QStringLiteral("15-20k");
-    second.imageNames = QStringList {QStringLiteral("2U_20K_MONITOR"), QStringLiteral("Inv_power33"), QStringLiteral("Rec_power33")};
+    second.imageNames =
+        QStringList {QStringLiteral("2U_20K_MONITOR"), QStringLiteral("Inv_power33"), QStringLiteral("Rec_power33")};
     second.packagedNames = QStringList {QStringLiteral("2U_20K_MONITOR.bin"), QStringLiteral("Inv_power33.out"),
-                            QStringLiteral("Rec_power33.out")};
+                                        QStringLiteral("Rec_power33.out")};
     second.engineName = QT_TRANSLATE_NOOP("flashRun", "second board engine");
     second.makeEngine = &makeEngine<progress1>;
     return {first, second};

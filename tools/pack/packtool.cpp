@@ -14,6 +14,7 @@
 #include "tools/pack/samplemaker.h"
 #include "tools/support/packagewriter.h"
 #include "model/modelregistry.h"
+#include "tools/unitsim/unitmodels.h"
 #include "util/modeltable.h"
 #include "util/regularfile.h"
 
@@ -223,9 +224,13 @@ int packTool::makeSample(const QString &dir)
         say(m_errors, error);
         return UsageError;
     }
-    for (int model = 0; model < 2; ++model) {
+    for (const unitModel *unit : unitModels::rows()) {
+        const int model = unit->modelId;
+        const QList<sampleMaker::sampleImage> images = sampleMaker::modelImages(model);
+        if (images.isEmpty())
+            continue;
         QStringList names;
-        for (const sampleMaker::sampleImage &image : sampleMaker::modelImages(model))
+        for (const sampleMaker::sampleImage &image : images)
             names << tr("%1 (%2 bytes)").arg(image.name).arg(image.packaged.size());
         say(m_out, tr("%1/%2: %3").arg(dir, sampleMaker::packageName(model), names.join(QStringLiteral(", "))));
     }

@@ -1,5 +1,8 @@
 #include "tools/pack/samplemaker.h"
 
+#include "model/modelregistry.h"
+#include "tools/unitsim/unitmodels.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -67,16 +70,25 @@ QByteArray sampleMaker::objectFile(quint32 start, const QByteArray &signature, q
 
 QList<sampleMaker::sampleImage> sampleMaker::modelImages(int model)
 {
+    const unitModel *row = unitModels::find(model);
+    return row && row->sampleImages ? row->sampleImages() : QList<sampleImage>();
+}
+
+QList<sampleMaker::sampleImage> sampleMaker::firstImages()
+{
     QList<sampleImage> images;
-    if (model == 0) {
-        QByteArray arm = flatImage(kArmSize, 11);
-        arm.replace(int(modelTable::verifyCodeOffset(0)), 4, littleEndian32(0x12345678));
-        images.append({QStringLiteral("arm.bin"), arm, QStringLiteral("arm.bin"), arm});
-        QByteArray dsp;
-        const QByteArray dspObject = coffWriter::sampleObjectFile(&dsp, 0x87654321);
-        images.append({QStringLiteral("dsp.out"), dspObject, QStringLiteral("dsp.bin"), dsp});
-        return images;
-    }
+    QByteArray arm = flatImage(kArmSize, 11);
+    arm.replace(int(modelTable::verifyCodeOffset(0)), 4, littleEndian32(0x12345678));
+    images.append({QStringLiteral("arm.bin"), arm, QStringLiteral("arm.bin"), arm});
+    QByteArray dsp;
+    const QByteArray dspObject = coffWriter::sampleObjectFile(&dsp, 0x87654321);
+    images.append({QStringLiteral("dsp.out"), dspObject, QStringLiteral("dsp.bin"), dsp});
+    return images;
+}
+
+QList<sampleMaker::sampleImage> sampleMaker::secondImages()
+{
+    QList<sampleImage> images;
     QByteArray monitor = flatImage(kMonitorSize, 21);
     const modelTable::secondImage *kind = modelTable::secondImageKind(0);
     monitor.replace(int(kind->signatureOffset), kind->signatureLength,
@@ -93,7 +105,7 @@ QList<sampleMaker::sampleImage> sampleMaker::modelImages(int model)
 
 QString sampleMaker::packageName(int model)
 {
-    return model == 0 ? QStringLiteral("ups_5-10k.zip") : QStringLiteral("ups_15-20k.zip");
+    return QStringLiteral("ups_%1.zip").arg(modelRegistry::pathTag(model));
 }
 
 bool sampleMaker::writeFile(const QString &path, const QByteArray &bytes, QString *error)
@@ -112,13 +124,17 @@ bool sampleMaker::writeAll(const QString &dir, QString *error)
         *error = tr("%1: cannot create directories").arg(dir);
         return false;
     }
-    for (int model = 0; model < 2; ++model) {
+    for (const unitModel *unit : unitModels::rows()) {
+        const QList<sampleImage> images = modelImages(unit->modelId);
+        if (images.isEmpty())
+            continue;
+        const int model = unit->modelId;
         packageWriter writer(root.filePath(packageName(model)));
         if (!writer.open()) {
             *error = tr("%1: cannot create").arg(root.filePath(packageName(model)));
             return false;
         }
-        for (const sampleImage &image : modelImages(model)) {
+        for (const sampleImage &image : images) {
             if (!writeFile(root.filePath(QStringLiteral("images/") + image.name), image.packaged, error)
                 || !writeFile(root.filePath(QStringLiteral("expected/") + image.expectedName), image.expected, error))
                 return false;

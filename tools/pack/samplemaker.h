@@ -32,10 +32,13 @@ public:
     static constexpr int kArmSize = 49000;              // past the verify code, not a block multiple
     static constexpr int kMonitorSize = 65600;          // past the signature, not a frame multiple
 
+    // A model's sample images; none for a model without a sample.
     static QList<sampleImage> modelImages(int model);
+    static QList<sampleImage> firstImages();
+    static QList<sampleImage> secondImages();
     static QString packageName(int model);
 
-    // Writes DIR/<package> for both models, DIR/images/<member> (payloads)
+    // Writes DIR/<package> for every model with a sample, DIR/images/<member> (payloads)
     // and DIR/expected/<flat image>. False with a reason on failure.
     static bool writeAll(const QString &dir, QString *error);
 

@@ -11,6 +11,7 @@
 
 #include "tools/support/signalwatcher.h"
 #include "tools/unitsim/firstunit.h"
+#include "tools/unitsim/unitmodels.h"
 #include "tools/unitsim/unitserver.h"
 #include "upsversion.h"
 #include "update/common.h"
@@ -102,7 +103,7 @@ int setUp(QCommandLineParser &parser, QList<unitServer *> &servers, QObject *own
     double scale = 1.0;
     const bool scaleOk = common::parseTimeScale(parser.value(QStringLiteral("time-scale")), &scale);
     const QString saveDir = parser.value(QStringLiteral("save-dir"));
-    if (!modelOk || (model != 0 && model != 1) || !parser.positionalArguments().isEmpty()) {
+    if (!modelOk || !unitModels::find(model) || !parser.positionalArguments().isEmpty()) {
         say(stderr, simCommand::tr("usage: ups-unit-sim --model 0|1 [options]; try --help"));
         return UsageError;
     }
@@ -133,7 +134,7 @@ int setUp(QCommandLineParser &parser, QList<unitServer *> &servers, QObject *own
         QString processor;
         QByteArray code;
         const QString problem = firstUnit::parseRunning(parser.value(QStringLiteral("running")), &processor, &code);
-        if (!problem.isEmpty() || model != 0) {
+        if (!problem.isEmpty() || !unitModels::find(model)->takesRunning) {
             say(stderr,
                 simCommand::tr("bad --running: %1").arg(problem.isEmpty() ? simCommand::tr("model 0 only") : problem));
             return UsageError;

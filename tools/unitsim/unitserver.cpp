@@ -1,7 +1,7 @@
 #include "tools/unitsim/unitserver.h"
 
 #include "tools/unitsim/firstunit.h"
-#include "tools/unitsim/secondunit.h"
+#include "tools/unitsim/unitmodels.h"
 
 namespace {
 
@@ -13,10 +13,9 @@ constexpr int kFastBaud = 9600;
 unitServer::unitServer(int model, QObject *parent)
     : QObject(parent)
 {
-    if (model == 0)
-        m_unit = new firstUnit(this);
-    else
-        m_unit = new secondUnit(this);
+    const unitModel *row = unitModels::find(model);
+    Q_ASSERT(row); // the caller checks the id
+    m_unit = row->makeUnit(this);
 }
 
 bool unitServer::open()
@@ -94,7 +93,8 @@ bool unitServer::splitUnitFault(const QString &text, int count, int *unit, QStri
 
 QString unitServer::faultHelp(int model)
 {
-    return model == 0 ? firstUnit::faultHelp() : secondUnit::faultHelp();
+    const unitModel *row = unitModels::find(model);
+    return row ? row->faultHelp() : QString();
 }
 
 void unitServer::count(qint64 bytes, bool incoming)
