@@ -12,7 +12,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "tests/support/modalanswerer.h"
+#include "support/modalanswerer.h"
 #include "app/warningbox.h"
 #include "serial/serialport.h"
 #include "tools/unitsim/ptyline.h"

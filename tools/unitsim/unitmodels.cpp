@@ -7,7 +7,7 @@
 
 namespace {
 
-template <typename Unit>
+template<typename Unit>
 simulatedUnit *makeUnit(QObject *parent)
 {
     return new Unit(parent);
