@@ -105,7 +105,7 @@ private:
     QPushButton *updateButton;
     QHBoxLayout *bottomRow;
     QVBoxLayout *mainLayout;
-    // The package, the queue, the line and both engines, wired as one.
+    // The package, the queue, the line and an engine per model, wired as one.
     updateCore core;
     QTranslator *translator;
     common util;
