@@ -26,14 +26,14 @@ struct Entry
 using Catalogue = QMap<QString, QMap<QString, Entry>>;
 
 const QStringList kSourceDirs {"app", "package", "update", "util", "serial", "protocol", "tools"};
-const QStringList kContexts {"Dialog", "filesUpdate", "common", "objectFile", "serialport", "progress", "progress1",
-                             "zip", "packageSignature", "trustedKeys", "ownFiles", "regularFile", "updateEngine",
-                             // the programs beside the window
-                             "flashCommand", "flashRun", "flashFleet", "textOutput", "progressMeter", "unitRecord",
-                             "packCommand", "packTool", "sampleMaker", "simCommand", "unitServer", "simulatedUnit",
-                             "firstUnit", "secondUnit", "QCommandLineParser",
-                             // the window's command line (--help, --version)
-                             "windowCommand"};
+const QStringList kContexts {
+    "Dialog", "filesUpdate", "settingsFile", "objectFile", "serialport", "progress", "progress1", "zip",
+    "packageSignature", "trustedKeys", "ownFiles", "regularFile", "updateEngine",
+    // the programs beside the window
+    "flashCommand", "flashRun", "flashFleet", "textOutput", "progressMeter", "unitRecord", "packCommand", "packTool",
+    "sampleMaker", "simCommand", "unitServer", "simulatedUnit", "firstUnit", "secondUnit", "QCommandLineParser",
+    // the window's command line (--help, --version)
+    "windowCommand"};
 
 // The placeholders a text fills in (%1, %2, ...), each once.
 QStringList placeholdersOf(const QString &text)

@@ -156,29 +156,6 @@
     </message>
 </context>
 <context>
-    <name>common</name>
-    <message>
-        <source>it is not a settings file</source>
-        <translation>它不是设置文件</translation>
-    </message>
-    <message>
-        <source>it cannot be written</source>
-        <translation>它无法写入</translation>
-    </message>
-    <message>
-        <source>it is read-only</source>
-        <translation>它是只读的</translation>
-    </message>
-    <message>
-        <source>its folder %1 cannot be made</source>
-        <translation>无法创建它的文件夹 %1</translation>
-    </message>
-    <message>
-        <source>its folder %1 is read-only</source>
-        <translation>它的文件夹 %1 是只读的</translation>
-    </message>
-</context>
-<context>
     <name>filesUpdate</name>
     <message>
         <source>no file updating!</source>
@@ -1081,6 +1058,29 @@ ups-pack --make-sample DIR                 把两种型号的示例升级包写�
     <message>
         <source>If the port is not in use: unplug the adapter and plug it in again (the installed rule gives a USB adapter to the user at the desk), or add the user to the dialout group: sudo usermod -aG dialout $USER, then log in again.</source>
         <translation>如果该端口没有被占用：拔下适配器再重新插上（已安装的规则会把 USB 适配器交给当前坐在电脑前的用户），或者把用户加入 dialout 组：sudo usermod -aG dialout $USER，然后重新登录。</translation>
+    </message>
+</context>
+<context>
+    <name>settingsFile</name>
+    <message>
+        <source>it is not a settings file</source>
+        <translation>它不是设置文件</translation>
+    </message>
+    <message>
+        <source>it cannot be written</source>
+        <translation>它无法写入</translation>
+    </message>
+    <message>
+        <source>it is read-only</source>
+        <translation>它是只读的</translation>
+    </message>
+    <message>
+        <source>its folder %1 cannot be made</source>
+        <translation>无法创建它的文件夹 %1</translation>
+    </message>
+    <message>
+        <source>its folder %1 is read-only</source>
+        <translation>它的文件夹 %1 是只读的</translation>
     </message>
 </context>
 <context>

@@ -1,13 +1,12 @@
-// Settings access of common, and its object-file translation, which is the
-// object file's own (package/objectfile). The protocol routines' old names
-// are in protocolroutines.cpp.
+// The old names of the settings access (util/settingsfile) and of the
+// object-file translation (package/objectfile). The protocol routines' old
+// names are in protocolroutines.cpp.
 #include "update/common.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSettings>
 
-#include "util/qtcompat.h"
+#include "util/settingsfile.h"
 
 common::common(QObject *parent)
     : QObject(parent)
@@ -49,45 +48,15 @@ bool common::appendFile(const QString &path, const quint8 *data, quint32 length)
 
 bool common::readSetting(const QString &fileName, const QString &key, QVariant &out)
 {
-    QSettings settings(fileName, QSettings::IniFormat);
-    qtcompat::useUtf8(settings);
-    out = settings.value(key, QVariant());
-    return !out.isNull();
+    return settingsFile::read(fileName, key, out);
 }
 
 bool common::readSwitch(const QString &fileName, const QString &key)
 {
-    QVariant value;
-    if (!readSetting(fileName, key, value))
-        return false;
-    const QString text = value.toString().trimmed().toLower();
-    return !QStringList {QStringLiteral("false"), QStringLiteral("0"), QStringLiteral("no"), QStringLiteral("off")}
-                .contains(text);
+    return settingsFile::readSwitch(fileName, key);
 }
 
 bool common::writeSetting(const QString &fileName, const QString &key, const QVariant &value, QString *problem)
 {
-    QSettings settings(fileName, QSettings::IniFormat);
-    qtcompat::useUtf8(settings);
-    settings.setValue(key, value);
-    settings.sync();
-    if (settings.status() == QSettings::NoError)
-        return true;
-    if (problem)
-        *problem = settingsProblem(fileName, settings.status());
-    return false;
-}
-
-// QSettings tells only that it failed; the file and its folder tell why.
-QString common::settingsProblem(const QString &fileName, int status)
-{
-    if (status == QSettings::FormatError)
-        return tr("it is not a settings file");
-    const QFileInfo file(fileName);
-    if (file.exists())
-        return file.isWritable() ? tr("it cannot be written") : tr("it is read-only");
-    const QFileInfo folder(file.absolutePath());
-    if (!folder.isDir())
-        return tr("its folder %1 cannot be made").arg(folder.filePath());
-    return tr("its folder %1 is read-only").arg(folder.filePath());
+    return settingsFile::write(fileName, key, value, problem);
 }

@@ -9,10 +9,10 @@
 #include "package/objectfile.h"
 #include "util/timescale.h"
 
-// The utility class of the window and the queue: object-file translation
-// and settings access, and under their old names the routines that now live
-// with what uses them (each board's checksums and stuffing, the engines'
-// image reads, the time scale) and the short delay loop.
+// The utility class of the window and the queue, kept under its old names as
+// a thin front: object-file translation (package/objectfile), settings
+// access (util/settingsfile), each board's checksums and stuffing, the
+// engines' image reads, the time scale, and the short delay loop.
 class common : public QObject
 {
     Q_OBJECT
@@ -33,13 +33,9 @@ public:
     bool buildBinFile(const QByteArray &object, QByteArray *flat);
     bool appendFile(const QString &path, const quint8 *data, quint32 length);
 
-    // Settings in an INI file; every call opens and drops its own QSettings.
+    // Settings in an INI file, as settingsFile reads and writes them.
     bool readSetting(const QString &fileName, const QString &key, QVariant &out);
-    // A switch: on when the key is there and does not read as off ("false",
-    // "0", "no", "off"), so that a misspelt value errs on the careful side.
     bool readSwitch(const QString &fileName, const QString &key);
-    // False, with the reason in *problem when given, when the file could
-    // not be written (its folder is made on the first write).
     bool writeSetting(const QString &fileName, const QString &key, const QVariant &value, QString *problem = nullptr);
 
     // First board protocol: CRC-16 (poly 0x1021, init 0xFFFF, no reflection).
@@ -76,8 +72,6 @@ signals:
     void sendMessage(QString message);
 
 private:
-    static QString settingsProblem(const QString &fileName, int status);
-
     objectFile objects;
 };
 
