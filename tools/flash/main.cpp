@@ -13,8 +13,8 @@
 #include <memory>
 #include <unistd.h>
 
-#include "tools/flash/flashfleet.h"
-#include "tools/flash/flashrun.h"
+#include "station/flashfleet.h"
+#include "station/flashrun.h"
 #include "tools/flash/jsonoutput.h"
 #include "tools/flash/textoutput.h"
 #include "tools/support/signalwatcher.h"

@@ -1,7 +1,7 @@
-#include "util/printable.h"
 #include "tools/flash/textoutput.h"
 
-#include <QFileInfo>
+#include "station/flashfleet.h"
+#include "util/printable.h"
 
 #ifndef Q_OS_WIN
 #include <sys/ioctl.h>
@@ -86,22 +86,10 @@ textOutput::textOutput(FILE *log, FILE *errors, const options &how)
     m_sinceDraw.start();
 }
 
-QStringList textOutput::labels(const QStringList &ports)
-{
-    QStringList names;
-    for (const QString &port : ports)
-        names << QFileInfo(port).fileName();
-    for (int i = 0; i < names.size(); ++i) {
-        if (names.at(i).isEmpty() || names.count(names.at(i)) > 1)
-            names[i] = ports.at(i);
-    }
-    return names;
-}
-
 void textOutput::runStarted(const runFacts &, const QStringList &ports)
 {
     m_ports = ports;
-    m_labels = labels(ports);
+    m_labels = flashFleet::portLabels(ports);
     m_meters.resize(ports.size());
     m_counts.fill({0, 0}, ports.size());
     m_status.clear();

@@ -6,8 +6,8 @@
 #include <QString>
 #include <QStringList>
 
-#include "tools/flash/flashoutput.h"
-#include "tools/flash/unitrecord.h"
+#include "station/flashoutput.h"
+#include "station/unitrecord.h"
 #include "update/updatecore.h"
 #include "protocol/updateparm.h"
 

@@ -1,4 +1,4 @@
-#include "tools/flash/flashfleet.h"
+#include "station/flashfleet.h"
 
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -6,8 +6,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
-#include "tools/flash/flashrun.h"
-#include "tools/flash/textoutput.h"
+#include "station/flashrun.h"
 #include "update/common.h"
 
 #ifndef Q_OS_WIN
@@ -30,7 +29,7 @@ flashFleet::flashFleet(flashOutput *out, const QStringList &ports, const options
     , m_out(out)
     , m_how(how)
 {
-    const QStringList names = textOutput::labels(ports);
+    const QStringList names = portLabels(ports);
     m_slots.resize(size_t(ports.size()));
     for (int i = 0; i < ports.size(); ++i) {
         slot &s = m_slots[size_t(i)];
@@ -60,6 +59,18 @@ bool flashFleet::portPresent(const QString &port)
     }
     return false;
 #endif
+}
+
+QStringList flashFleet::portLabels(const QStringList &ports)
+{
+    QStringList names;
+    for (const QString &port : ports)
+        names << QFileInfo(port).fileName();
+    for (int i = 0; i < names.size(); ++i) {
+        if (names.at(i).isEmpty() || names.count(names.at(i)) > 1)
+            names[i] = ports.at(i);
+    }
+    return names;
 }
 
 // The package's own errors name no port: they hold for every unit.

@@ -11,8 +11,8 @@
 
 #include "package/packagesignature.h"
 #include "package/zip.h"
-#include "tools/flash/flashoutput.h"
-#include "tools/flash/unitrecord.h"
+#include "station/flashoutput.h"
+#include "station/unitrecord.h"
 
 class flashRun;
 class QSocketNotifier;
@@ -48,6 +48,9 @@ public:
     // Whether a serial port is there now: a device path exists, or the
     // system lists the port name.
     static bool portPresent(const QString &port);
+    // The name each port's lines carry: the file name of its path, or the
+    // whole path where two ports share a file name.
+    static QStringList portLabels(const QStringList &ports);
 
 public slots:
     void onInterrupt(int signalNumber);

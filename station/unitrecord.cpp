@@ -1,4 +1,4 @@
-#include "tools/flash/unitrecord.h"
+#include "station/unitrecord.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "tools/flash/flashrun.h"
+#include "station/flashrun.h"
 
 #include <QFileInfo>
 

@@ -5,7 +5,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "tools/flash/unitrecord.h"
+#include "station/unitrecord.h"
 
 // Per port at the end of a run: how many units passed and failed.
 struct slotTally
