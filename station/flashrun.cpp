@@ -2,7 +2,6 @@
 
 #include <QFileInfo>
 
-#include <algorithm>
 #include <csignal>
 
 #include <QCryptographicHash>
@@ -70,25 +69,21 @@ void flashRun::adoptPackage(const flashRun &opened)
     m_extractDir = opened.m_extractDir;
 }
 
+// Ticks every listed image, or those whose name contains one of `only`.
 bool flashRun::listImages(const QStringList &only)
 {
     core.package().clearChecked();
     QStringList unmatched = only;
-    int row = 0;
-    for (int i = 0; i < core.package().entryCount(); ++i) {
-        const QString name = core.package().entryName(i);
-        if (!core.package().isImage(name))
-            continue;
+    for (const zip::listedImage &image : core.package().listing()) {
         bool ticked = only.isEmpty();
         for (const QString &wanted : only) {
-            if (name.contains(wanted)) {
+            if (image.name.contains(wanted)) {
                 ticked = true;
                 unmatched.removeAll(wanted);
             }
         }
         if (ticked)
-            core.package().addChecked(row, name);
-        ++row;
+            core.package().addChecked(image.row, image.name);
     }
     for (const QString &wanted : qAsConst(unmatched))
         printError(tr("no image of the package matches %1").arg(wanted));
@@ -99,29 +94,21 @@ bool flashRun::listImages(const QStringList &only)
     return unmatched.isEmpty();
 }
 
-// Half a set would leave the unit's processors on different releases, so a
-// ticked image that cannot be sent stops the run before the port is opened.
+// A ticked image that cannot be sent stops the run before the port opens.
 bool flashRun::checkTickedImagesSendable()
 {
-    const QStringList problems = core.package().checkedProblems();
-    for (const QString &problem : problems)
-        printError(problem);
-    if (!problems.isEmpty())
-        printError(tr("nothing was sent"));
-    return problems.isEmpty();
+    if (!core.refuseUnsendable())
+        return true;
+    printError(tr("nothing was sent"));
+    return false;
 }
 
 // The record lists the attempt's images in the order the queue sends them.
 void flashRun::beginAttempt(int unit, int attemptNumber, const QList<checkedFile> &files)
 {
-    const int model = modelId();
-    QList<checkedFile> ordered = files;
-    std::stable_sort(ordered.begin(), ordered.end(), [model](const checkedFile &a, const checkedFile &b) {
-        return modelTable::imageIndexOf(model, modelTable::ownName(a.path))
-            < modelTable::imageIndexOf(model, modelTable::ownName(b.path));
-    });
+    const QList<checkedFile> ordered = filesUpdate::sendOrder(modelId(), files);
     m_attempt = unitAttempt();
-    m_attempt.model = model;
+    m_attempt.model = modelId();
     m_attempt.unit = unit;
     m_attempt.attempt = attemptNumber;
     m_attempt.start = QDateTime::currentDateTimeUtc();
