@@ -183,9 +183,8 @@ void flashRun::onJobEnded(updateParm job, bool success, int reason)
         return;
     image->sha256 = QString::fromLatin1(QCryptographicHash::hash(job.image, QCryptographicHash::Sha256).toHex());
     image->bytes = job.image.size();
-    image->result =
-        success ? (m_dryRun ? QStringLiteral("checked") : QStringLiteral("passed")) : QStringLiteral("failed");
-    image->reason = success ? QString() : QString::fromLatin1(updateEngine::reasonCode(reason));
+    image->result = success ? (m_dryRun ? imageResult::Checked : imageResult::Passed) : imageResult::Failed;
+    image->reason = success ? failReason::None : reasonOfEngine(reason);
     if (!m_dryRun)
         image->processorChosen = processorChosen(job.modelId);
     m_out->imageEnded(m_slot, *image);
@@ -242,8 +241,8 @@ void flashRun::onPreparationFailed(int row)
     imageOutcome *image = imageOfRow(row);
     if (!image || !m_active)
         return;
-    image->result = QStringLiteral("failed");
-    image->reason = QStringLiteral("translation-failed");
+    image->result = imageResult::Failed;
+    image->reason = failReason::TranslationFailed;
     m_out->imageEnded(m_slot, *image);
 }
 
@@ -263,8 +262,8 @@ void flashRun::interrupt(int signalNumber)
         return;
     printError(tr("interrupted: the unit stays in its boot loader; run the update again to flash it"));
     for (imageOutcome &image : m_attempt.images) {
-        if (image.result == QLatin1String("not-sent") && image.sha256.isEmpty()) {
-            image.result = QStringLiteral("interrupted");
+        if (image.result == imageResult::NotSent && image.sha256.isEmpty()) {
+            image.result = imageResult::Interrupted;
             image.processorChosen = processorChosen(modelId());
             break; // the image in hand; the rest were never started
         }
@@ -287,11 +286,11 @@ void flashRun::end(int exitStatus)
     m_active = false;
     m_quiet = true;
     m_attempt.end = QDateTime::currentDateTimeUtc();
-    m_attempt.result = exitStatus == Success ? QStringLiteral("passed")
-        : isInterruption(exitStatus)         ? QStringLiteral("interrupted")
-                                             : QStringLiteral("failed");
+    m_attempt.result = exitStatus == Success ? unitResult::Passed
+        : isInterruption(exitStatus)         ? unitResult::Interrupted
+                                             : unitResult::Failed;
     for (const imageOutcome &image : qAsConst(m_attempt.images)) {
-        if (!image.reason.isEmpty()) {
+        if (image.reason != failReason::None) {
             m_attempt.reason = image.reason;
             break;
         }
