@@ -142,7 +142,7 @@ private slots:
         QCOMPARE(out.attempts.at(1), secondUnitAttempts);
         QCOMPARE(out.status, status);
         QCOMPARE(finished.first().first().toInt(), status);
-        QCOMPARE(out.tallies.at(1).attempts, secondUnitAttempts.size());
+        QCOMPARE(out.tallies.at(1).attempts, int(secondUnitAttempts.size()));
         const QByteArray report = testFiles::read(how.reportPath);
         QCOMPARE(report.count('\n'), 1 + secondUnitAttempts.size());
     }
