@@ -58,7 +58,7 @@ int flashRun::openPackage(const packageBytes &package, const QStringList &only, 
     core.package().extract(packageBytes {path, package.bytes, package.problem}, m_extractDir);
     if (core.package().packageSha256().isEmpty())
         return UsageError; // refused, and said why
-    if (!listImages(only) || !checkTickedImagesSendable())
+    if (!tickImages(only) || !checkTickedImagesSendable())
         return UsageError;
     return Success;
 }
@@ -70,7 +70,7 @@ void flashRun::adoptPackage(const flashRun &opened)
 }
 
 // Ticks every listed image, or those whose name contains one of `only`.
-bool flashRun::listImages(const QStringList &only)
+bool flashRun::tickImages(const QStringList &only)
 {
     core.package().clearChecked();
     QStringList unmatched = only;

@@ -76,7 +76,7 @@ private slots:
     void printError(const QString &text);
 
 private:
-    bool listImages(const QStringList &only);
+    bool tickImages(const QStringList &only);
     bool checkTickedImagesSendable();
     void beginAttempt(int unit, int attemptNumber, const QList<checkedFile> &files);
     imageOutcome *imageOfRow(int row);
