@@ -333,12 +333,8 @@ void Dialog::fillTable(const keptRows &rows)
     tableModel->clear();
     setHeaders();
     core.package().clearChecked();
-    int nextRow = 0;
-    for (int i = 0; i < core.package().entryCount(); ++i) {
-        const QString name = core.package().entryName(i);
-        if (core.package().isImage(name))
-            addImageRow(nextRow++, name, core.package().entrySize(i), rows.value(name));
-    }
+    for (const zip::listedImage &image : core.package().listing())
+        addImageRow(image.row, image.name, image.size, rows.value(image.name));
 }
 
 // The rows of the package on show, for listing it again; none when the

@@ -498,6 +498,16 @@ bool zip::isImage(const QString &name) const
     return modelRegistry::imageMatches(modelIndex, modelTable::ownName(name), nullptr) > 0;
 }
 
+QList<zip::listedImage> zip::listing() const
+{
+    QList<listedImage> images;
+    for (const entry &item : entries) {
+        if (isImage(item.name))
+            images.append(listedImage {int(images.size()), item.name, item.size});
+    }
+    return images;
+}
+
 const zip::entry *zip::entryAt(const QString &path) const
 {
     for (const entry &item : entries) {

@@ -93,6 +93,17 @@ public:
     ImageProblem entryProblem(int i) const;
     bool isImage(const QString &name) const;
 
+    // An image of the package as the window's table and the flasher list
+    // it: its row (the rows count images only, in package order), name and
+    // unpacked size.
+    struct listedImage
+    {
+        int row = 0;
+        QString name;
+        qint64 size = 0;
+    };
+    QList<listedImage> listing() const;
+
     bool addChecked(int row, const QString &name);
     bool removeChecked(const QString &name);
     void clearChecked();

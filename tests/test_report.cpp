@@ -18,7 +18,7 @@
 #include <unistd.h>
 
 #include "support/testfiles.h"
-#include "tools/flash/unitrecord.h"
+#include "station/unitrecord.h"
 #include "util/regularfile.h"
 
 namespace {

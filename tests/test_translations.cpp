@@ -25,7 +25,7 @@ struct Entry
 // context -> source text -> entry
 using Catalogue = QMap<QString, QMap<QString, Entry>>;
 
-const QStringList kSourceDirs {"app", "package", "update", "util", "serial", "protocol", "tools"};
+const QStringList kSourceDirs {"app", "model", "package", "update", "util", "serial", "protocol", "station", "tools"};
 const QStringList kContexts {
     "Dialog", "filesUpdate", "settingsFile", "objectFile", "serialport", "progress", "progress1", "zip",
     "packageSignature", "trustedKeys", "ownFiles", "regularFile", "updateEngine",

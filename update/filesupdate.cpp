@@ -113,26 +113,41 @@ void filesUpdate::showInfo(QString message)
     emit sendMessage(message);
 }
 
-// Takes the queued image that matches the earliest name of the model's list;
-// queue order only breaks ties between images of the same name.
-bool filesUpdate::takeNext()
+// The file that matches the earliest name of the model's list; list order
+// only breaks ties between files of the same name. -1 when none matches.
+int filesUpdate::nextIndex(int modelId, const QList<checkedFile> &files)
 {
-    const modelRow *model = modelRegistry::find(parm.modelId);
+    const modelRow *model = modelRegistry::find(modelId);
     if (!model)
-        return false;
-    const QStringList &names = model->imageNames;
-    for (int i = 0; i < names.size(); ++i) {
-        for (int j = 0; j < queue.size(); ++j) {
-            if (modelRegistry::imageIndexOf(parm.modelId, modelTable::ownName(queue.at(j).path)) != i)
-                continue;
-            parm.imageIndex = i;
-            parm.imagePath = queue.at(j).path;
-            parm.row = queue.at(j).row;
-            current = queue.takeAt(j);
-            return true;
+        return -1;
+    const int names = model->imageNames.size();
+    for (int i = 0; i < names; ++i) {
+        for (int j = 0; j < files.size(); ++j) {
+            if (modelRegistry::imageIndexOf(modelId, modelTable::ownName(files.at(j).path)) == i)
+                return j;
         }
     }
-    return false;
+    return -1;
+}
+
+QList<checkedFile> filesUpdate::sendOrder(int modelId, QList<checkedFile> files)
+{
+    QList<checkedFile> ordered;
+    for (int next = nextIndex(modelId, files); next >= 0; next = nextIndex(modelId, files))
+        ordered.append(files.takeAt(next));
+    return ordered;
+}
+
+bool filesUpdate::takeNext()
+{
+    const int next = nextIndex(parm.modelId, queue);
+    if (next < 0)
+        return false;
+    current = queue.takeAt(next);
+    parm.imageIndex = modelRegistry::imageIndexOf(parm.modelId, modelTable::ownName(current.path));
+    parm.imagePath = current.path;
+    parm.row = current.row;
+    return true;
 }
 
 // Every object file of the run becomes a flat image before anything is

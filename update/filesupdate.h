@@ -21,6 +21,10 @@ public:
     explicit filesUpdate(QObject *parent = nullptr);
 
     void start(int modelId, QList<checkedFile> files, QString portName);
+    // The files in the order a run sends them: the model's name order,
+    // files of one name in their given order; files that name no image of
+    // the model are never sent.
+    static QList<checkedFile> sendOrder(int modelId, QList<checkedFile> files);
     // After a failed run: the image that failed, then those it had not
     // reached; what retryFailed() sends.
     QList<checkedFile> pending() const;
@@ -58,6 +62,7 @@ private slots:
     void showInfo(QString message);
 
 private:
+    static int nextIndex(int modelId, const QList<checkedFile> &files);
     bool takeNext();
     void handOverNext();
     bool prepareAll();

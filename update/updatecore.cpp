@@ -70,7 +70,6 @@ void updateCore::stopEngines(const updateEngine *except)
     }
 }
 
-// Half a set would leave the unit's processors on different releases.
 bool updateCore::refuseUnsendable()
 {
     const QStringList problems = m_package.checkedProblems();
@@ -85,9 +84,7 @@ bool updateCore::listPackage(const QString &zipPath, const trustedKeys &keys)
     m_package.extract(zipPath, zip::extractionDir(zipPath));
     if (m_package.packageSha256().isEmpty())
         return false; // refused and said why, or a remembered folder: nothing to list
-    int images = 0;
-    for (int i = 0; i < m_package.entryCount(); ++i)
-        images += m_package.isImage(m_package.entryName(i)) ? 1 : 0;
+    const int images = m_package.listing().size();
     emit logLine(tr("listed %1: model %2, images: %3, %4; trusted keys: %5")
                      .arg(printableText(QFileInfo(zipPath).fileName()), modelRegistry::pathTag(m_package.modelId()))
                      .arg(images)
@@ -219,11 +216,9 @@ void updateCore::startResults()
 {
     m_results.clear();
     const QList<checkedFile> ticked = m_package.checkedFiles();
-    for (int i = 0; i < m_package.entryCount(); ++i) {
+    for (const zip::listedImage &listed : m_package.listing()) {
         imageResult image;
-        image.name = m_package.entryName(i);
-        if (!m_package.isImage(image.name))
-            continue;
+        image.name = listed.name;
         for (const checkedFile &file : ticked) {
             if (modelTable::ownName(file.path) == image.name) {
                 image.row = file.row;

@@ -48,6 +48,10 @@ public:
     // Carries on after a failed run, on a freshly opened line, with the
     // image that failed and those after it. False when nothing is left.
     bool resume(const QString &portName);
+    // Half a set would leave the unit's processors on different releases:
+    // an error line for each ticked image that cannot be sent, and true
+    // when there is one.
+    bool refuseUnsendable();
     // Ends the run where it stands: every engine stops, the queue forgets
     // the rest and the port closes.
     void stop();
@@ -95,7 +99,6 @@ private:
     static QString signatureState(signatureVerdict::Kind kind);
     static QString resultText(const imageResult &image);
     static QString reasonText(int reason);
-    bool refuseUnsendable();
     void checkDryRunJob(const updateParm &job);
 
     zip m_package;

@@ -7,7 +7,7 @@
 
 #include <cstdio>
 
-#include "tools/flash/flashoutput.h"
+#include "station/flashoutput.h"
 
 // JSON Lines for programs: one object per event on one stream, each with
 // the schema version, the time (UTC, milliseconds), the event's name and

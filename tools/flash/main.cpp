@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
+#include <QSocketNotifier>
 #include <QSysInfo>
 #include <QTimer>
 #include <QTranslator>
@@ -13,8 +14,8 @@
 #include <memory>
 #include <unistd.h>
 
-#include "tools/flash/flashfleet.h"
-#include "tools/flash/flashrun.h"
+#include "station/flashfleet.h"
+#include "station/flashrun.h"
 #include "tools/flash/jsonoutput.h"
 #include "tools/flash/textoutput.h"
 #include "tools/support/signalwatcher.h"
@@ -300,6 +301,32 @@ int runDry(QCoreApplication &app, flashOutput &out, const flashOptions &options,
     return app.exec();
 }
 
+// The operator's typed lines in a station loop, each a request to start
+// the next unit (see flashFleet::startNextOnRequest).
+void listenToOperator(flashFleet &fleet)
+{
+#ifndef Q_OS_WIN
+    auto *notifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, &fleet);
+    auto typed = std::make_shared<QByteArray>();
+    QObject::connect(notifier, &QSocketNotifier::activated, &fleet, [notifier, typed, &fleet] {
+        char buffer[256];
+        const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (got <= 0) {
+            notifier->setEnabled(false); // end of input: only the ports decide
+            return;
+        }
+        typed->append(buffer, int(got));
+        int end;
+        while ((end = typed->indexOf('\n')) >= 0) {
+            fleet.startNextOnRequest(QString::fromUtf8(typed->left(end)).trimmed());
+            typed->remove(0, end + 1);
+        }
+    });
+#else
+    Q_UNUSED(fleet)
+#endif
+}
+
 int runStation(QCoreApplication &app, flashOutput &out, const flashOptions &options, const runFacts &facts,
                const packageBytes &package)
 {
@@ -314,7 +341,11 @@ int runStation(QCoreApplication &app, flashOutput &out, const flashOptions &opti
     watcher.install();
     QObject::connect(&watcher, &signalWatcher::caught, &fleet, &flashFleet::onInterrupt);
     QObject::connect(&fleet, &flashFleet::finished, &app, [](int status) { QCoreApplication::exit(status); });
-    QTimer::singleShot(0, &fleet, &flashFleet::start);
+    QTimer::singleShot(0, &fleet, [&fleet, loop = options.fleet.loop] {
+        if (loop)
+            listenToOperator(fleet);
+        fleet.start();
+    });
     return app.exec();
 }
 

@@ -1,7 +1,7 @@
-#include "util/printable.h"
 #include "tools/flash/textoutput.h"
 
-#include <QFileInfo>
+#include "station/flashfleet.h"
+#include "util/printable.h"
 
 #ifndef Q_OS_WIN
 #include <sys/ioctl.h>
@@ -63,16 +63,34 @@ QString clipped(const QString &text, int columns)
     return text.left(length);
 }
 
-QString resultText(const QString &result)
+QString resultText(imageResult result)
 {
-    if (result == QLatin1String("passed"))
+    switch (result) {
+    case imageResult::Passed:
         return textOutput::tr("passed");
-    if (result == QLatin1String("checked"))
+    case imageResult::Checked:
         return textOutput::tr("checked");
-    if (result == QLatin1String("interrupted"))
+    case imageResult::Interrupted:
         return textOutput::tr("interrupted");
-    if (result.isEmpty())
+    case imageResult::NotSent:
+    case imageResult::Failed:
+        break;
+    }
+    return textOutput::tr("failed");
+}
+
+QString resultText(unitResult result)
+{
+    switch (result) {
+    case unitResult::Passed:
+        return textOutput::tr("passed");
+    case unitResult::Interrupted:
+        return textOutput::tr("interrupted");
+    case unitResult::None:
         return textOutput::tr("no unit");
+    case unitResult::Failed:
+        break;
+    }
     return textOutput::tr("failed");
 }
 
@@ -86,22 +104,10 @@ textOutput::textOutput(FILE *log, FILE *errors, const options &how)
     m_sinceDraw.start();
 }
 
-QStringList textOutput::labels(const QStringList &ports)
-{
-    QStringList names;
-    for (const QString &port : ports)
-        names << QFileInfo(port).fileName();
-    for (int i = 0; i < names.size(); ++i) {
-        if (names.at(i).isEmpty() || names.count(names.at(i)) > 1)
-            names[i] = ports.at(i);
-    }
-    return names;
-}
-
 void textOutput::runStarted(const runFacts &, const QStringList &ports)
 {
     m_ports = ports;
-    m_labels = labels(ports);
+    m_labels = flashFleet::portLabels(ports);
     m_meters.resize(ports.size());
     m_counts.fill({0, 0}, ports.size());
     m_status.clear();
@@ -166,16 +172,17 @@ void textOutput::imageEnded(int slot, const imageOutcome &image)
 void textOutput::unitEnded(int slot, const unitAttempt &attempt)
 {
     //: A unit's result and the code of what failed
-    const QString outcome = attempt.reason.isEmpty() ? resultText(attempt.result)
-                                                     : tr("%1 (%2)").arg(resultText(attempt.result), attempt.reason);
+    const QString outcome = attempt.reason == failReason::None
+        ? resultText(attempt.result)
+        : tr("%1 (%2)").arg(resultText(attempt.result), codeOf(attempt.reason));
     if (attempt.retrying) {
         say(m_log, slot, tr("attempt %1 %2: trying again").arg(attempt.attempt).arg(outcome));
         setStatus(slot, outcome, true);
         return;
     }
     if (slot >= 0 && slot < m_counts.size()) {
-        m_counts[slot].first += attempt.result == QLatin1String("passed") ? 1 : 0;
-        m_counts[slot].second += attempt.result == QLatin1String("failed") ? 1 : 0;
+        m_counts[slot].first += attempt.result == unitResult::Passed ? 1 : 0;
+        m_counts[slot].second += attempt.result == unitResult::Failed ? 1 : 0;
     }
     const QString counts =
         tr("this port: %1 passed, %2 failed").arg(m_counts.value(slot).first).arg(m_counts.value(slot).second);

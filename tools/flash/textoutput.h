@@ -7,7 +7,7 @@
 
 #include <cstdio>
 
-#include "tools/flash/flashoutput.h"
+#include "station/flashoutput.h"
 #include "tools/flash/progressmeter.h"
 
 // Text for people. Log lines go to one stream, warnings, errors and
@@ -30,10 +30,6 @@ public:
     };
 
     textOutput(FILE *log, FILE *errors, const options &how);
-
-    // The name each port's lines carry: the file name of its path, or the
-    // whole path where two ports share a file name.
-    static QStringList labels(const QStringList &ports);
 
     void runStarted(const runFacts &facts, const QStringList &ports) override;
     void waiting(int slot, Wait why) override;

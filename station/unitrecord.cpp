@@ -1,4 +1,4 @@
-#include "tools/flash/unitrecord.h"
+#include "station/unitrecord.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -156,7 +156,7 @@ int unitAttempt::imagesPassed() const
 {
     int passed = 0;
     for (const imageOutcome &image : images)
-        passed += image.result == QLatin1String("passed") ? 1 : 0;
+        passed += image.result == imageResult::Passed ? 1 : 0;
     return passed;
 }
 
@@ -192,8 +192,8 @@ QJsonObject imageJson(const imageOutcome &image)
         {QStringLiteral("name"), image.name},
         {QStringLiteral("sha256"), textOrNull(image.sha256)},
         {QStringLiteral("bytes"), image.bytes},
-        {QStringLiteral("result"), image.result},
-        {QStringLiteral("reason"), textOrNull(image.reason)},
+        {QStringLiteral("result"), codeOf(image.result)},
+        {QStringLiteral("reason"), textOrNull(codeOf(image.reason))},
         {QStringLiteral("processor_chosen"),
          image.processorChosen.has_value() ? QJsonValue(*image.processorChosen) : QJsonValue(QJsonValue::Null)}};
 }
@@ -220,8 +220,8 @@ QJsonObject reportJson(const runFacts &run, const QString &port, const adapterFa
                         {QStringLiteral("start"), timeText(attempt.start)},
                         {QStringLiteral("end"), timeText(attempt.end)},
                         {QStringLiteral("images"), images},
-                        {QStringLiteral("result"), attempt.result},
-                        {QStringLiteral("reason"), textOrNull(attempt.reason)},
+                        {QStringLiteral("result"), codeOf(attempt.result)},
+                        {QStringLiteral("reason"), textOrNull(codeOf(attempt.reason))},
                         {QStringLiteral("last_line"), textOrNull(attempt.lastLine)}};
 }
 

@@ -9,6 +9,8 @@
 
 #include <optional>
 
+#include "station/outcome.h"
+
 // What one attempt at one unit did, image by image: the report's line and
 // the events are both made from it.
 struct imageOutcome
@@ -16,8 +18,8 @@ struct imageOutcome
     QString name;   // the package member's own file name
     QString sha256; // of the flat image sent; empty until its job starts
     qint64 bytes = 0;
-    QString result = QStringLiteral("not-sent"); // passed, failed, interrupted, not-sent
-    QString reason;                              // a failure code, empty when none
+    imageResult result = imageResult::NotSent;
+    failReason reason = failReason::None;
     // Whether the unit was told which processor the image is for; none
     // while its job has not got that far.
     std::optional<bool> processorChosen;
@@ -31,10 +33,10 @@ struct unitAttempt
     QDateTime start;
     QDateTime end;
     QList<imageOutcome> images;
-    QString result;        // passed, failed, interrupted
-    QString reason;        // the failed image's code, empty on a pass
-    QString lastLine;      // the engine's last log line
-    bool retrying = false; // another attempt follows
+    unitResult result = unitResult::None; // None until the attempt ends
+    failReason reason = failReason::None; // the failed image's
+    QString lastLine;                     // the engine's last log line
+    bool retrying = false;                // another attempt follows
 
     int imagesPassed() const;
 };

@@ -5,7 +5,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "tools/flash/unitrecord.h"
+#include "station/unitrecord.h"
 
 // Per port at the end of a run: how many units passed and failed.
 struct slotTally
@@ -14,8 +14,8 @@ struct slotTally
     int failed = 0;
     int attempts = 0;     // of the port's last unit
     qint64 elapsedMs = 0; // of the port's last unit, every attempt
-    QString lastResult;   // passed, failed, interrupted; empty: no unit
-    int imagesSent = 0;   // of the last unit, over its attempts
+    unitResult lastResult = unitResult::None;
+    int imagesSent = 0; // of the last unit, over its attempts
     int imagesTicked = 0;
 };
 

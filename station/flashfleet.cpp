@@ -1,18 +1,12 @@
-#include "tools/flash/flashfleet.h"
+#include "station/flashfleet.h"
 
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QSerialPortInfo>
-#include <QSocketNotifier>
 #include <QTimer>
 
-#include "tools/flash/flashrun.h"
-#include "tools/flash/textoutput.h"
+#include "station/flashrun.h"
 #include "update/common.h"
-
-#ifndef Q_OS_WIN
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -30,7 +24,7 @@ flashFleet::flashFleet(flashOutput *out, const QStringList &ports, const options
     , m_out(out)
     , m_how(how)
 {
-    const QStringList names = textOutput::labels(ports);
+    const QStringList names = portLabels(ports);
     m_slots.resize(size_t(ports.size()));
     for (int i = 0; i < ports.size(); ++i) {
         slot &s = m_slots[size_t(i)];
@@ -62,6 +56,18 @@ bool flashFleet::portPresent(const QString &port)
 #endif
 }
 
+QStringList flashFleet::portLabels(const QStringList &ports)
+{
+    QStringList names;
+    for (const QString &port : ports)
+        names << QFileInfo(port).fileName();
+    for (int i = 0; i < names.size(); ++i) {
+        if (names.at(i).isEmpty() || names.count(names.at(i)) > 1)
+            names[i] = ports.at(i);
+    }
+    return names;
+}
+
 // The package's own errors name no port: they hold for every unit.
 int flashFleet::openPackage(const packageBytes &package, const QStringList &only, const trustedKeys &trust)
 {
@@ -80,12 +86,6 @@ int flashFleet::openPackage(const packageBytes &package, const QStringList &only
 
 void flashFleet::start()
 {
-#ifndef Q_OS_WIN
-    if (m_how.loop) {
-        m_operator = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
-        connect(m_operator, &QSocketNotifier::activated, this, &flashFleet::readOperator);
-    }
-#endif
     for (size_t i = 0; i < m_slots.size(); ++i) {
         if (m_slots[i].state == State::Idle)
             beginUnit(int(i));
@@ -143,17 +143,17 @@ void flashFleet::retryUnit(int index)
     s.state = State::Running;
     s.tally.attempts += 1;
     if (!s.run->retry(s.port))
-        unitDone(index, QStringLiteral("failed"));
+        unitDone(index, unitResult::Failed);
 }
 
-void flashFleet::unitDone(int index, const QString &result)
+void flashFleet::unitDone(int index, unitResult result)
 {
     slot &s = m_slots[size_t(index)];
     s.tally.lastResult = result;
     s.tally.elapsedMs = s.clock.elapsed();
-    if (result == QLatin1String("passed"))
+    if (result == unitResult::Passed)
         s.tally.passed += 1;
-    else if (result == QLatin1String("failed"))
+    else if (result == unitResult::Failed)
         s.tally.failed += 1;
     else
         m_unitInterrupted = true;
@@ -196,7 +196,7 @@ void flashFleet::recordInterruptedRetry(int index)
     attempt.start = attempt.end = QDateTime::currentDateTimeUtc();
     QList<imageOutcome> left;
     for (imageOutcome image : qAsConst(attempt.images)) {
-        if (image.result == QLatin1String("passed"))
+        if (image.result == imageResult::Passed)
             continue;
         imageOutcome untouched;
         untouched.name = image.name;
@@ -204,8 +204,8 @@ void flashFleet::recordInterruptedRetry(int index)
         left.append(image);
     }
     attempt.images = left;
-    attempt.result = QStringLiteral("interrupted");
-    attempt.reason.clear();
+    attempt.result = unitResult::Interrupted;
+    attempt.reason = failReason::None;
     attempt.retrying = false;
     record(index, attempt);
     m_out->unitEnded(index, attempt);
@@ -248,26 +248,6 @@ void flashFleet::pollPorts()
     }
     if (!awaiting)
         m_poll.stop();
-}
-
-// The operator's line: Enter alone starts every port waiting for its next
-// unit; a port's name or number first starts that one only.
-void flashFleet::readOperator()
-{
-#ifndef Q_OS_WIN
-    char buffer[256];
-    const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
-    if (got <= 0) {
-        m_operator->setEnabled(false); // end of input: only the ports decide
-        return;
-    }
-    m_typed.append(buffer, int(got));
-    int end;
-    while ((end = m_typed.indexOf('\n')) >= 0) {
-        startNextOnRequest(QString::fromUtf8(m_typed.left(end)).trimmed());
-        m_typed.remove(0, end + 1);
-    }
-#endif
 }
 
 void flashFleet::startNextOnRequest(const QString &request)

@@ -1,8 +1,7 @@
-#include "tools/flash/flashrun.h"
+#include "station/flashrun.h"
 
 #include <QFileInfo>
 
-#include <algorithm>
 #include <csignal>
 
 #include <QCryptographicHash>
@@ -60,7 +59,7 @@ int flashRun::openPackage(const packageBytes &package, const QStringList &only, 
     core.package().extract(packageBytes {path, package.bytes, package.problem}, m_extractDir);
     if (core.package().packageSha256().isEmpty())
         return UsageError; // refused, and said why
-    if (!listImages(only) || !checkTickedImagesSendable())
+    if (!tickImages(only) || !checkTickedImagesSendable())
         return UsageError;
     return Success;
 }
@@ -71,25 +70,21 @@ void flashRun::adoptPackage(const flashRun &opened)
     m_extractDir = opened.m_extractDir;
 }
 
-bool flashRun::listImages(const QStringList &only)
+// Ticks every listed image, or those whose name contains one of `only`.
+bool flashRun::tickImages(const QStringList &only)
 {
     core.package().clearChecked();
     QStringList unmatched = only;
-    int row = 0;
-    for (int i = 0; i < core.package().entryCount(); ++i) {
-        const QString name = core.package().entryName(i);
-        if (!core.package().isImage(name))
-            continue;
+    for (const zip::listedImage &image : core.package().listing()) {
         bool ticked = only.isEmpty();
         for (const QString &wanted : only) {
-            if (name.contains(wanted)) {
+            if (image.name.contains(wanted)) {
                 ticked = true;
                 unmatched.removeAll(wanted);
             }
         }
         if (ticked)
-            core.package().addChecked(row, name);
-        ++row;
+            core.package().addChecked(image.row, image.name);
     }
     for (const QString &wanted : qAsConst(unmatched))
         printError(tr("no image of the package matches %1").arg(wanted));
@@ -100,29 +95,21 @@ bool flashRun::listImages(const QStringList &only)
     return unmatched.isEmpty();
 }
 
-// Half a set would leave the unit's processors on different releases, so a
-// ticked image that cannot be sent stops the run before the port is opened.
+// A ticked image that cannot be sent stops the run before the port opens.
 bool flashRun::checkTickedImagesSendable()
 {
-    const QStringList problems = core.package().checkedProblems();
-    for (const QString &problem : problems)
-        printError(problem);
-    if (!problems.isEmpty())
-        printError(tr("nothing was sent"));
-    return problems.isEmpty();
+    if (!core.refuseUnsendable())
+        return true;
+    printError(tr("nothing was sent"));
+    return false;
 }
 
 // The record lists the attempt's images in the order the queue sends them.
 void flashRun::beginAttempt(int unit, int attemptNumber, const QList<checkedFile> &files)
 {
-    const int model = modelId();
-    QList<checkedFile> ordered = files;
-    std::stable_sort(ordered.begin(), ordered.end(), [model](const checkedFile &a, const checkedFile &b) {
-        return modelRegistry::imageIndexOf(model, modelTable::ownName(a.path))
-            < modelRegistry::imageIndexOf(model, modelTable::ownName(b.path));
-    });
+    const QList<checkedFile> ordered = filesUpdate::sendOrder(modelId(), files);
     m_attempt = unitAttempt();
-    m_attempt.model = model;
+    m_attempt.model = modelId();
     m_attempt.unit = unit;
     m_attempt.attempt = attemptNumber;
     m_attempt.start = QDateTime::currentDateTimeUtc();
@@ -198,9 +185,8 @@ void flashRun::onJobEnded(updateParm job, bool success, int reason)
         return;
     image->sha256 = QString::fromLatin1(QCryptographicHash::hash(job.image, QCryptographicHash::Sha256).toHex());
     image->bytes = job.image.size();
-    image->result =
-        success ? (m_dryRun ? QStringLiteral("checked") : QStringLiteral("passed")) : QStringLiteral("failed");
-    image->reason = success ? QString() : QString::fromLatin1(updateEngine::reasonCode(reason));
+    image->result = success ? (m_dryRun ? imageResult::Checked : imageResult::Passed) : imageResult::Failed;
+    image->reason = success ? failReason::None : reasonOfEngine(reason);
     if (!m_dryRun)
         image->processorChosen = processorChosen(job.modelId);
     m_out->imageEnded(m_slot, *image);
@@ -258,8 +244,8 @@ void flashRun::onPreparationFailed(int row)
     imageOutcome *image = imageOfRow(row);
     if (!image || !m_active)
         return;
-    image->result = QStringLiteral("failed");
-    image->reason = QStringLiteral("translation-failed");
+    image->result = imageResult::Failed;
+    image->reason = failReason::TranslationFailed;
     m_out->imageEnded(m_slot, *image);
 }
 
@@ -279,8 +265,8 @@ void flashRun::interrupt(int signalNumber)
         return;
     printError(tr("interrupted: the unit stays in its boot loader; run the update again to flash it"));
     for (imageOutcome &image : m_attempt.images) {
-        if (image.result == QLatin1String("not-sent") && image.sha256.isEmpty()) {
-            image.result = QStringLiteral("interrupted");
+        if (image.result == imageResult::NotSent && image.sha256.isEmpty()) {
+            image.result = imageResult::Interrupted;
             image.processorChosen = processorChosen(modelId());
             break; // the image in hand; the rest were never started
         }
@@ -303,11 +289,11 @@ void flashRun::end(int exitStatus)
     m_active = false;
     m_quiet = true;
     m_attempt.end = QDateTime::currentDateTimeUtc();
-    m_attempt.result = exitStatus == Success ? QStringLiteral("passed")
-        : isInterruption(exitStatus)         ? QStringLiteral("interrupted")
-                                             : QStringLiteral("failed");
+    m_attempt.result = exitStatus == Success ? unitResult::Passed
+        : isInterruption(exitStatus)         ? unitResult::Interrupted
+                                             : unitResult::Failed;
     for (const imageOutcome &image : qAsConst(m_attempt.images)) {
-        if (!image.reason.isEmpty()) {
+        if (image.reason != failReason::None) {
             m_attempt.reason = image.reason;
             break;
         }

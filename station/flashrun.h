@@ -6,8 +6,8 @@
 #include <QString>
 #include <QStringList>
 
-#include "tools/flash/flashoutput.h"
-#include "tools/flash/unitrecord.h"
+#include "station/flashoutput.h"
+#include "station/unitrecord.h"
 #include "update/updatecore.h"
 #include "protocol/updateparm.h"
 
@@ -76,7 +76,7 @@ private slots:
     void printError(const QString &text);
 
 private:
-    bool listImages(const QStringList &only);
+    bool tickImages(const QStringList &only);
     bool checkTickedImagesSendable();
     void beginAttempt(int unit, int attemptNumber, const QList<checkedFile> &files);
     imageOutcome *imageOfRow(int row);

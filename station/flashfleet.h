@@ -11,11 +11,10 @@
 
 #include "package/packagesignature.h"
 #include "package/zip.h"
-#include "tools/flash/flashoutput.h"
-#include "tools/flash/unitrecord.h"
+#include "station/flashoutput.h"
+#include "station/unitrecord.h"
 
 class flashRun;
-class QSocketNotifier;
 
 // The same package flashed into the units on several ports at once: one
 // run, and so one update core and one line, per port, all in one event
@@ -48,9 +47,16 @@ public:
     // Whether a serial port is there now: a device path exists, or the
     // system lists the port name.
     static bool portPresent(const QString &port);
+    // The name each port's lines carry: the file name of its path, or the
+    // whole path where two ports share a file name.
+    static QStringList portLabels(const QStringList &ports);
 
 public slots:
     void onInterrupt(int signalNumber);
+    // The operator's request in a station loop: empty starts every port
+    // waiting for its next unit; a port's label, name or number (from 1)
+    // starts that one only.
+    void startNextOnRequest(const QString &request);
 
 signals:
     void finished(int exitStatus);
@@ -75,12 +81,10 @@ private:
     void launchUnit(int index);
     void onAttemptEnded(int index, int status);
     void retryUnit(int index);
-    void unitDone(int index, const QString &result);
+    void unitDone(int index, unitResult result);
     void recordInterruptedRetry(int index);
     void record(int index, const unitAttempt &attempt);
     void pollPorts();
-    void readOperator();
-    void startNextOnRequest(const QString &request);
     void finishIfDone();
     int exitStatus() const;
 
@@ -89,8 +93,6 @@ private:
     runFacts m_facts;
     std::vector<slot> m_slots;
     QTimer m_poll;
-    QSocketNotifier *m_operator = nullptr;
-    QByteArray m_typed;
     bool m_interrupted = false;
     int m_interruptStatus = 0; // the exit status the signal asks for
     bool m_unitInterrupted = false;
