@@ -4,6 +4,11 @@
 
 namespace {
 constexpr quint8 kPreambleLead[] = {0x23, 0x04, 0x00, 0x05, 0xAF};
+constexpr quint8 kCmdJump = 0x04;
+constexpr quint8 kCmdShakeHand = 0x11;
+constexpr quint8 kCmdWriteFlash = 0x12;
+constexpr quint8 kCmdVerify = 0x13;
+constexpr quint8 kCmdErase = 0x14;
 
 bool needsStuffing(quint8 byte)
 {
@@ -101,6 +106,89 @@ void unstuff(QByteArray &data, bool *pendingEscape)
     }
     if (pendingEscape)
         *pendingEscape = escaped;
+}
+
+QByteArray preambleStartReply()
+{
+    return QByteArray::fromHex("23020003afaa55d6");
+}
+
+QByteArray preambleConfirmReply()
+{
+    return QByteArray::fromHex("23020003af4f4b71");
+}
+
+bool isKnownCommand(quint8 code)
+{
+    switch (code) {
+    case kCmdJump:
+    case kCmdShakeHand:
+    case kCmdWriteFlash:
+    case kCmdVerify:
+    case kCmdErase:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool Reply::understood() const
+{
+    return isKnownCommand(code) && count >= 1 && (status == kAck || status == kNak);
+}
+
+void decoder::clear()
+{
+    m_held.clear();
+    m_pendingEscape = false;
+}
+
+Received decoder::feed(QByteArray bytes)
+{
+    Received got;
+    unstuff(bytes, &m_pendingEscape);
+    m_held.append(bytes);
+    const int stx = m_held.indexOf(char(kStx));
+    if (stx < 0 || m_held.size() > kMaxHeld) {
+        clear();
+        got.kind = Received::Rejected;
+        got.error = stx < 0 ? ReceiveError::NoStart : ReceiveError::Overflow;
+        return got;
+    }
+    const int available = m_held.size() - stx;
+    if (available < kMinReplyLength)
+        return got;
+    const int n = quint8(m_held.at(stx + 4));
+    if (available < n + kReplyOverhead)
+        return got;
+    if (quint8(m_held.at(stx + n + 7)) != kEtx) {
+        got.error = ReceiveError::MisplacedEnd;
+        return got;
+    }
+    got.kind = Received::Complete;
+    got.reply.frame = m_held.mid(stx, n + kReplyOverhead);
+    got.reply.code = quint8(got.reply.frame.at(3));
+    got.reply.count = quint8(got.reply.frame.at(4));
+    got.reply.status = quint8(got.reply.frame.at(5));
+    clear();
+    return got;
+}
+
+PreambleHeld decoder::scanPreamble()
+{
+    static const QByteArray start = preambleStartReply();
+    static const QByteArray confirm = preambleConfirmReply();
+    PreambleHeld found;
+    if (m_held.size() > kMaxHeld) {
+        clear();
+        found.error = ReceiveError::Overflow;
+        return found;
+    }
+    if (m_held.size() < start.size())
+        return found;
+    found.start = m_held.contains(start);
+    found.confirm = m_held.contains(confirm);
+    return found;
 }
 
 } // namespace firstCodec

@@ -25,14 +25,26 @@ public:
     static QList<Arrival> splitArrivals(const QByteArray &bytes, int from);
     static QByteArray joinArrivals(const QList<QByteArray> &arrivals);
 
-    // The bytes as a ".out" file, translated into a flat image.
+    // The bytes as a ".out" file, translated into a flat image beside it.
     static QString translateObjectFile(const QByteArray &bytes);
-    // bytes[0]: step (low nibble), preamble mode (0x80), timer running (0x40);
-    // bytes[1]: image index and size; then arrivals.
+    // The same, in memory only: read and flattened, nothing written.
+    static QString readObjectFile(const QByteArray &bytes);
+    // The engines are driven through their public interface over a virtual
+    // line, to the step named, by the replies a unit would give; then the
+    // arrivals follow. An expiry stands for the step timer running out.
+    // bytes[0]: step (low nibble), timer running (0x40; else stopped);
+    // bytes[1]: image index (bit 0), size (bits 1-3), half written (bit 4).
     static QString feedFirstBoard(const QByteArray &bytes);
-    // bytes[0]: state (low nibble), running (0x80), timer running (0x40),
-    // last block sent (0x20); bytes[1]: image index, block mode; then arrivals.
+    // bytes[0]: state (low nibble), running (0x80), last block sent (0x20);
+    // bytes[1]: image index (bits 0-1), size (bits 3-4).
     static QString feedSecondBoard(const QByteArray &bytes);
+    // The receive side of each board alone: bytes[0] bit 0 chooses the first
+    // board's preamble replies over its framed ones; then arrivals, an
+    // expiry clearing what is held as a new sending does.
+    static QString decodeFirstBoard(const QByteArray &bytes);
+    static QString decodeSecondBoard(const QByteArray &bytes);
+    // The bytes as a SIGNATURE member.
+    static QString parseSignature(const QByteArray &bytes);
     // The bytes as a ".zip" package, unpacked and checked; when the size
     // leaves 2 or 3 over 4, with the fuzz key trusted, so that a refused
     // package can be seen to leave nothing behind.
@@ -46,7 +58,7 @@ public:
 
 private:
     static QString scratchDir();
-    static QString imageFile(int sizeIndex);
+    static QString linePath();
 };
 
 #endif // HOSTILEINPUT_H
