@@ -4,7 +4,9 @@
 #include "serial/serialport.h"
 #include "tools/unitsim/ptyline.h"
 #include "update/common.h"
+#include "protocol/first/firstcodec.h"
 #include "support/checksumvectors.h"
+#include "support/chunkings.h"
 #include "support/testfiles.h"
 
 #include <QSerialPort>
@@ -89,6 +91,10 @@ private slots:
     void worstCaseBlockFits();
     void receivePath_data();
     void receivePath();
+    void decoder_data();
+    void decoder();
+    void preambleDecoder_data();
+    void preambleDecoder();
 };
 
 void TestFirstFrames::crcCheckValue_data()
@@ -388,6 +394,95 @@ void TestFirstFrames::receivePath()
         QVERIFY2(engine.frame().step == stepAfter, qPrintable(where));
         QVERIFY2(engine.pendingReplyBytes() == held, qPrintable(where));
         QVERIFY2((onLine.total() > before ? 1 : 0) == sends, qPrintable(where));
+    }
+}
+
+// The receive side alone, cut every way the line may cut it: replies come
+// out whole and the same, noise is dropped or held with its reason.
+void TestFirstFrames::decoder_data()
+{
+    using E = firstCodec::ReceiveError;
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<QByteArray>("reply"); // un-stuffed; empty: none
+    QTest::addColumn<int>("error");        // of the last arrival
+    QTest::addColumn<int>("held");
+    auto row = [](const char *name, const QByteArray &stream, const char *reply, E error, int held) {
+        QTest::newRow(name) << stream << QByteArray::fromHex(reply) << int(error) << held;
+    };
+    auto hex = [](const char *h) { return QByteArray::fromHex(h); };
+    row("shake hand ACK", hex("02 00 10 23 11 01 06 9B DF 03"), "02 00 03 11 01 06 9B DF 03", E::None, 0);
+    row("verify ACK", hex("02 00 10 23 13 01 06 00 00 03"), "02 00 03 13 01 06 00 00 03", E::None, 0);
+    row("erase NAK", hex("02 00 10 23 14 01 15 00 00 03"), "02 00 03 14 01 15 00 00 03", E::None, 0);
+    row("write ACK, stuffed CRC byte", hex("02 00 10 23 12 01 06 10 30 55 03"), "02 00 03 12 01 06 10 55 03", E::None,
+        0);
+    row("jump ACK, longer status", hex("02 00 10 24 04 02 06 AA 00 00 03"), "02 00 04 04 02 06 AA 00 00 03", E::None,
+        0);
+    row("noise before the reply", hex("AA 55 7E 02 00 10 23 11 01 06 9B DF 03"), "02 00 03 11 01 06 9B DF 03", E::None,
+        0);
+    row("noise without STX", hex("AA 55 7E 81 23"), "", E::NoStart, 0);
+    row("ETX out of place", hex("02 00 10 23 11 01 06 9B DF 04"), "", E::MisplacedEnd, 9);
+    row("count past what came", hex("02 00 10 23 11 90 06 9B DF 03"), "", E::None, 9);
+    row("endless frame dropped", hex("02 00 10 23 11 01") + QByteArray(64 * 1024, '\x55'), "", E::Overflow, 0);
+}
+
+void TestFirstFrames::decoder()
+{
+    QFETCH(QByteArray, stream);
+    QFETCH(QByteArray, reply);
+    QFETCH(int, error);
+    QFETCH(int, held);
+    for (const QList<QByteArray> &pieces : chunkings(stream)) {
+        firstCodec::decoder decoder;
+        QList<QByteArray> replies;
+        firstCodec::Received got;
+        for (const QByteArray &piece : pieces) {
+            got = decoder.feed(piece);
+            if (got.kind == firstCodec::Received::Complete)
+                replies.append(got.reply.frame);
+        }
+        const QString where = QString("%1 pieces").arg(pieces.size());
+        QVERIFY2(replies == (reply.isEmpty() ? QList<QByteArray>() : QList<QByteArray> {reply}), qPrintable(where));
+        QVERIFY2(int(got.error) == error, qPrintable(where));
+        QVERIFY2(decoder.held().size() == held, qPrintable(where));
+        if (!reply.isEmpty()) {
+            QCOMPARE(got.reply.code, quint8(reply.at(3)));
+            QCOMPARE(got.reply.status, quint8(reply.at(5)));
+        }
+    }
+}
+
+void TestFirstFrames::preambleDecoder_data()
+{
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<bool>("start");
+    QTest::addColumn<bool>("confirm");
+    QTest::addColumn<int>("held");
+    const QByteArray start = QByteArray::fromHex("23 02 00 03 AF AA 55 D6");
+    const QByteArray confirm = QByteArray::fromHex("23 02 00 03 AF 4F 4B 71");
+    QTest::newRow("start reply") << start << true << false << 8;
+    QTest::newRow("confirm reply after noise") << QByteArray::fromHex("00 7E") + confirm << false << true << 10;
+    QTest::newRow("one byte short") << start.left(7) << false << false << 7;
+    QTest::newRow("a byte changed") << QByteArray::fromHex("23 02 00 03 AF AA 55 D7") << false << false << 8;
+    QTest::newRow("noise past 64 KiB dropped") << QByteArray(64 * 1024 + 1, '\x23') << false << false << 0;
+}
+
+void TestFirstFrames::preambleDecoder()
+{
+    QFETCH(QByteArray, stream);
+    QFETCH(bool, start);
+    QFETCH(bool, confirm);
+    QFETCH(int, held);
+    for (const QList<QByteArray> &pieces : chunkings(stream)) {
+        firstCodec::decoder decoder;
+        firstCodec::PreambleHeld found;
+        for (const QByteArray &piece : pieces) {
+            decoder.feedPreamble(piece);
+            found = decoder.scanPreamble();
+        }
+        const QString where = QString("%1 pieces").arg(pieces.size());
+        QVERIFY2(found.start == start && found.confirm == confirm, qPrintable(where));
+        QVERIFY2(decoder.held().size() == held, qPrintable(where));
+        QVERIFY2((found.error == firstCodec::ReceiveError::Overflow) == (held == 0), qPrintable(where));
     }
 }
 

@@ -143,11 +143,31 @@ void decoder::clear()
     m_pendingEscape = false;
 }
 
-Received decoder::feed(QByteArray bytes)
+// As unstuff() with a pending escape, straight into what is held.
+void decoder::appendUnstuffed(const QByteArray &bytes)
+{
+    const int from = m_held.size();
+    m_held.resize(from + bytes.size());
+    char *out = m_held.data() + from;
+    for (char c : bytes) {
+        const quint8 byte = quint8(c);
+        if (byte == kDle) {
+            m_pendingEscape = true;
+        } else if (m_pendingEscape) {
+            m_pendingEscape = false;
+            qCDebug(lcFirstProtocol, "recover :%02x ", byte);
+            *out++ = char(quint8(byte - kStuffOffset));
+        } else {
+            *out++ = c;
+        }
+    }
+    m_held.resize(int(out - m_held.constData()));
+}
+
+Received decoder::feed(const QByteArray &bytes)
 {
     Received got;
-    unstuff(bytes, &m_pendingEscape);
-    m_held.append(bytes);
+    appendUnstuffed(bytes);
     const int stx = m_held.indexOf(char(kStx));
     if (stx < 0 || m_held.size() > kMaxHeld) {
         clear();

@@ -92,7 +92,7 @@ struct PreambleHeld
 class decoder
 {
 public:
-    Received feed(QByteArray bytes);
+    Received feed(const QByteArray &bytes);
     // Preamble replies are raw bytes found anywhere in what was held.
     void feedPreamble(const QByteArray &bytes) { m_held.append(bytes); }
     PreambleHeld scanPreamble();
@@ -100,6 +100,8 @@ public:
     const QByteArray &held() const { return m_held; }
 
 private:
+    void appendUnstuffed(const QByteArray &bytes);
+
     QByteArray m_held;
     bool m_pendingEscape = false;
 };

@@ -262,7 +262,7 @@ void progress::receiveData(QByteArray data)
         parsePreamble();
         return;
     }
-    const firstCodec::Received got = m_decoder.feed(std::move(data));
+    const firstCodec::Received got = m_decoder.feed(data);
     if (got.kind == firstCodec::Received::Complete)
         handleReply(got.reply);
 }
