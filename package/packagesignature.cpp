@@ -231,7 +231,7 @@ bool packageSignature::parse(const QByteArray &text, QString *problem)
     bool modelOk = false;
     if (!valueAfter(lines.at(1), "key", &key) || key.size() != 16 || !valueAfter(lines.at(2), "model", &modelText))
         return fail(tr("its key or model line is damaged"));
-    keyId = QString::fromLatin1(key);
+    keyId = QString::fromLatin1(key.constData(), key.size()); // every byte, a NUL too
     model = modelText.toInt(&modelOk);
     if (!modelOk)
         return fail(tr("its key or model line is damaged"));

@@ -1,6 +1,5 @@
 #include "tools/support/hostileinput.h"
 
-#include "package/objectfile.h"
 #include "package/packagesignature.h"
 #include "package/zip.h"
 #include "protocol/first/firstcodec.h"
@@ -8,6 +7,7 @@
 #include "protocol/second/progress1.h"
 #include "protocol/second/secondcodec.h"
 #include "serial/serialport.h"
+#include "tools/support/memoryinput.h"
 #include "tools/support/packagewriter.h"
 #include "tools/unitsim/ptyline.h"
 #include "update/common.h"
@@ -22,8 +22,6 @@
 #include <QMetaObject>
 #include <QTemporaryDir>
 #include <QTimer>
-
-#include <sodium.h>
 
 #include <cstring>
 
@@ -136,9 +134,13 @@ void hostileInput::silenceDebugOutput()
     qInstallMessageHandler(discardMessage);
 }
 
+// In memory when the system offers a memory-backed folder: a fuzz run
+// unpacks thousands of packages a second.
 QString hostileInput::scratchDir()
 {
-    static QTemporaryDir dir;
+    static QTemporaryDir dir(QFileInfo(QStringLiteral("/dev/shm")).isWritable()
+                                 ? QStringLiteral("/dev/shm/ups-hostile-XXXXXX")
+                                 : QDir::tempPath() + QStringLiteral("/ups-hostile-XXXXXX"));
     return dir.path();
 }
 
@@ -178,21 +180,6 @@ QString hostileInput::translateObjectFile(const QByteArray &bytes)
     // The object file, the flat image and the record of what was written.
     if (QDir(dir).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden).size() != 3)
         return QStringLiteral("stray files beside the flat image");
-    return QString();
-}
-
-QString hostileInput::readObjectFile(const QByteArray &bytes)
-{
-    const QByteArray before = bytes;
-    objectFile reader;
-    QByteArray flat;
-    const bool parsed = reader.parseOutFile(bytes);
-    if (parsed && reader.selectedSectionCount() > quint32(objectFile::kMaxSections))
-        return QStringLiteral("%1 sections selected").arg(reader.selectedSectionCount());
-    if (parsed && reader.buildBinFile(bytes, &flat) && (flat.size() % 2 != 0 || flat.size() > kFlatImageBound))
-        return QStringLiteral("flat image of impossible size %1").arg(flat.size());
-    if (bytes != before)
-        return QStringLiteral("the object file was changed");
     return QString();
 }
 
@@ -291,48 +278,6 @@ QString hostileInput::feedFirstBoard(const QByteArray &bytes)
     return QString();
 }
 
-QString hostileInput::decodeFirstBoard(const QByteArray &bytes)
-{
-    if (bytes.isEmpty())
-        return QString();
-    const bool preamble = bytes.at(0) & 1;
-    firstCodec::decoder decoder;
-    for (const Arrival &arrival : splitArrivals(bytes, 1)) {
-        if (arrival.timeout) {
-            decoder.clear();
-            continue;
-        }
-        if (preamble) {
-            decoder.feedPreamble(arrival.bytes);
-            const bool start = decoder.held().contains(firstCodec::preambleStartReply());
-            const bool confirm = decoder.held().contains(firstCodec::preambleConfirmReply());
-            const firstCodec::PreambleHeld held = decoder.scanPreamble();
-            if (held.error == firstCodec::ReceiveError::None && (held.start != start || held.confirm != confirm))
-                return QStringLiteral("preamble reply missed or invented");
-        } else {
-            const firstCodec::Received got = decoder.feed(arrival.bytes);
-            if (got.kind == firstCodec::Received::Complete) {
-                // The reply, stuffed again and sent alone, reads back the same.
-                const QByteArray &frame = got.reply.frame;
-                if (frame.size() != got.reply.count + firstCodec::kReplyOverhead || frame.at(0) != firstCodec::kStx
-                    || quint8(frame.at(frame.size() - 1)) != firstCodec::kEtx || quint8(frame.at(3)) != got.reply.code)
-                    return QStringLiteral("reply framed wrongly: ") + QString::fromLatin1(frame.toHex(' '));
-                QByteArray wire(frame.size() * 2, '\0');
-                std::memcpy(wire.data(), frame.constData(), size_t(frame.size()));
-                quint16 length = quint16(frame.size());
-                firstCodec::stuff(reinterpret_cast<quint8 *>(wire.data()), &length);
-                firstCodec::decoder fresh;
-                const firstCodec::Received again = fresh.feed(wire.left(length));
-                if (again.kind != firstCodec::Received::Complete || again.reply.frame != frame)
-                    return QStringLiteral("reply does not survive stuffing: ") + QString::fromLatin1(frame.toHex(' '));
-            }
-        }
-        if (decoder.held().size() > kFirstReceiveBound)
-            return QStringLiteral("reply buffer grew to %1").arg(decoder.held().size());
-    }
-    return QString();
-}
-
 // ---- second board -------------------------------------------------------------
 
 namespace {
@@ -426,60 +371,6 @@ QString hostileInput::feedSecondBoard(const QByteArray &bytes)
     return QString();
 }
 
-QString hostileInput::decodeSecondBoard(const QByteArray &bytes)
-{
-    secondCodec::decoder decoder;
-    for (const Arrival &arrival : splitArrivals(bytes, 0)) {
-        if (arrival.timeout) {
-            decoder.clear();
-            continue;
-        }
-        for (char byte : arrival.bytes) {
-            const int before = decoder.pending();
-            const secondCodec::decoder::Outcome outcome = decoder.push(quint8(byte));
-            if (outcome == secondCodec::decoder::Dropped && before + 1 != secondCodec::kMaxReplyLength)
-                return QStringLiteral("dropped after %1 bytes").arg(before + 1);
-            if (outcome != secondCodec::decoder::Complete) {
-                if (decoder.pending() >= secondCodec::kMaxReplyLength)
-                    return QStringLiteral("holds %1 bytes").arg(decoder.pending());
-                continue;
-            }
-            // A fresh decoder given the reply's bytes completes at its last.
-            const secondCodec::Reply reply = decoder.reply();
-            secondCodec::decoder fresh;
-            for (int i = 0; i < reply.length; ++i) {
-                const bool last = i + 1 == reply.length;
-                if ((fresh.push(reply.bytes[i]) == secondCodec::decoder::Complete) != last)
-                    return QStringLiteral("a %1-byte reply read differently alone").arg(reply.length);
-            }
-            decoder.clear();
-        }
-    }
-    return QString();
-}
-
-// ---- signatures -----------------------------------------------------------------
-
-QString hostileInput::parseSignature(const QByteArray &bytes)
-{
-    static const QByteArray publicKey = fuzzPublicKey();
-    static const QByteArray secretKey = fuzzSecretKey();
-    static const QString keyId = packageSignature::keyIdOf(publicKey);
-    packageSignature signature;
-    QString problem;
-    if (!signature.parse(bytes, &problem))
-        return problem.isEmpty() ? QStringLiteral("refused without a reason") : QString();
-    if (signature.keyId.size() != 16)
-        return QStringLiteral("key id of %1 characters").arg(signature.keyId.size());
-    // What the fuzz key signed reads back as what it was built from.
-    const int signedLength = bytes.lastIndexOf("\nsignature ") + 1;
-    if (signature.keyId == keyId && signature.isSignedBy(publicKey)
-        && packageSignature::build(secretKey, signature.model, signature.members).left(signedLength)
-            != bytes.left(signedLength))
-        return QStringLiteral("a signed listing reads back differently");
-    return QString();
-}
-
 // ---- packages -------------------------------------------------------------------
 
 // Every file that stayed in dir after the checks is either empty or the
@@ -547,31 +438,14 @@ static QString checkNothingOutside(const QString &root, const QString &zipPath, 
     return QString();
 }
 
-// Derived from a fixed seed: every run, and every seed file, agrees on it.
-static void fuzzKeyPair(QByteArray *publicKey, QByteArray *secretKey)
-{
-    const QByteArray seed(crypto_sign_SEEDBYTES, '\x5a');
-    publicKey->resize(crypto_sign_PUBLICKEYBYTES);
-    secretKey->resize(crypto_sign_SECRETKEYBYTES);
-    if (::sodium_init() < 0)
-        return;
-    ::crypto_sign_seed_keypair(reinterpret_cast<unsigned char *>(publicKey->data()),
-                               reinterpret_cast<unsigned char *>(secretKey->data()),
-                               reinterpret_cast<const unsigned char *>(seed.constData()));
-}
-
 QByteArray hostileInput::fuzzSecretKey()
 {
-    QByteArray publicKey, secretKey;
-    fuzzKeyPair(&publicKey, &secretKey);
-    return secretKey;
+    return memoryInput::fuzzSecretKey();
 }
 
 QByteArray hostileInput::fuzzPublicKey()
 {
-    QByteArray publicKey, secretKey;
-    fuzzKeyPair(&publicKey, &secretKey);
-    return publicKey;
+    return memoryInput::fuzzPublicKey();
 }
 
 QString hostileInput::unpackPackage(const QByteArray &bytes)
@@ -610,7 +484,7 @@ QString hostileInput::unpackPackage(const QByteArray &bytes)
     if (!outside.isEmpty())
         return outside;
     bool readable = false;
-    const QList<packageMemberCheck> members = packageWriter::verify(zipPath, &readable);
+    const QList<packageMemberCheck> members = packageWriter::verifyBytes(bytes, &readable);
     const QString inMemory = checkImagesInMemory(package, members);
     return inMemory.isEmpty() ? checkKeptImages(package, dir, members) : inMemory;
 }

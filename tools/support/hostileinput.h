@@ -25,10 +25,9 @@ public:
     static QList<Arrival> splitArrivals(const QByteArray &bytes, int from);
     static QByteArray joinArrivals(const QList<QByteArray> &arrivals);
 
-    // The bytes as a ".out" file, translated into a flat image beside it.
+    // The bytes as a ".out" file, translated into a flat image beside it
+    // (memoryInput reads them in memory only).
     static QString translateObjectFile(const QByteArray &bytes);
-    // The same, in memory only: read and flattened, nothing written.
-    static QString readObjectFile(const QByteArray &bytes);
     // The engines are driven through their public interface over a virtual
     // line, to the step named, by the replies a unit would give; then the
     // arrivals follow. An expiry stands for the step timer running out.
@@ -38,18 +37,11 @@ public:
     // bytes[0]: state (low nibble), running (0x80), last block sent (0x20);
     // bytes[1]: image index (bits 0-1), size (bits 3-4).
     static QString feedSecondBoard(const QByteArray &bytes);
-    // The receive side of each board alone: bytes[0] bit 0 chooses the first
-    // board's preamble replies over its framed ones; then arrivals, an
-    // expiry clearing what is held as a new sending does.
-    static QString decodeFirstBoard(const QByteArray &bytes);
-    static QString decodeSecondBoard(const QByteArray &bytes);
-    // The bytes as a SIGNATURE member.
-    static QString parseSignature(const QByteArray &bytes);
     // The bytes as a ".zip" package, unpacked and checked; when the size
     // leaves 2 or 3 over 4, with the fuzz key trusted, so that a refused
     // package can be seen to leave nothing behind.
     static QString unpackPackage(const QByteArray &bytes);
-    // The fixed key pair the fuzz seeds are signed with (64 and 32 bytes).
+    // The fixed key pair the fuzz seeds are signed with (memoryInput's).
     static QByteArray fuzzSecretKey();
     static QByteArray fuzzPublicKey();
 
