@@ -54,6 +54,7 @@ private slots:
     void initTestCase()
     {
         hostileInput::silenceDebugOutput();
+        memoryInput::setSigningRoundTrip(true);
         common::setTimeScale(0.0001);
     }
 

@@ -137,19 +137,26 @@ bool Reply::understood() const
     return isKnownCommand(code) && count >= 1 && (status == kAck || status == kNak);
 }
 
+// Room for the longest reply, kept across clear(): a decoder allocates once.
+decoder::decoder()
+{
+    m_held.reserve(512);
+}
+
 void decoder::clear()
 {
-    m_held.clear();
+    m_held.resize(0);
     m_pendingEscape = false;
 }
 
 // As unstuff() with a pending escape, straight into what is held.
-void decoder::appendUnstuffed(const QByteArray &bytes)
+void decoder::appendUnstuffed(const char *bytes, int size)
 {
     const int from = m_held.size();
-    m_held.resize(from + bytes.size());
+    m_held.resize(from + size);
     char *out = m_held.data() + from;
-    for (char c : bytes) {
+    for (int i = 0; i < size; ++i) {
+        const char c = bytes[i];
         const quint8 byte = quint8(c);
         if (byte == kDle) {
             m_pendingEscape = true;
@@ -164,10 +171,10 @@ void decoder::appendUnstuffed(const QByteArray &bytes)
     m_held.resize(int(out - m_held.constData()));
 }
 
-Received decoder::feed(const QByteArray &bytes)
+Received decoder::feed(const char *bytes, int size)
 {
     Received got;
-    appendUnstuffed(bytes);
+    appendUnstuffed(bytes, size);
     const int stx = m_held.indexOf(char(kStx));
     if (stx < 0 || m_held.size() > kMaxHeld) {
         clear();

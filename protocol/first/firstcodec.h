@@ -92,15 +92,18 @@ struct PreambleHeld
 class decoder
 {
 public:
-    Received feed(const QByteArray &bytes);
+    decoder();
+    Received feed(const char *bytes, int size);
+    Received feed(const QByteArray &bytes) { return feed(bytes.constData(), bytes.size()); }
     // Preamble replies are raw bytes found anywhere in what was held.
-    void feedPreamble(const QByteArray &bytes) { m_held.append(bytes); }
+    void feedPreamble(const char *bytes, int size) { m_held.append(bytes, size); }
+    void feedPreamble(const QByteArray &bytes) { feedPreamble(bytes.constData(), bytes.size()); }
     PreambleHeld scanPreamble();
     void clear();
     const QByteArray &held() const { return m_held; }
 
 private:
-    void appendUnstuffed(const QByteArray &bytes);
+    void appendUnstuffed(const char *bytes, int size);
 
     QByteArray m_held;
     bool m_pendingEscape = false;

@@ -20,12 +20,18 @@ public:
     // Arrivals from bytes[0] on.
     static QString decodeSecondBoard(const QByteArray &bytes);
     static QString parseSignature(const QByteArray &bytes);
+    // Whether a listing the fuzz key signed is built again and compared
+    // (off by default: signing is slow next to parsing).
+    static void setSigningRoundTrip(bool on) { s_signingRoundTrip = on; }
     // Read and flattened, nothing written.
     static QString readObjectFile(const QByteArray &bytes);
 
     // The fixed key pair the fuzz seeds are signed with (64 and 32 bytes).
     static QByteArray fuzzSecretKey();
     static QByteArray fuzzPublicKey();
+
+private:
+    static bool s_signingRoundTrip;
 };
 
 #endif // MEMORYINPUT_H
