@@ -19,6 +19,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QMetaObject>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -50,11 +51,17 @@ void quietPort(serialport &port)
     port.setWarningPresenter([](const QString &) {});
 }
 
+// Made once per size for a whole run: the engines share them, as jobs
+// share an image in memory.
 QByteArray imageBytes(qint64 size)
 {
-    QByteArray bytes(int(size), '\0');
-    for (int i = 0; i < bytes.size(); ++i)
-        bytes[i] = char((i * 31 + 7) & 0xFF);
+    static QHash<qint64, QByteArray> made;
+    QByteArray &bytes = made[size];
+    if (bytes.isEmpty()) {
+        bytes.resize(int(size));
+        for (int i = 0; i < bytes.size(); ++i)
+            bytes[i] = char((i * 31 + 7) & 0xFF);
+    }
     return bytes;
 }
 
@@ -349,9 +356,16 @@ QString hostileInput::feedSecondBoard(const QByteArray &bytes)
     parm.imageIndex = imageIndex;
     parm.portName = linePath();
     parm.imagePath = QStringLiteral("image.bin");
-    parm.image = imageBytes(kind->signatureOffset + kind->signatureLength + kSecondImageExtra[(job >> 3) % 4]);
-    parm.image.replace(int(kind->signatureOffset), kind->signatureLength,
-                       QByteArray(kind->signature, kind->signatureLength));
+    static QHash<int, QByteArray> signedImages;
+    const int imageKey = imageIndex * 4 + (job >> 3) % 4;
+    if (!signedImages.contains(imageKey)) {
+        QByteArray image =
+            imageBytes(kind->signatureOffset + kind->signatureLength + kSecondImageExtra[(job >> 3) % 4]);
+        image.replace(int(kind->signatureOffset), kind->signatureLength,
+                      QByteArray(kind->signature, kind->signatureLength));
+        signedImages.insert(imageKey, image);
+    }
+    parm.image = signedImages.value(imageKey);
     engine.initParm(parm);
     if (!secondBoardTo(engine, state, (mode & 0x20) != 0, lastSent))
         return QStringLiteral("state %1 not reached").arg(state);
