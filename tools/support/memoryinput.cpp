@@ -129,6 +129,7 @@ QString memoryInput::decodeFirstBoard(const QByteArray &bytes)
     static const QByteArray startReply = firstCodec::preambleStartReply();
     static const QByteArray confirmReply = firstCodec::preambleConfirmReply();
     const bool preamble = bytes.at(0) & 1;
+    firstCodec::PreambleHeld found;
     // One decoder for the whole run, as an engine keeps one for its life.
     static firstCodec::decoder decoder;
     decoder.clear();
@@ -139,13 +140,18 @@ QString memoryInput::decodeFirstBoard(const QByteArray &bytes)
     while (cursor.next(&timeout, &arrival, &size)) {
         if (timeout) {
             decoder.clear();
+            found = firstCodec::PreambleHeld();
         } else if (preamble) {
             decoder.feedPreamble(arrival, size);
-            const bool start = decoder.held().contains(startReply);
-            const bool confirm = decoder.held().contains(confirmReply);
+            // A reply found is really held; one found before stays found.
             const firstCodec::PreambleHeld held = decoder.scanPreamble();
-            if (held.error == firstCodec::ReceiveError::None && (held.start != start || held.confirm != confirm))
-                return QStringLiteral("preamble reply missed or invented");
+            if ((held.start && !decoder.held().contains(startReply))
+                || (held.confirm && !decoder.held().contains(confirmReply)))
+                return QStringLiteral("preamble reply invented");
+            if (held.error == firstCodec::ReceiveError::None
+                && ((found.start && !held.start) || (found.confirm && !held.confirm)))
+                return QStringLiteral("preamble reply lost");
+            found = held;
         } else {
             const firstCodec::Received got = decoder.feed(arrival, size);
             const QString broken = got.kind == firstCodec::Received::Complete ? checkFirstReply(got.reply) : QString();
