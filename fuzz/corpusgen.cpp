@@ -1,8 +1,9 @@
 // Writes the seed corpora of the fuzz targets into DIR/<target>/: object
 // files from the object-file writer (sound and spoiled), packages from the
-// package writer (honest and hostile), and the arrivals each engine really
-// received from the simulated units during whole jobs, with and without
-// faults.
+// package writer (honest and hostile) and their SIGNATURE members (signed
+// and spoiled), and the arrivals each engine really received from the
+// simulated units during whole jobs, with and without faults (for the
+// engines with the step they came in, for the decoders alone).
 //   fuzz_corpusgen DIR
 #include "protocol/first/progress.h"
 #include "protocol/second/progress1.h"
@@ -129,6 +130,20 @@ void package(const QString &name, const std::function<void(packageWriter &)> &fi
     save("package", name, readAll(path));
 }
 
+// A SIGNATURE member as signed, and spoiled the ways a damaged or forged one
+// would be.
+void signatureSeeds(const QString &name, const QByteArray &signature)
+{
+    save("signature", name, signature);
+    QByteArray cut = signature;
+    cut.chop(20);
+    save("signature", name + "-cut", cut);
+    QByteArray changed = signature;
+    changed[changed.indexOf("\nmodel ") + 7] = '9';
+    save("signature", name + "-model-changed", changed);
+    save("signature", name + "-unsigned", signature.left(signature.lastIndexOf("\nsignature ") + 1));
+}
+
 // A package signed with the fuzz key, padded after its end so that its size
 // makes the target trust that key and choose the model it was signed for.
 void signedPackage(const QString &name, int model, const QList<QPair<QString, QByteArray>> &members,
@@ -139,6 +154,7 @@ void signedPackage(const QString &name, int model, const QList<QPair<QString, QB
         listing.append(
             signedMember {m.first, m.second.size(), QCryptographicHash::hash(m.second, QCryptographicHash::Sha256)});
     const QByteArray signature = packageSignature::build(hostileInput::fuzzSecretKey(), model, listing);
+    signatureSeeds(name, signature);
     const QString path = g_work->filePath(name + ".zip");
     QFile::remove(path);
     {
@@ -240,8 +256,14 @@ void saveCaptures(const QString &target, const QString &name, const QList<Captur
     int n = 0;
     for (const Capture &group : groups) {
         const QList<QByteArray> some = group.arrivals.mid(0, kArrivalsPerSeed);
-        save(target, QStringLiteral("%1-%2").arg(name).arg(n++, 2, 10, QLatin1Char('0')),
-             group.head + hostileInput::joinArrivals(some));
+        const QString seed = QStringLiteral("%1-%2").arg(name).arg(n++, 2, 10, QLatin1Char('0'));
+        save(target, seed, group.head + hostileInput::joinArrivals(some));
+        // The decoder alone: the first board's preamble steps read raw bytes.
+        if (target == "firstreceive")
+            save("firstcodec", seed,
+                 QByteArray(1, char(group.head.at(0) & 0x80 ? 1 : 0)) + hostileInput::joinArrivals(some));
+        else
+            save("secondcodec", seed, hostileInput::joinArrivals(some));
     }
     if (!all.isEmpty())
         save(target, name + "-whole", allHead + hostileInput::joinArrivals(all.mid(0, 40)));

@@ -1,4 +1,5 @@
-// Arbitrary bytes as an object file of the signal processor.
+// Arbitrary bytes as an object file of the signal processor, read and
+// flattened in memory.
 #include "fuzz/fuzzmain.h"
 
-UPS_FUZZ_TARGET(translateObjectFile)
+UPS_MEMORY_FUZZ_TARGET(readObjectFile)

@@ -2,6 +2,7 @@
 #define FUZZMAIN_H
 
 #include "tools/support/hostileinput.h"
+#include "tools/support/memoryinput.h"
 #include "update/common.h"
 
 #include <QCoreApplication>
@@ -22,6 +23,8 @@ inline void initialise(int *argc, char ***argv)
     common::setTimeScale(0.0001);
 }
 
+inline void discardMessage(QtMsgType, const QMessageLogContext &, const QString &) { }
+
 inline void require(const QString &broken)
 {
     if (broken.isEmpty())
@@ -40,8 +43,24 @@ inline void require(const QString &broken)
     }                                                                                                                  \
     extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)                                            \
     {                                                                                                                  \
-        const QByteArray bytes(reinterpret_cast<const char *>(data), int(size));                                       \
+        const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(size));             \
         fuzzmain::require(hostileInput::feed(bytes));                                                                  \
+        return 0;                                                                                                      \
+    }
+
+// A target that reads in memory only: no application object, and nothing
+// of the tool linked but the code under test, so that a run is not slowed
+// by code it never reaches.
+#define UPS_MEMORY_FUZZ_TARGET(feed)                                                                                   \
+    extern "C" int LLVMFuzzerInitialize(int *, char ***)                                                               \
+    {                                                                                                                  \
+        qInstallMessageHandler(fuzzmain::discardMessage);                                                              \
+        return 0;                                                                                                      \
+    }                                                                                                                  \
+    extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)                                            \
+    {                                                                                                                  \
+        const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(size));             \
+        fuzzmain::require(memoryInput::feed(bytes));                                                                   \
         return 0;                                                                                                      \
     }
 

@@ -192,9 +192,12 @@ bool objectFile::readSection(const QByteArray &object, quint16 index)
     return true;
 }
 
+// Measured first, then written once: the image is allocated a single time
+// and every byte of it is written once, fill or data. A buffer the caller
+// reserved is reused.
 bool objectFile::buildBinFile(const QByteArray &object, QByteArray *flat)
 {
-    flat->clear();
+    flat->resize(0);
     SectionEntry *const first = sections;
     SectionEntry *const last = sections + std::min<quint32>(sectionCount, kMaxSections);
     std::stable_sort(first, last, [](const SectionEntry &a, const SectionEntry &b) { return a.address < b.address; });
@@ -202,20 +205,34 @@ bool objectFile::buildBinFile(const QByteArray &object, QByteArray *flat)
         emit sendMessage(tr("start address error!\n"));
         return false;
     }
-    for (const SectionEntry *entry = first; entry != last; ++entry) {
-        if (entry != first) {
-            const qint64 reached = qint64((entry - 1)->address) + (entry - 1)->size;
-            if (reached > qint64(entry->address))
+    qint64 total = 0;
+    const SectionEntry *end = first;
+    for (; end != last; ++end) {
+        if (end != first) {
+            const qint64 reached = qint64((end - 1)->address) + (end - 1)->size;
+            if (reached > qint64(end->address))
                 return false; // overlap
-            if (isBeyondEnd(entry->address))
-                return true; // the image ends with the last section below the bound
-            flat->append(QByteArray(int(2 * (qint64(entry->address) - reached)), kFillByte));
+            if (isBeyondEnd(end->address))
+                break; // the image ends with the last section below the bound
+            total += 2 * (qint64(end->address) - reached);
         }
         // A section whose data ends early would leave stale bytes in the image.
-        const qint64 byteCount = 2 * qint64(entry->size);
-        if (byteCount > kDataBufferSize || qint64(entry->dataOffset) + byteCount > object.size())
+        const qint64 byteCount = 2 * qint64(end->size);
+        if (byteCount > kDataBufferSize || qint64(end->dataOffset) + byteCount > object.size())
             return false;
-        flat->append(object.constData() + entry->dataOffset, int(byteCount));
+        total += byteCount;
+    }
+    flat->resize(int(total));
+    char *out = flat->data();
+    for (const SectionEntry *entry = first; entry != end; ++entry) {
+        if (entry != first) {
+            const qint64 gap = 2 * (qint64(entry->address) - (qint64((entry - 1)->address) + (entry - 1)->size));
+            std::memset(out, kFillByte, size_t(gap));
+            out += gap;
+        }
+        const qint64 byteCount = 2 * qint64(entry->size);
+        std::memcpy(out, object.constData() + entry->dataOffset, size_t(byteCount));
+        out += byteCount;
     }
     return true;
 }

@@ -192,9 +192,9 @@ QByteArray packageSignature::build(const QByteArray &secretKey, int model, QList
 // The text after "PREFIX " on a line that starts with it; false otherwise.
 static bool valueAfter(const QByteArray &line, const char *prefix, QByteArray *value)
 {
-    const QByteArray start = QByteArray(prefix) + ' ';
-    *value = line.mid(start.size());
-    return line.startsWith(start);
+    const int length = int(qstrlen(prefix));
+    *value = line.mid(length + 1);
+    return line.size() > length && line.startsWith(prefix) && line.at(length) == ' ';
 }
 
 // "member <64 hex> <size> <name>": the name is the rest, spaces and all.
@@ -217,13 +217,15 @@ static bool parseMember(const QByteArray &line, signedMember *member)
 bool packageSignature::parse(const QByteArray &text, QString *problem)
 {
     const int signatureLine = text.lastIndexOf("\nsignature ");
-    QList<QByteArray> lines = text.left(signatureLine + 1).split('\n');
-    lines.removeLast(); // after the last line break
     const auto fail = [problem](const QString &why) {
         *problem = why;
         return false;
     };
-    if (text.size() > kMaxLength || signatureLine < 0 || !text.endsWith('\n') || lines.size() < 3)
+    if (text.size() > kMaxLength || signatureLine < 0 || !text.endsWith('\n'))
+        return fail(tr("it is cut short or not a signature"));
+    QList<QByteArray> lines = text.left(signatureLine + 1).split('\n');
+    lines.removeLast(); // after the last line break
+    if (lines.size() < 3)
         return fail(tr("it is cut short or not a signature"));
     if (lines.at(0) != QByteArray(kHeader) + ' ' + QByteArray::number(kFormatVersion))
         return fail(tr("its format is not version %1").arg(kFormatVersion));
@@ -231,7 +233,7 @@ bool packageSignature::parse(const QByteArray &text, QString *problem)
     bool modelOk = false;
     if (!valueAfter(lines.at(1), "key", &key) || key.size() != 16 || !valueAfter(lines.at(2), "model", &modelText))
         return fail(tr("its key or model line is damaged"));
-    keyId = QString::fromLatin1(key);
+    keyId = QString::fromLatin1(key.constData(), key.size()); // every byte, a NUL too
     model = modelText.toInt(&modelOk);
     if (!modelOk)
         return fail(tr("its key or model line is damaged"));

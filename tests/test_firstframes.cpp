@@ -2,34 +2,17 @@
 // in every possible split.
 #include "protocol/first/progress.h"
 #include "serial/serialport.h"
+#include "tools/unitsim/ptyline.h"
 #include "update/common.h"
+#include "protocol/first/firstcodec.h"
 #include "support/checksumvectors.h"
+#include "support/chunkings.h"
 #include "support/testfiles.h"
 
+#include <QSerialPort>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
-
-// Reaches the job fields that initParm would set, without a serial line.
-struct progressTestAccess
-{
-    static void setJob(progress &engine, const QString &path, qint64 fileSize)
-    {
-        engine.m_imagePath = path;
-        engine.m_image = testFiles::read(path);
-        engine.m_fileSize = fileSize;
-        engine.m_writtenSize = 0;
-        engine.m_row = 3;
-    }
-    static qint64 written(const progress &engine) { return engine.m_writtenSize; }
-    // Chooses how bytes are read and whether a step waits for its reply.
-    static void setReceiving(progress &engine, bool preambleMode, bool waiting)
-    {
-        engine.m_preambleMode = preambleMode;
-        if (waiting)
-            engine.m_timer->start(60000);
-    }
-};
 
 namespace {
 QByteArray sent(const progress &engine)
@@ -43,6 +26,39 @@ QByteArray stuffed(progress &engine)
     common::escapeFrame(frame.senddata, &frame.sendlen);
     return sent(engine);
 }
+
+// A job started on a virtual line: the engine takes it as from the queue.
+void startJob(progress &engine, const ptyLine &line, const QByteArray &image)
+{
+    updateParm job;
+    job.row = 3;
+    job.portName = line.slavePath();
+    job.imagePath = QStringLiteral("arm.bin");
+    job.image = image;
+    engine.initParm(job);
+}
+
+// The step timer runs out.
+void expire(progress &engine)
+{
+    for (QTimer *timer : engine.findChildren<QTimer *>()) {
+        if (timer->objectName().isEmpty())
+            QMetaObject::invokeMethod(timer, "timeout", Qt::DirectConnection);
+    }
+}
+
+// Every byte the engine put on its line, written out or still queued.
+struct lineCount
+{
+    explicit lineCount(serialport &port)
+        : device(port.findChild<QSerialPort *>())
+    {
+        QObject::connect(device, &QSerialPort::bytesWritten, [this](qint64 n) { written += n; });
+    }
+    qint64 total() const { return written + device->bytesToWrite(); }
+    QSerialPort *device;
+    qint64 written = 0;
+};
 
 // An image of 'size' bytes whose every byte differs from its neighbours.
 QByteArray image(int size)
@@ -75,6 +91,10 @@ private slots:
     void worstCaseBlockFits();
     void receivePath_data();
     void receivePath();
+    void decoder_data();
+    void decoder();
+    void preambleDecoder_data();
+    void preambleDecoder();
 };
 
 void TestFirstFrames::crcCheckValue_data()
@@ -190,10 +210,9 @@ void TestFirstFrames::verifyCode()
     const QString path = fileSize < 0 ? dir.filePath("absent.bin") : testFiles::writeIn(dir, "img.bin", bytes);
     serialport port;
     progress engine(&port);
-    progressTestAccess::setJob(engine, path, fileSize);
     QSignalSpy log(&engine, &progress::sendMessage);
     quint8 out[4] = {0, 0, 0, 0};
-    QCOMPARE(engine.readVerifyCode(out, imageIndex), !error);
+    QCOMPARE(engine.readVerifyCodeOf(testFiles::read(path), out, imageIndex), !error);
     QCOMPARE(QByteArray(reinterpret_cast<const char *>(out), 4), code);
     QCOMPARE(log.count(), error ? 1 : 0);
     if (error)
@@ -203,16 +222,18 @@ void TestFirstFrames::verifyCode()
 void TestFirstFrames::blocks_data()
 {
     QTest::addColumn<int>("fileSize");
-    QTest::addColumn<int>("actualSize"); // bytes really in the file
+    QTest::addColumn<int>("actualSize"); // bytes in the file once the job has started; -1: removed
     QTest::addColumn<QList<int>>("progressValues");
     QTest::addColumn<int>("lastResult");
     QTest::addColumn<bool>("readError");
     QTest::newRow("1500 bytes: last block padded") << 1500 << 1500 << QList<int> {1024, 1500} << 2 << false;
     QTest::newRow("2048 bytes: exactly two blocks") << 2048 << 2048 << QList<int> {1024, 2048} << 2 << false;
     QTest::newRow("one byte") << 1 << 1 << QList<int> {1} << 2 << false;
-    QTest::newRow("file shrank during the job") << 2048 << 1100 << QList<int> {1024, 1100} << 0 << true;
+    // The blocks come from the image the job was handed, whatever the file does.
+    QTest::newRow("file shrank during the job") << 2048 << 1100 << QList<int> {1024, 2048} << 2 << false;
     QTest::newRow("file grew during the job") << 1500 << 3000 << QList<int> {1024, 1500} << 2 << false;
-    QTest::newRow("file vanished") << 1500 << -1 << QList<int> {} << 0 << true;
+    QTest::newRow("file vanished") << 1500 << -1 << QList<int> {1024, 1500} << 2 << false;
+    QTest::newRow("empty image refused") << 0 << 0 << QList<int> {} << 2 << true;
 }
 
 void TestFirstFrames::blocks()
@@ -223,13 +244,19 @@ void TestFirstFrames::blocks()
     QFETCH(int, lastResult);
     QFETCH(bool, readError);
     QTemporaryDir dir;
-    const QByteArray bytes = image(qMax(actualSize, 0));
-    const QString path = actualSize < 0 ? dir.filePath("gone.bin") : testFiles::writeIn(dir, "img.bin", bytes);
+    const QByteArray bytes = image(fileSize);
+    const QString path = testFiles::writeIn(dir, "img.bin", bytes);
+    ptyLine line;
+    QVERIFY(line.open());
     serialport port;
     progress engine(&port);
-    progressTestAccess::setJob(engine, path, fileSize);
-    QSignalSpy bar(&engine, &progress::sendprogressBar);
     QSignalSpy log(&engine, &progress::sendMessage);
+    startJob(engine, line, testFiles::read(path));
+    if (actualSize < 0)
+        QVERIFY(QFile::remove(path));
+    else
+        QVERIFY(testFiles::write(path, image(actualSize)));
+    QSignalSpy bar(&engine, &progress::sendprogressBar);
 
     for (int i = 0; i < progressValues.size(); ++i) {
         QCOMPARE(engine.buildNextBlock(), 1);
@@ -246,11 +273,12 @@ void TestFirstFrames::blocks()
         QCOMPARE(bar.at(i).at(2).toLongLong(), qlonglong(fileSize));
     }
     QCOMPARE(engine.buildNextBlock(), lastResult);
-    QCOMPARE(progressTestAccess::written(engine), qint64(progressValues.isEmpty() ? 0 : progressValues.last()));
     QCOMPARE(bar.count(), progressValues.size());
-    QCOMPARE(log.count(), readError ? 1 : 0);
-    if (readError)
-        QCOMPARE(log.at(0).at(0).toString(), QString("reading failed!"));
+    QStringList lines;
+    for (const QList<QVariant> &args : qAsConst(log))
+        lines.append(args.at(0).toString());
+    lines.removeAll(QStringLiteral("updating..."));
+    QCOMPARE(lines, readError ? QStringList {"reading failed!"} : QStringList());
 }
 
 // A block of nothing but bytes that need stuffing nearly doubles the frame;
@@ -259,9 +287,11 @@ void TestFirstFrames::worstCaseBlockFits()
 {
     QTemporaryDir dir;
     const QByteArray bytes(1024, char(0x10));
+    ptyLine line;
+    QVERIFY(line.open());
     serialport port;
     progress engine(&port);
-    progressTestAccess::setJob(engine, testFiles::writeIn(dir, "dle.bin", bytes), bytes.size());
+    startJob(engine, line, testFiles::read(testFiles::writeIn(dir, "dle.bin", bytes)));
     QCOMPARE(engine.buildNextBlock(), 1);
     const QByteArray plain = sent(engine);
     const QByteArray wire = stuffed(engine);
@@ -280,8 +310,8 @@ void TestFirstFrames::receivePath_data()
     QTest::addColumn<bool>("waiting");
     QTest::addColumn<QStringList>("logs");
     QTest::addColumn<int>("stepAfter");
-    QTest::addColumn<int>("held");  // bytes left in receivedata
-    QTest::addColumn<int>("sends"); // frame.retry after: 1 once a frame went out
+    QTest::addColumn<int>("held");  // received bytes left towards a reply
+    QTest::addColumn<int>("sends"); // 1 once a frame went out
     const QStringList acked = {"shake hand success!", "verify code error!"};
     auto row = [](const char *name, const char *hex, bool preamble, int step, bool waiting, const QStringList &logs,
                   int stepAfter, int held, int sends = 0) {
@@ -332,17 +362,24 @@ void TestFirstFrames::receivePath()
     // The pause before the target frame is 50 ms, its reply's wait 300 ms.
     common::setTimeScale(0.1);
     const auto restore = qScopeGuard([] { common::setTimeScale(1.0); });
+    ptyLine line;
+    QVERIFY(line.open());
     for (const QList<QByteArray> &pieces : qAsConst(feeds)) {
         serialport port;
+        port.setWarningPresenter([](const QString &) {});
         progress engine(&port);
-        if (step == 0)
-            engine.buildPreambleStart();
-        else if (step == 1)
-            engine.buildPreambleConfirm();
-        else
-            engine.buildShakeHand();
-        progressTestAccess::setJob(engine, QStringLiteral("/nonexistent/arm.bin"), 0);
-        progressTestAccess::setReceiving(engine, preamble, waiting);
+        // Too short for a verify code: its reading fails with a line.
+        startJob(engine, line, QByteArray(16, 'x'));
+        if (step == progress::StepPreambleConfirm)
+            engine.receiveData(QByteArray::fromHex("23 02 00 03 AF AA 55 D6"));
+        else if (step == progress::StepShakeHand)
+            expire(engine); // no preamble answer: on to the shake hand
+        QCOMPARE(engine.frame().step, step);
+        QCOMPARE(step <= progress::StepPreambleTarget, preamble); // the steps that read raw preamble bytes
+        if (!waiting)
+            engine.stop();
+        const lineCount onLine(port);
+        const qint64 before = onLine.total();
         QSignalSpy log(&engine, &progress::sendMessage);
         for (const QByteArray &piece : pieces)
             engine.receiveData(piece);
@@ -355,8 +392,97 @@ void TestFirstFrames::receivePath()
         const QString where = QString("pieces of %1").arg(pieces.first().size());
         QVERIFY2(seen == logs, qPrintable(where + ": " + seen.join('|')));
         QVERIFY2(engine.frame().step == stepAfter, qPrintable(where));
-        QVERIFY2(engine.frame().receivedata.size() == held, qPrintable(where));
-        QVERIFY2(engine.frame().retry == sends, qPrintable(where));
+        QVERIFY2(engine.pendingReplyBytes() == held, qPrintable(where));
+        QVERIFY2((onLine.total() > before ? 1 : 0) == sends, qPrintable(where));
+    }
+}
+
+// The receive side alone, cut every way the line may cut it: replies come
+// out whole and the same, noise is dropped or held with its reason.
+void TestFirstFrames::decoder_data()
+{
+    using E = firstCodec::ReceiveError;
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<QByteArray>("reply"); // un-stuffed; empty: none
+    QTest::addColumn<int>("error");        // of the last arrival
+    QTest::addColumn<int>("held");
+    auto row = [](const char *name, const QByteArray &stream, const char *reply, E error, int held) {
+        QTest::newRow(name) << stream << QByteArray::fromHex(reply) << int(error) << held;
+    };
+    auto hex = [](const char *h) { return QByteArray::fromHex(h); };
+    row("shake hand ACK", hex("02 00 10 23 11 01 06 9B DF 03"), "02 00 03 11 01 06 9B DF 03", E::None, 0);
+    row("verify ACK", hex("02 00 10 23 13 01 06 00 00 03"), "02 00 03 13 01 06 00 00 03", E::None, 0);
+    row("erase NAK", hex("02 00 10 23 14 01 15 00 00 03"), "02 00 03 14 01 15 00 00 03", E::None, 0);
+    row("write ACK, stuffed CRC byte", hex("02 00 10 23 12 01 06 10 30 55 03"), "02 00 03 12 01 06 10 55 03", E::None,
+        0);
+    row("jump ACK, longer status", hex("02 00 10 24 04 02 06 AA 00 00 03"), "02 00 04 04 02 06 AA 00 00 03", E::None,
+        0);
+    row("noise before the reply", hex("AA 55 7E 02 00 10 23 11 01 06 9B DF 03"), "02 00 03 11 01 06 9B DF 03", E::None,
+        0);
+    row("noise without STX", hex("AA 55 7E 81 23"), "", E::NoStart, 0);
+    row("ETX out of place", hex("02 00 10 23 11 01 06 9B DF 04"), "", E::MisplacedEnd, 9);
+    row("count past what came", hex("02 00 10 23 11 90 06 9B DF 03"), "", E::None, 9);
+    row("endless frame dropped", hex("02 00 10 23 11 01") + QByteArray(64 * 1024, '\x55'), "", E::Overflow, 0);
+}
+
+void TestFirstFrames::decoder()
+{
+    QFETCH(QByteArray, stream);
+    QFETCH(QByteArray, reply);
+    QFETCH(int, error);
+    QFETCH(int, held);
+    for (const QList<QByteArray> &pieces : chunkings(stream)) {
+        firstCodec::decoder decoder;
+        QList<QByteArray> replies;
+        firstCodec::Received got;
+        for (const QByteArray &piece : pieces) {
+            got = decoder.feed(piece);
+            if (got.kind == firstCodec::Received::Complete)
+                replies.append(got.reply.frame);
+        }
+        const QString where = QString("%1 pieces").arg(pieces.size());
+        QVERIFY2(replies == (reply.isEmpty() ? QList<QByteArray>() : QList<QByteArray> {reply}), qPrintable(where));
+        QVERIFY2(int(got.error) == error, qPrintable(where));
+        QVERIFY2(decoder.held().size() == held, qPrintable(where));
+        if (!reply.isEmpty()) {
+            QCOMPARE(got.reply.code, quint8(reply.at(3)));
+            QCOMPARE(got.reply.status, quint8(reply.at(5)));
+        }
+    }
+}
+
+void TestFirstFrames::preambleDecoder_data()
+{
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<bool>("start");
+    QTest::addColumn<bool>("confirm");
+    QTest::addColumn<int>("held");
+    const QByteArray start = QByteArray::fromHex("23 02 00 03 AF AA 55 D6");
+    const QByteArray confirm = QByteArray::fromHex("23 02 00 03 AF 4F 4B 71");
+    QTest::newRow("start reply") << start << true << false << 8;
+    QTest::newRow("confirm reply after noise") << QByteArray::fromHex("00 7E") + confirm << false << true << 10;
+    QTest::newRow("one byte short") << start.left(7) << false << false << 7;
+    QTest::newRow("a byte changed") << QByteArray::fromHex("23 02 00 03 AF AA 55 D7") << false << false << 8;
+    QTest::newRow("noise past 64 KiB dropped") << QByteArray(64 * 1024 + 1, '\x23') << false << false << 0;
+}
+
+void TestFirstFrames::preambleDecoder()
+{
+    QFETCH(QByteArray, stream);
+    QFETCH(bool, start);
+    QFETCH(bool, confirm);
+    QFETCH(int, held);
+    for (const QList<QByteArray> &pieces : chunkings(stream)) {
+        firstCodec::decoder decoder;
+        firstCodec::PreambleHeld found;
+        for (const QByteArray &piece : pieces) {
+            decoder.feedPreamble(piece);
+            found = decoder.scanPreamble();
+        }
+        const QString where = QString("%1 pieces").arg(pieces.size());
+        QVERIFY2(found.start == start && found.confirm == confirm, qPrintable(where));
+        QVERIFY2(decoder.held().size() == held, qPrintable(where));
+        QVERIFY2((found.error == firstCodec::ReceiveError::Overflow) == (held == 0), qPrintable(where));
     }
 }
 

@@ -2,6 +2,7 @@
 // they start from, through the very code the fuzz targets drive: a fixed
 // finding stays fixed in the normal and the sanitized suite alike.
 #include "tools/support/hostileinput.h"
+#include "tools/support/memoryinput.h"
 #include "update/common.h"
 
 #include <QDir>
@@ -17,6 +18,10 @@ const QList<QPair<QString, Feed>> &feeds()
 {
     static const QList<QPair<QString, Feed>> all = {
         {QStringLiteral("translation"), &hostileInput::translateObjectFile},
+        {QStringLiteral("translation/in memory"), &memoryInput::readObjectFile},
+        {QStringLiteral("firstcodec"), &memoryInput::decodeFirstBoard},
+        {QStringLiteral("secondcodec"), &memoryInput::decodeSecondBoard},
+        {QStringLiteral("signature"), &memoryInput::parseSignature},
         {QStringLiteral("firstreceive"), &hostileInput::feedFirstBoard},
         {QStringLiteral("secondreceive"), &hostileInput::feedSecondBoard},
         {QStringLiteral("package"), &hostileInput::unpackPackage},
@@ -24,13 +29,14 @@ const QList<QPair<QString, Feed>> &feeds()
     return all;
 }
 
-// One row per file of root/<target>/, named "<kind>/<target>/<file>".
+// One row per file of root/<target>/, named "<kind>/<feed>/<file>"; a feed
+// named "<target>/<how>" reads the target's files another way.
 int addRows(const QString &kind, const QString &root)
 {
     int rows = 0;
     for (int i = 0; i < feeds().size(); ++i) {
         const QString target = feeds().at(i).first;
-        const QDir dir(root + QLatin1Char('/') + target);
+        const QDir dir(root + QLatin1Char('/') + target.section(QLatin1Char('/'), 0, 0));
         for (const QString &name : dir.entryList(QDir::Files, QDir::Name)) {
             QTest::newRow(qPrintable(kind + '/' + target + '/' + name)) << i << dir.filePath(name);
             ++rows;
@@ -48,6 +54,7 @@ private slots:
     void initTestCase()
     {
         hostileInput::silenceDebugOutput();
+        memoryInput::setSigningRoundTrip(true);
         common::setTimeScale(0.0001);
     }
 

@@ -5,7 +5,9 @@
 #include "tools/unitsim/ptyline.h"
 #include "tools/unitsim/secondunit.h"
 #include "update/common.h"
+#include "protocol/second/secondcodec.h"
 #include "support/checksumvectors.h"
+#include "support/chunkings.h"
 #include "support/testfiles.h"
 #include "support/testtime.h"
 
@@ -232,6 +234,57 @@ private slots:
             }
             QCOMPARE(m_log, expected);
             QCOMPARE(m_engine->pendingReplyBytes(), pending);
+        }
+    }
+
+    // The receive side alone, cut every way the line may cut it. Kinds:
+    // S start acknowledged, C command acknowledged, O any other reply.
+    void decoder_data()
+    {
+        QTest::addColumn<QByteArray>("stream");
+        QTest::addColumn<QString>("kinds");
+        QTest::addColumn<int>("drops"); // 13 bytes without a reply
+        QTest::addColumn<int>("pending");
+        const QByteArray garbage = QByteArray::fromHex("102030405060708090a0b0c0d0");
+        auto row = [](const char *name, const QByteArray &stream, const char *kinds, int drops, int pending) {
+            QTest::newRow(name) << stream << QString(kinds) << drops << pending;
+        };
+        row("start acknowledged", QByteArray::fromHex("0455aafb"), "S", 0, 0);
+        row("command acknowledged", QByteArray::fromHex("04aa55fb"), "C", 0, 0);
+        row("change-port echo", QByteArray::fromHex("01069ca700001679"), "O", 0, 0);
+        row("12-byte reply", QByteArray::fromHex("0455aa0000000000000000fb"), "S", 0, 0);
+        row("13-byte reply", QByteArray::fromHex("04aa55000000000000000000fb"), "C", 0, 0);
+        row("two replies back to back", QByteArray::fromHex("04aa55fb0455aafb"), "CS", 0, 0);
+        row("garbage dropped at 13", garbage + QByteArray::fromHex("0455aafb"), "S", 1, 0);
+        row("bad check kept, then dropped", QByteArray::fromHex("0455aa00") + garbage.left(9), "", 1, 0);
+        row("part of a reply kept", QByteArray::fromHex("0455aa"), "", 0, 3);
+    }
+
+    void decoder()
+    {
+        QFETCH(QByteArray, stream);
+        QFETCH(QString, kinds);
+        QFETCH(int, drops);
+        QFETCH(int, pending);
+        for (const QList<QByteArray> &pieces : chunkings(stream)) {
+            secondCodec::decoder decoder;
+            QString seen;
+            int dropped = 0;
+            for (const QByteArray &piece : pieces) {
+                for (char byte : piece) {
+                    const secondCodec::decoder::Outcome outcome = decoder.push(quint8(byte));
+                    dropped += outcome == secondCodec::decoder::Dropped ? 1 : 0;
+                    if (outcome != secondCodec::decoder::Complete)
+                        continue;
+                    const secondCodec::Reply &reply = decoder.reply();
+                    seen += reply.isStartAck() ? 'S' : reply.isCommandAck() ? 'C' : 'O';
+                    decoder.clear();
+                }
+            }
+            const QString where = QString("%1 pieces").arg(pieces.size());
+            QVERIFY2(seen == kinds, qPrintable(where + ": " + seen));
+            QVERIFY2(dropped == drops, qPrintable(where));
+            QVERIFY2(decoder.pending() == pending, qPrintable(where));
         }
     }
 

@@ -9,28 +9,8 @@
 #include "util/modeltable.h"
 
 namespace {
-const QByteArray kStartReply = QByteArray::fromHex("23020003afaa55d6");
-const QByteArray kConfirmReply = QByteArray::fromHex("23020003af4f4b71");
 constexpr quint8 kArmTarget = 0x01;
 constexpr quint8 kDspTarget = 0x02;
-constexpr int kMinReplyLength = 9;
-constexpr int kReplyOverhead = 8; // STX, length(2), code, n, CRC(2), ETX
-// No reply is longer than 263 bytes; a buffer this long without one is noise.
-constexpr int kMaxReceived = 64 * 1024;
-
-bool isKnownCommand(quint8 code)
-{
-    switch (code) {
-    case progress::CmdJump:
-    case progress::CmdShakeHand:
-    case progress::CmdWriteFlash:
-    case progress::CmdVerify:
-    case progress::CmdErase:
-        return true;
-    default:
-        return false;
-    }
-}
 
 // The command whose reply a framed step waits for; 0 for none.
 quint8 awaitedCommand(int step)
@@ -175,8 +155,7 @@ bool progress::checkImage(int imageIndex, const QByteArray &image)
 
 void progress::clearReceived()
 {
-    m_frame.receivedata.clear();
-    m_pendingEscape = false;
+    m_decoder.clear();
 }
 
 void progress::sendFrame(int timeoutMs, bool preambleMode, int retry)
@@ -279,73 +258,47 @@ void progress::receiveData(QByteArray data)
     if (data.isEmpty())
         return;
     if (m_preambleMode) {
-        m_frame.receivedata.append(data);
+        m_decoder.feedPreamble(data);
         parsePreamble();
         return;
     }
-    // Each arrival is un-stuffed once; a DLE at its end waits for the next.
-    firstCodec::unstuff(data, &m_pendingEscape);
-    m_frame.receivedata.append(data);
-    parseFrame();
+    const firstCodec::Received got = m_decoder.feed(data);
+    if (got.kind == firstCodec::Received::Complete)
+        handleReply(got.reply);
 }
 
 void progress::parsePreamble()
 {
-    qCDebug(lcFirstProtocol) << "received" << m_frame.receivedata.toHex(' ');
-    if (m_frame.receivedata.size() > kMaxReceived)
-        clearReceived();
+    qCDebug(lcFirstProtocol) << "received" << m_decoder.held().toHex(' ');
+    const firstCodec::PreambleHeld held = m_decoder.scanPreamble();
     // Only a step that waits for its reply acts on one.
-    if (!m_timer->isActive() || m_frame.receivedata.size() < kStartReply.size())
+    if (!m_timer->isActive())
         return;
-    if (m_frame.step == StepPreambleStart && m_frame.receivedata.contains(kStartReply))
+    if (m_frame.step == StepPreambleStart && held.start)
         onPreambleStartAnswered();
-    else if (m_frame.step == StepPreambleConfirm && m_frame.receivedata.contains(kConfirmReply))
+    else if (m_frame.step == StepPreambleConfirm && held.confirm)
         onPreambleConfirmAnswered();
 }
 
-void progress::parseFrame()
+void progress::handleReply(const firstCodec::Reply &reply)
 {
-    QByteArray &buffer = m_frame.receivedata;
-    const int stx = buffer.indexOf(char(STX));
-    if (stx < 0 || buffer.size() > kMaxReceived) {
-        clearReceived();
+    if (!m_timer->isActive())
         return;
-    }
-    const int available = buffer.size() - stx;
-    if (available < kMinReplyLength)
-        return;
-    const int n = quint8(buffer.at(stx + 4));
-    if (available < n + kReplyOverhead)
-        return;
-    if (quint8(buffer.at(stx + n + 7)) != ETX)
-        return; // held until the next send clears it
-    const QByteArray reply = buffer.mid(stx, n + kReplyOverhead);
-    clearReceived();
-    handleFrame(reply);
-}
-
-void progress::handleFrame(QByteArray frame)
-{
-    if (frame.size() < 6 || !m_timer->isActive())
-        return;
-    const quint8 code = quint8(frame.at(3));
-    const quint8 count = quint8(frame.at(4));
-    const quint8 status = quint8(frame.at(5));
     // The code tells which step a reply answers. A late reply to a step
     // given up on is let pass: acting on it would put a second frame on its
     // way while the step in hand waits for its own.
-    if (isKnownCommand(code) && code != awaitedCommand(m_frame.step))
+    if (firstCodec::isKnownCommand(reply.code) && reply.code != awaitedCommand(m_frame.step))
         return;
-    const bool understood = isKnownCommand(code) && count >= 1 && (status == ACK || status == NAK);
+    const bool understood = reply.understood();
     m_timer->stop();
     // A refusal, and a reply that means nothing, end the wait as its
     // timeout would: the step's own bound then counts it.
-    if (!understood || status == NAK) {
+    if (!understood || reply.status == NAK) {
         m_trouble = understood ? Refused : NotUnderstood;
         timeout();
         return;
     }
-    switch (code) {
+    switch (reply.code) {
     case CmdShakeHand:
         onShakeHandAcknowledged();
         break;

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QTimer>
 
+#include "protocol/first/firstcodec.h"
 #include "protocol/updateengine.h"
 
 #include "serial/serialport.h"
@@ -68,7 +69,6 @@ public:
         int step;
         quint16 sendlen;
         int retry;
-        QByteArray receivedata;
     };
 
     progress(serialport *port, QObject *parent = nullptr);
@@ -86,6 +86,8 @@ public:
     bool readVerifyCodeOf(const QByteArray &image, quint8 code[4], int imageIndex);
 
     const Frame &frame() const { return m_frame; }
+    // Received bytes held towards a reply.
+    int pendingReplyBytes() const { return m_decoder.held().size(); }
     bool isBusy() const override { return m_timer->isActive() || m_targetPause->isActive(); }
     bool checkImage(int imageIndex, const QByteArray &image) override;
 
@@ -99,9 +101,6 @@ private slots:
     void onTargetPauseOver();
 
 private:
-    friend struct progressTestAccess;
-    friend class hostileInput; // puts the engine in a step without a line
-
     void sendFrame(int timeoutMs, bool preambleMode, int retry);
     void buildCommand(int step, quint8 code, const quint8 *payload, int payloadLength);
     void setFrame(const QByteArray &frame, int step);
@@ -124,8 +123,7 @@ private:
     void onPreambleConfirmAnswered();
     void reopenForCommands();
     void parsePreamble();
-    void parseFrame();
-    void handleFrame(QByteArray frame);
+    void handleReply(const firstCodec::Reply &reply);
 
     int m_modelId;
     int m_imageIndex;
@@ -142,8 +140,7 @@ private:
     // loop runs on, and stop() or a new job simply ends it.
     QTimer *m_targetPause;
     serialport *m_port;
-    // A DLE that ended the previous arrival; it escapes the next byte.
-    bool m_pendingEscape = false;
+    firstCodec::decoder m_decoder;
     // Counts jobs so that a job replaced while the port's warning is shown
     // stops there.
     quint32 m_jobSerial = 0;

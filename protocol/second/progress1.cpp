@@ -16,8 +16,6 @@ constexpr quint8 kFileSizePrefix = 0xAA;
 constexpr quint8 kStartFunction = 0x07;
 const quint8 kChangePortCmd[kChangePortLength] = {0x01, 0x06, 0x9C, 0xA7, 0x00, 0x00, 0x16, 0x79, 0x53};
 const quint8 kEraseCmd[kEraseLength] = {0x04, 0x00, 0x00, 0xFF, 0xFF, 0x00, 0xAA, 0x55, 0xFB};
-const quint8 kStartAck[3] = {0x04, 0x55, 0xAA};
-const quint8 kCommandAck[3] = {0x04, 0xAA, 0x55};
 
 using ImageKind = modelTable::secondImage;
 
@@ -30,8 +28,6 @@ const ImageKind *imageKind(int imageIndex)
 progress1::progress1(serialport *port, QObject *parent)
     : updateEngine(parent)
     , m_deviceAddress(1)
-    , m_rxBuffer()
-    , m_rxCount(0)
     , m_timer(new QTimer(this))
     , m_blockSeq(0)
     , m_bytesSent(0)
@@ -136,38 +132,16 @@ void progress1::resendData()
         send(m_lastLongFrame, kLongFrameLength);
 }
 
-bool progress1::replyComplete() const
-{
-    static const quint8 kEcho[8] = {0x01, 0x06, 0x9C, 0xA7, 0x00, 0x00, 0x16, 0x79};
-    switch (m_rxCount) {
-    case 4:
-        return m_rxBuffer[3] == secondCodec::xorCheck(m_rxBuffer, 3);
-    case 12:
-        return m_rxBuffer[11] == secondCodec::xorCheck(m_rxBuffer, 11);
-    case 8:
-        return std::memcmp(m_rxBuffer, kEcho, sizeof kEcho) == 0;
-    case kMaxReplyLength:
-        return m_rxBuffer[12] == secondCodec::xorCheck(m_rxBuffer, 12);
-    default:
-        return false;
-    }
-}
-
 void progress1::parseData(const char *data, int size)
 {
     for (int i = 0; i < size; ++i) {
-        // Never more than kMaxReplyLength bytes are held, whatever a nested
-        // event loop in handleResponse may have left behind.
-        if (m_rxCount >= kMaxReplyLength)
-            m_rxCount = 0;
-        m_rxBuffer[m_rxCount++] = quint8(data[i]);
-        if (replyComplete()) {
-            if (m_running)
-                handleResponse();
-            m_rxCount = 0;
-        } else if (m_rxCount >= kMaxReplyLength) {
-            m_rxCount = 0;
-        }
+        if (m_decoder.push(quint8(data[i])) != secondCodec::decoder::Complete)
+            continue;
+        // A copy: a nested event loop in handleResponse may feed more bytes.
+        const secondCodec::Reply reply = m_decoder.reply();
+        if (m_running)
+            handleResponse(reply);
+        m_decoder.clear();
     }
 }
 
@@ -205,7 +179,7 @@ void progress1::initParm(updateParm data)
     emit sendMessage(tr("verify success!"));
     armTimer(kHandshakeIntervalMs);
     m_trouble = NoAnswer;
-    m_rxCount = 0;
+    m_decoder.clear();
     m_state = Handshake;
     m_running = true;
 }
@@ -213,22 +187,17 @@ void progress1::initParm(updateParm data)
 void progress1::stop()
 {
     stopUpdate();
-    m_rxCount = 0;
+    m_decoder.clear();
 }
 
-bool progress1::replyStartsWith(const quint8 *prefix) const
-{
-    return std::memcmp(m_rxBuffer, prefix, 3) == 0;
-}
-
-void progress1::handleResponse()
+void progress1::handleResponse(const secondCodec::Reply &reply)
 {
     switch (m_state) {
     case Handshake:
-        onHandshakeReply();
+        onHandshakeReply(reply);
         break;
     case FileSizeSent:
-        if (replyStartsWith(kCommandAck)) {
+        if (reply.isCommandAck()) {
             m_trouble = NoAnswer;
             emit sendMessage(tr("get file size!"));
             m_state = ChangePortDue;
@@ -241,7 +210,7 @@ void progress1::handleResponse()
         onChangePortReply();
         break;
     case Erasing:
-        if (replyStartsWith(kCommandAck)) {
+        if (reply.isCommandAck()) {
             m_trouble = NoAnswer;
             emit sendMessage(tr("erase successs!"));
             m_state = Updating;
@@ -251,16 +220,16 @@ void progress1::handleResponse()
         }
         break;
     case Updating:
-        onUpdatingReply();
+        onUpdatingReply(reply);
         break;
     default:
         break; // pauses and the final wait take no replies
     }
 }
 
-void progress1::onHandshakeReply()
+void progress1::onHandshakeReply(const secondCodec::Reply &reply)
 {
-    if (!replyStartsWith(kStartAck)) {
+    if (!reply.isStartAck()) {
         wrongReply(tr("verify failed!"));
         return;
     }
@@ -286,13 +255,13 @@ void progress1::onChangePortReply()
     }
 }
 
-void progress1::onUpdatingReply()
+void progress1::onUpdatingReply(const secondCodec::Reply &reply)
 {
     if (m_lastBlockSent) {
         emit sendMessage(tr("updating success!"));
         armTimer(kFinishWaitMs);
         m_state = Finishing;
-    } else if (replyStartsWith(kCommandAck)) {
+    } else if (reply.isCommandAck()) {
         m_trouble = NoAnswer;
         m_retryCount = 0;
         sendData();
@@ -328,7 +297,7 @@ void progress1::onTimer()
         sendEraseCmd();
         armTimer(kEraseTimeoutMs);
         m_state = Erasing;
-        m_rxCount = 0;
+        m_decoder.clear();
         emit sendMessage(tr("begin to erase!"));
         break;
     case Erasing:
@@ -357,7 +326,7 @@ void progress1::onStartExpired()
         return;
     }
     ++m_retryCount;
-    m_rxCount = 0;
+    m_decoder.clear();
     sendUpdateCmd(m_imageIndex);
     setProcessorChoice(ProcessorNotChosen); // until the unit takes it
     if (m_retryCount > kHandshakeQuietSendings)

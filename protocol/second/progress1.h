@@ -5,6 +5,7 @@
 #include <QString>
 #include <QTimer>
 
+#include "protocol/second/secondcodec.h"
 #include "protocol/updateengine.h"
 #include "serial/serialport.h"
 #include "protocol/updateparm.h"
@@ -50,7 +51,7 @@ public:
     static constexpr int kMaxFrameRetries = 6;
     static constexpr int kShortFrameLength = modelTable::kShortFrameLength;
     static constexpr int kLongFrameLength = modelTable::kLongFrameLength;
-    static constexpr quint8 kMaxReplyLength = 13;
+    static constexpr quint8 kMaxReplyLength = secondCodec::kMaxReplyLength;
 
     progress1(serialport *port, QObject *parent = nullptr);
     ~progress1() override;
@@ -66,7 +67,7 @@ public:
 
     int state() const { return m_state; }
     bool isRunning() const { return m_running; }
-    int pendingReplyBytes() const { return m_rxCount; }
+    int pendingReplyBytes() const { return m_decoder.pending(); }
     bool isBusy() const override { return m_running && (m_timer->isActive() || m_lastBlockSent); }
     bool checkImage(int imageIndex, const QByteArray &image) override { return verifyImage(imageIndex, image); }
 
@@ -79,19 +80,15 @@ private slots:
     void onTimer();
 
 private:
-    friend class hostileInput; // puts the engine in a state without a line
-
-    void handleResponse();
+    void handleResponse(const secondCodec::Reply &reply);
     void stopUpdate();
     void beginUpdating();
 
     void armTimer(int ms);
     void send(const quint8 *frame, int length);
-    bool replyComplete() const;
-    bool replyStartsWith(const quint8 *prefix) const;
-    void onHandshakeReply();
+    void onHandshakeReply(const secondCodec::Reply &reply);
     void onChangePortReply();
-    void onUpdatingReply();
+    void onUpdatingReply(const secondCodec::Reply &reply);
     void onStartExpired();
     void onFileSizeExpired();
     void onChangePortExpired();
@@ -102,8 +99,7 @@ private:
     void wrongReply(const QString &line);
 
     quint8 m_deviceAddress;
-    quint8 m_rxBuffer[512];
-    quint8 m_rxCount;
+    secondCodec::decoder m_decoder;
     QTimer *m_timer;
     QByteArray m_image;
     quint8 m_blockSeq;

@@ -1,11 +1,17 @@
 #include "tools/support/hostileinput.h"
 
+#include "package/packagesignature.h"
 #include "package/zip.h"
+#include "protocol/first/firstcodec.h"
 #include "protocol/first/progress.h"
 #include "protocol/second/progress1.h"
+#include "protocol/second/secondcodec.h"
 #include "serial/serialport.h"
+#include "tools/support/memoryinput.h"
 #include "tools/support/packagewriter.h"
+#include "tools/unitsim/ptyline.h"
 #include "update/common.h"
+#include "util/modeltable.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -13,15 +19,14 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QMetaObject>
 #include <QTemporaryDir>
+#include <QTimer>
 
-#include <sodium.h>
+#include <cstring>
 
 namespace {
-// Image sizes an engine may be in the middle of: a single byte, one block,
-// a part block, and past both verify-code offsets.
-constexpr qint64 kImageSizes[] = {1, 1024, 2500, 0x18000};
-constexpr int kImageSizeCount = int(sizeof kImageSizes / sizeof kImageSizes[0]);
 // The largest a reply buffer may grow to before the engine drops it.
 constexpr int kFirstReceiveBound = 64 * 1024 + 64 * 1024;
 constexpr qint64 kFlatImageBound = qint64(common::kMaxSections) * 2 * 262144;
@@ -44,6 +49,56 @@ void discardMessage(QtMsgType, const QMessageLogContext &, const QString &) { }
 void quietPort(serialport &port)
 {
     port.setWarningPresenter([](const QString &) {});
+}
+
+// Made once per size for a whole run: the engines share them, as jobs
+// share an image in memory.
+QByteArray imageBytes(qint64 size)
+{
+    static QHash<qint64, QByteArray> made;
+    QByteArray &bytes = made[size];
+    if (bytes.isEmpty()) {
+        bytes.resize(int(size));
+        for (int i = 0; i < bytes.size(); ++i)
+            bytes[i] = char((i * 31 + 7) & 0xFF);
+    }
+    return bytes;
+}
+
+// The engine's step timer runs out: its timeout is delivered as the timer
+// would deliver it.
+void expire(QObject &engine)
+{
+    for (QTimer *timer : engine.findChildren<QTimer *>()) {
+        if (timer->objectName().isEmpty())
+            QMetaObject::invokeMethod(timer, "timeout", Qt::DirectConnection);
+    }
+}
+
+void endTargetPause(QObject &engine)
+{
+    if (QTimer *pause = engine.findChild<QTimer *>(QStringLiteral("targetPause")))
+        QMetaObject::invokeMethod(pause, "timeout", Qt::DirectConnection);
+}
+
+// The first board's acknowledgement of a command, as the line carries it.
+QByteArray firstAck(quint8 code)
+{
+    const quint8 payload[] = {0x01, firstCodec::kAck};
+    const QByteArray plain = firstCodec::command(code, payload, sizeof payload);
+    QByteArray wire(plain.size() * 2, '\0');
+    std::memcpy(wire.data(), plain.constData(), size_t(plain.size()));
+    quint16 length = quint16(plain.size());
+    firstCodec::stuff(reinterpret_cast<quint8 *>(wire.data()), &length);
+    wire.resize(length);
+    return wire;
+}
+
+QByteArray secondReply(const QByteArray &head)
+{
+    QByteArray reply = head;
+    reply.append(char(secondCodec::xorCheck(reinterpret_cast<const quint8 *>(head.constData()), quint32(head.size()))));
+    return reply;
 }
 } // namespace
 
@@ -86,23 +141,24 @@ void hostileInput::silenceDebugOutput()
     qInstallMessageHandler(discardMessage);
 }
 
+// In memory when the system offers a memory-backed folder: a fuzz run
+// unpacks thousands of packages a second.
 QString hostileInput::scratchDir()
 {
-    static QTemporaryDir dir;
+    static QTemporaryDir dir(QFileInfo(QStringLiteral("/dev/shm")).isWritable()
+                                 ? QStringLiteral("/dev/shm/ups-hostile-XXXXXX")
+                                 : QDir::tempPath() + QStringLiteral("/ups-hostile-XXXXXX"));
     return dir.path();
 }
 
-QString hostileInput::imageFile(int sizeIndex)
+// The tool's end of a virtual line that stays open for the whole run: the
+// engines open it as they would a unit's port.
+QString hostileInput::linePath()
 {
-    const qint64 size = kImageSizes[sizeIndex % kImageSizeCount];
-    const QString path = scratchDir() + QStringLiteral("/image-%1.bin").arg(size);
-    if (QFileInfo(path).size() != size) {
-        QByteArray bytes(int(size), '\0');
-        for (int i = 0; i < bytes.size(); ++i)
-            bytes[i] = char((i * 31 + 7) & 0xFF);
-        writeAll(path, bytes);
-    }
-    return path;
+    static ptyLine line;
+    if (!line.isOpen())
+        line.open();
+    return line.slavePath();
 }
 
 // ---- object files -----------------------------------------------------------
@@ -136,6 +192,54 @@ QString hostileInput::translateObjectFile(const QByteArray &bytes)
 
 // ---- first board -------------------------------------------------------------
 
+namespace {
+// Image sizes an engine may be in the middle of: a single byte, one block,
+// a part block, and past both verify-code offsets.
+constexpr qint64 kFirstImageSizes[] = {1, 1024, 2500, 0x18000};
+
+// Walks a job to `step` by the replies a unit gives; false when the engine
+// took another way.
+bool firstBoardTo(progress &engine, int step, bool halfWritten, const qint64 &written, qint64 size)
+{
+    using P = progress;
+    const auto ack = [&engine](quint8 code) { engine.receiveData(firstAck(code)); };
+    while (engine.frame().step != step) {
+        switch (engine.frame().step) {
+        case P::StepPreambleStart:
+            if (step == P::StepPreambleConfirm || step == P::StepPreambleTarget)
+                engine.receiveData(firstCodec::preambleStartReply());
+            else
+                expire(engine); // no answer: on without the processor choice
+            break;
+        case P::StepPreambleConfirm:
+            engine.receiveData(firstCodec::preambleConfirmReply());
+            endTargetPause(engine);
+            break;
+        case P::StepShakeHand:
+            ack(P::CmdShakeHand);
+            break;
+        case P::StepVerify:
+            ack(P::CmdVerify);
+            break;
+        case P::StepErase:
+            ack(P::CmdErase);
+            break;
+        case P::StepWriteFlash:
+            ack(P::CmdWriteFlash);
+            break;
+        case P::StepJump:
+            ack(P::CmdJump);
+            break;
+        default:
+            return false;
+        }
+    }
+    while (step == P::StepWriteFlash && halfWritten && written < size / 2 && engine.frame().step == step)
+        ack(P::CmdWriteFlash);
+    return engine.frame().step == step;
+}
+} // namespace
+
 QString hostileInput::feedFirstBoard(const QByteArray &bytes)
 {
     if (bytes.size() < 2)
@@ -145,57 +249,87 @@ QString hostileInput::feedFirstBoard(const QByteArray &bytes)
     serialport port;
     quietPort(port);
     progress engine(&port);
+    qint64 written = 0;
+    qint64 total = 0;
+    QObject::connect(&engine, &progress::sendprogressBar, [&](int, qlonglong bytesWritten, qlonglong bytesTotal) {
+        written = bytesWritten;
+        total = bytesTotal;
+    });
 
     const int step = (mode & 0x0F) % (progress::StepDone + 1);
-    engine.m_imageIndex = job & 1;
-    engine.m_imagePath = imageFile(job >> 1);
-    engine.m_image = readAll(engine.m_imagePath);
-    engine.m_fileSize = engine.m_image.size();
-    engine.m_writtenSize = (job >> 4) % 2 ? engine.m_fileSize / 2 : 0;
-    engine.m_row = 1;
-    switch (step) {
-    case progress::StepPreambleStart:
-        engine.buildPreambleStart();
-        break;
-    case progress::StepPreambleConfirm:
-        engine.buildPreambleConfirm();
-        break;
-    case progress::StepPreambleTarget:
-        engine.buildPreambleTarget(engine.m_imageIndex);
-        break;
-    case progress::StepShakeHand:
-        engine.buildShakeHand();
-        break;
-    case progress::StepErase:
-        engine.buildErase();
-        break;
-    case progress::StepJump:
-        engine.buildJump();
-        break;
-    default:
-        break;
-    }
-    engine.m_frame.step = step;
-    engine.m_preambleMode = (mode & 0x80) != 0;
-    if (mode & 0x40)
-        engine.m_timer->start(60000);
+    updateParm parm;
+    parm.modelId = 0;
+    parm.row = 1;
+    parm.imageIndex = job & 1;
+    parm.portName = linePath();
+    parm.imagePath = QStringLiteral("image.bin");
+    parm.image = imageBytes(kFirstImageSizes[(job >> 1) % 4]);
+    engine.initParm(parm);
+    if (!firstBoardTo(engine, step, (job >> 4) & 1, written, parm.image.size()))
+        return QStringLiteral("step %1 not reached").arg(step);
+    if (!(mode & 0x40))
+        engine.stop();
 
     for (const Arrival &arrival : splitArrivals(bytes, 2)) {
         if (arrival.timeout)
-            engine.timeout();
+            expire(engine);
         else
             engine.receiveData(arrival.bytes);
-        if (engine.m_frame.receivedata.size() > kFirstReceiveBound)
-            return QStringLiteral("reply buffer grew to %1").arg(engine.m_frame.receivedata.size());
-        if (engine.m_frame.sendlen > progress::kSendBufferSize)
-            return QStringLiteral("frame length %1 past its buffer").arg(engine.m_frame.sendlen);
-        if (engine.m_writtenSize > engine.m_fileSize)
+        if (engine.pendingReplyBytes() > kFirstReceiveBound)
+            return QStringLiteral("reply buffer grew to %1").arg(engine.pendingReplyBytes());
+        if (engine.frame().sendlen > progress::kSendBufferSize)
+            return QStringLiteral("frame length %1 past its buffer").arg(engine.frame().sendlen);
+        if (written > total)
             return QStringLiteral("wrote past the image");
     }
     return QString();
 }
 
 // ---- second board -------------------------------------------------------------
+
+namespace {
+constexpr qint64 kSecondImageExtra[] = {1, 1024, 2500, 40000};
+
+bool secondBoardTo(progress1 &engine, int state, bool lastBlock, const bool &lastSent)
+{
+    using P = progress1;
+    const auto reply = [&engine](const char *hex) { engine.receiveData(secondReply(QByteArray::fromHex(hex))); };
+    // Only long-frame images announce their size.
+    int guard = 0;
+    while (engine.state() != state && ++guard < 64) {
+        switch (engine.state()) {
+        case P::Handshake:
+            expire(engine);
+            reply("0455AA");
+            break;
+        case P::FileSizeSent:
+            reply("04AA55");
+            break;
+        case P::ChangePortSent:
+            engine.receiveData(QByteArray::fromHex("01069CA700001679"));
+            break;
+        case P::Erasing:
+            reply("04AA55");
+            break;
+        case P::Updating:
+            reply("04AA55");
+            if (!lastSent)
+                --guard;
+            break;
+        case P::Finishing:
+            return false;
+        default: // the pauses and the dues go on by their timer
+            expire(engine);
+            break;
+        }
+        if (!engine.isRunning())
+            return false;
+    }
+    while (state == P::Updating && lastBlock && !lastSent && engine.isRunning())
+        reply("04AA55");
+    return engine.state() == state;
+}
+} // namespace
 
 QString hostileInput::feedSecondBoard(const QByteArray &bytes)
 {
@@ -206,30 +340,47 @@ QString hostileInput::feedSecondBoard(const QByteArray &bytes)
     serialport port;
     quietPort(port);
     progress1 engine(&port);
+    bool lastSent = false;
+    QObject::connect(&engine, &progress1::sendMessage, [&lastSent](const QString &line) {
+        lastSent = lastSent || line == QStringLiteral("updating finished!");
+    });
 
-    engine.m_state = (mode & 0x0F) % (progress1::Finishing + 1);
-    engine.m_running = (mode & 0x80) != 0;
-    engine.m_lastBlockSent = (mode & 0x20) != 0;
-    engine.m_imageIndex = job & 3;
-    engine.m_blockMode = (job >> 2) & 1;
-    engine.m_imagePath = imageFile(job >> 3);
-    engine.m_image = readAll(engine.m_imagePath);
-    if (engine.m_state >= progress1::Updating) {
-        engine.m_fileSize = engine.m_image.size();
-        engine.m_bytesTotal = engine.m_fileSize;
+    const int imageIndex = job & 3;
+    const modelTable::secondImage *kind = modelTable::secondImageKind(imageIndex);
+    int state = (mode & 0x0F) % (progress1::Finishing + 1);
+    if (kind->blockMode == 0 && (state == progress1::FileSizeDue || state == progress1::FileSizeSent))
+        state = progress1::ChangePortDue;
+    updateParm parm;
+    parm.modelId = 1;
+    parm.row = 1;
+    parm.imageIndex = imageIndex;
+    parm.portName = linePath();
+    parm.imagePath = QStringLiteral("image.bin");
+    static QHash<int, QByteArray> signedImages;
+    const int imageKey = imageIndex * 4 + (job >> 3) % 4;
+    if (!signedImages.contains(imageKey)) {
+        QByteArray image =
+            imageBytes(kind->signatureOffset + kind->signatureLength + kSecondImageExtra[(job >> 3) % 4]);
+        image.replace(int(kind->signatureOffset), kind->signatureLength,
+                      QByteArray(kind->signature, kind->signatureLength));
+        signedImages.insert(imageKey, image);
     }
-    if (mode & 0x40)
-        engine.m_timer->start(60000);
+    parm.image = signedImages.value(imageKey);
+    engine.initParm(parm);
+    if (!secondBoardTo(engine, state, (mode & 0x20) != 0, lastSent))
+        return QStringLiteral("state %1 not reached").arg(state);
+    if (!(mode & 0x80))
+        engine.stop();
 
     for (const Arrival &arrival : splitArrivals(bytes, 2)) {
         if (arrival.timeout)
-            engine.onTimer();
+            expire(engine);
         else
             engine.receiveData(arrival.bytes);
-        if (engine.m_rxCount >= progress1::kMaxReplyLength)
-            return QStringLiteral("reply buffer holds %1 bytes").arg(engine.m_rxCount);
-        if (engine.m_state < progress1::Handshake || engine.m_state > progress1::Finishing)
-            return QStringLiteral("state %1 out of range").arg(engine.m_state);
+        if (engine.pendingReplyBytes() >= progress1::kMaxReplyLength)
+            return QStringLiteral("reply buffer holds %1 bytes").arg(engine.pendingReplyBytes());
+        if (engine.state() < progress1::Handshake || engine.state() > progress1::Finishing)
+            return QStringLiteral("state %1 out of range").arg(engine.state());
     }
     return QString();
 }
@@ -301,31 +452,14 @@ static QString checkNothingOutside(const QString &root, const QString &zipPath, 
     return QString();
 }
 
-// Derived from a fixed seed: every run, and every seed file, agrees on it.
-static void fuzzKeyPair(QByteArray *publicKey, QByteArray *secretKey)
-{
-    const QByteArray seed(crypto_sign_SEEDBYTES, '\x5a');
-    publicKey->resize(crypto_sign_PUBLICKEYBYTES);
-    secretKey->resize(crypto_sign_SECRETKEYBYTES);
-    if (::sodium_init() < 0)
-        return;
-    ::crypto_sign_seed_keypair(reinterpret_cast<unsigned char *>(publicKey->data()),
-                               reinterpret_cast<unsigned char *>(secretKey->data()),
-                               reinterpret_cast<const unsigned char *>(seed.constData()));
-}
-
 QByteArray hostileInput::fuzzSecretKey()
 {
-    QByteArray publicKey, secretKey;
-    fuzzKeyPair(&publicKey, &secretKey);
-    return secretKey;
+    return memoryInput::fuzzSecretKey();
 }
 
 QByteArray hostileInput::fuzzPublicKey()
 {
-    QByteArray publicKey, secretKey;
-    fuzzKeyPair(&publicKey, &secretKey);
-    return publicKey;
+    return memoryInput::fuzzPublicKey();
 }
 
 QString hostileInput::unpackPackage(const QByteArray &bytes)
@@ -364,7 +498,7 @@ QString hostileInput::unpackPackage(const QByteArray &bytes)
     if (!outside.isEmpty())
         return outside;
     bool readable = false;
-    const QList<packageMemberCheck> members = packageWriter::verify(zipPath, &readable);
+    const QList<packageMemberCheck> members = packageWriter::verifyBytes(bytes, &readable);
     const QString inMemory = checkImagesInMemory(package, members);
     return inMemory.isEmpty() ? checkKeptImages(package, dir, members) : inMemory;
 }

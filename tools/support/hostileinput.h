@@ -25,19 +25,23 @@ public:
     static QList<Arrival> splitArrivals(const QByteArray &bytes, int from);
     static QByteArray joinArrivals(const QList<QByteArray> &arrivals);
 
-    // The bytes as a ".out" file, translated into a flat image.
+    // The bytes as a ".out" file, translated into a flat image beside it
+    // (memoryInput reads them in memory only).
     static QString translateObjectFile(const QByteArray &bytes);
-    // bytes[0]: step (low nibble), preamble mode (0x80), timer running (0x40);
-    // bytes[1]: image index and size; then arrivals.
+    // The engines are driven through their public interface over a virtual
+    // line, to the step named, by the replies a unit would give; then the
+    // arrivals follow. An expiry stands for the step timer running out.
+    // bytes[0]: step (low nibble), timer running (0x40; else stopped);
+    // bytes[1]: image index (bit 0), size (bits 1-3), half written (bit 4).
     static QString feedFirstBoard(const QByteArray &bytes);
-    // bytes[0]: state (low nibble), running (0x80), timer running (0x40),
-    // last block sent (0x20); bytes[1]: image index, block mode; then arrivals.
+    // bytes[0]: state (low nibble), running (0x80), last block sent (0x20);
+    // bytes[1]: image index (bits 0-1), size (bits 3-4).
     static QString feedSecondBoard(const QByteArray &bytes);
     // The bytes as a ".zip" package, unpacked and checked; when the size
     // leaves 2 or 3 over 4, with the fuzz key trusted, so that a refused
     // package can be seen to leave nothing behind.
     static QString unpackPackage(const QByteArray &bytes);
-    // The fixed key pair the fuzz seeds are signed with (64 and 32 bytes).
+    // The fixed key pair the fuzz seeds are signed with (memoryInput's).
     static QByteArray fuzzSecretKey();
     static QByteArray fuzzPublicKey();
 
@@ -46,7 +50,7 @@ public:
 
 private:
     static QString scratchDir();
-    static QString imageFile(int sizeIndex);
+    static QString linePath();
 };
 
 #endif // HOSTILEINPUT_H

@@ -1,6 +1,7 @@
 #include "tools/support/packagewriter.h"
 
 #include <QCryptographicHash>
+#include <QBuffer>
 #include <QFile>
 
 #include <functional>
@@ -207,8 +208,21 @@ bool packageWriter::setDeclaredSize(const QString &zipPath, const QString &name,
 
 QList<packageMemberCheck> packageWriter::verify(const QString &zipPath, bool *ok)
 {
-    QList<packageMemberCheck> members;
     QuaZip reader(zipPath);
+    return verify(reader, ok);
+}
+
+QList<packageMemberCheck> packageWriter::verifyBytes(const QByteArray &zipBytes, bool *ok)
+{
+    QByteArray copy = zipBytes;
+    QBuffer buffer(&copy);
+    QuaZip reader(&buffer);
+    return verify(reader, ok);
+}
+
+QList<packageMemberCheck> packageWriter::verify(QuaZip &reader, bool *ok)
+{
+    QList<packageMemberCheck> members;
     const bool opened = reader.open(QuaZip::mdUnzip);
     if (ok)
         *ok = opened;

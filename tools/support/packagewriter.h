@@ -51,8 +51,11 @@ public:
     // Reads every file member in memory and checks its CRC and its trailer;
     // ok is false when the archive itself cannot be read.
     static QList<packageMemberCheck> verify(const QString &zipPath, bool *ok = nullptr);
+    // The same over the package's bytes in memory.
+    static QList<packageMemberCheck> verifyBytes(const QByteArray &zipBytes, bool *ok = nullptr);
 
 private:
+    static QList<packageMemberCheck> verify(QuaZip &reader, bool *ok);
     bool addEntry(const QString &name, const QByteArray &content, quint32 unixMode);
 
     QString path;
