@@ -105,6 +105,11 @@ QString slotTile::detailText() const
     return m_detail->text();
 }
 
+int slotTile::percent() const
+{
+    return m_progress->value();
+}
+
 bool slotTile::serialMissing() const
 {
     return m_serialMode == stationProfile::Serial::Required && serial().isEmpty();
@@ -131,7 +136,6 @@ void slotTile::showWaiting(bool portAbsent)
     m_busy = false;
     m_serial->setEnabled(true);
     m_start->setEnabled(true);
-    m_progress->setValue(0);
     const QString next = m_startMode == stationProfile::Start::Manual ? tr("Connect the unit, then press Start.")
                                                                       : tr("Plug in the next unit.");
     const QString detail = serialMissing() ? tr("Scan the unit's serial number.") + QLatin1Char(' ') + next : next;

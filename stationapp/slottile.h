@@ -39,6 +39,7 @@ public:
     QPushButton *startButton() const { return m_start; }
     QString stateText() const;
     QString detailText() const;
+    int percent() const;
 
 signals:
     // The operator asks for the next unit (button or Enter, serial given).

@@ -103,6 +103,7 @@ void stationWindow::buildTiles(const stationProfile &profile)
         const stationProfile::slot &each = profile.slotList.at(i);
         auto *tile = new slotTile(QString::number(each.number), each.port, profile, this);
         grid->addWidget(tile, i / kTilesPerRow, i % kTilesPerRow);
+        grid->setColumnStretch(i % kTilesPerRow, 1);
         connect(tile, &slotTile::serialChanged, this,
                 [this, i](const QString &serial) { m_fleet->setUnitSerial(i, serial); });
         connect(tile, &slotTile::startRequested, this,

@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QLineEdit>
 #include <QTemporaryDir>
+#include <QTranslator>
 #include <QtTest>
 
 #include <memory>
@@ -24,6 +25,7 @@
 #include "tools/support/packagewriter.h"
 #include "tools/unitsim/unitserver.h"
 #include "update/common.h"
+#include "util/places.h"
 
 namespace {
 
@@ -206,6 +208,47 @@ private slots:
         QCOMPARE(answerer.boxes().size(), 1);
         QCOMPARE(units.report().size(), 1);
         QCOMPARE(units.report().first().value("result").toString(), QStringLiteral("interrupted"));
+    }
+
+    // Not a test: draws docs/station-en.png and docs/station-zh.png
+    // (scripts/screenshot): a pass, a fail, a flash under way, a slot waiting.
+    void screenshots_data()
+    {
+        QTest::addColumn<QString>("language");
+        QTest::newRow("en") << QStringLiteral("en");
+        QTest::newRow("zh") << QStringLiteral("zh");
+    }
+
+    void screenshots()
+    {
+        QFETCH(QString, language);
+        const QString out = qEnvironmentVariable("UPS_SCREENSHOT_DIR");
+        if (out.isEmpty())
+            QSKIP("UPS_SCREENSHOT_DIR not set");
+        QTranslator chinese;
+        if (language == QLatin1String("zh"))
+            QVERIFY(chinese.load(places::translationFile()) && QCoreApplication::installTranslator(&chinese));
+        bench units;
+        QVERIFY(units.make(4));
+        QString error;
+        QVERIFY(units.units.at(1)->addFault(QStringLiteral("silence:shakehand"), &error));
+        units.units.at(2)->setLineRate(true);
+        stationWindow window;
+        QVERIFY(openWindow(window, units.profile(QStringLiteral("serial = optional\n"))));
+        window.resize(1400, 820);
+        for (int i = 0; i < 3; ++i) {
+            window.tile(i)->serialField()->setText(QStringLiteral("UPS24-%1").arg(1041 + i));
+            QVERIFY(units.plugIn(i));
+            if (i < 2)
+                QTRY_COMPARE_WITH_TIMEOUT(units.report().size(), i + 1, kRunTimeoutMs);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(window.tile(2)->percent() > 40 && window.tile(2)->isBusy(), kRunTimeoutMs);
+        QVERIFY(window.grab().save(QDir(out).filePath(QStringLiteral("station-%1.png").arg(language))));
+        QCoreApplication::removeTranslator(&chinese);
+        modalAnswerer answerer;
+        answerer.setButtonText(QStringLiteral("&Yes"));
+        answerer.start();
+        window.close();
     }
 };
 
