@@ -41,7 +41,12 @@ stationWindow::stationWindow(QWidget *parent)
     layout->addWidget(m_package);
 }
 
-stationWindow::~stationWindow() = default;
+// The fleet goes first: what its runs say while they stop still finds the
+// tiles.
+stationWindow::~stationWindow()
+{
+    m_fleet.reset();
+}
 
 bool stationWindow::open(const stationProfile &profile, const QString &profilePath, QString *problem)
 {

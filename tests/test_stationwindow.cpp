@@ -140,7 +140,7 @@ private slots:
             QVERIFY(units.plugIn(i));
             QTRY_VERIFY_WITH_TIMEOUT(window.tile(i)->isBusy() || units.report().size() > i, kRunTimeoutMs);
         }
-        QTRY_COMPARE_WITH_TIMEOUT(units.report().size(), 3, kRunTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(int(units.report().size()), 3, kRunTimeoutMs);
 
         QStringList recorded;
         for (const QJsonObject &line : units.report()) {
@@ -187,7 +187,7 @@ private slots:
 
         QTest::keyClicks(serial, QStringLiteral("A1234"));
         QTest::keyClick(serial, Qt::Key_Return);
-        QTRY_COMPARE_WITH_TIMEOUT(units.report().size(), 1, kRunTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(int(units.report().size()), 1, kRunTimeoutMs);
         QCOMPARE(units.report().first().value("unit_serial").toString(), QStringLiteral("A1234"));
         QCOMPARE(units.report().first().value("result").toString(), QStringLiteral("passed"));
     }
@@ -205,8 +205,8 @@ private slots:
         answerer.setButtonText(QStringLiteral("&Yes"));
         answerer.start();
         QVERIFY(window.close());
-        QCOMPARE(answerer.boxes().size(), 1);
-        QCOMPARE(units.report().size(), 1);
+        QCOMPARE(int(answerer.boxes().size()), 1);
+        QCOMPARE(int(units.report().size()), 1);
         QCOMPARE(units.report().first().value("result").toString(), QStringLiteral("interrupted"));
     }
 
@@ -240,7 +240,7 @@ private slots:
             window.tile(i)->serialField()->setText(QStringLiteral("UPS24-%1").arg(1041 + i));
             QVERIFY(units.plugIn(i));
             if (i < 2)
-                QTRY_COMPARE_WITH_TIMEOUT(units.report().size(), i + 1, kRunTimeoutMs);
+                QTRY_COMPARE_WITH_TIMEOUT(int(units.report().size()), i + 1, kRunTimeoutMs);
         }
         QTRY_VERIFY_WITH_TIMEOUT(window.tile(2)->percent() > 40 && window.tile(2)->isBusy(), kRunTimeoutMs);
         QVERIFY(window.grab().save(QDir(out).filePath(QStringLiteral("station-%1.png").arg(language))));
