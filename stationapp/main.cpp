@@ -45,7 +45,7 @@ bool wantsChinese(int argc, char *argv[])
 bool asksForText(int argc, char *argv[])
 {
     for (int i = 1; i < argc; ++i) {
-        for (const char *text : {"--help", "-h", "--version", "-v"}) {
+        for (const char *text : {"--help", "-h", "--help-all", "--version", "-v"}) {
             if (std::strcmp(argv[i], text) == 0)
                 return true;
         }
@@ -112,10 +112,11 @@ int main(int argc, char *argv[])
     describe(parser);
     if (!parser.parse(QCoreApplication::arguments()))
         return refuse(parser.errorText(), false);
-    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("version"))) {
-        const QString text = parser.isSet(QStringLiteral("help"))
-            ? parser.helpText()
-            : QCoreApplication::applicationName() + QLatin1Char(' ') + QCoreApplication::applicationVersion() + '\n';
+    const bool help = parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"));
+    if (help || parser.isSet(QStringLiteral("version"))) {
+        const QString text = help ? parser.helpText()
+                                  : QCoreApplication::applicationName() + QLatin1Char(' ')
+                + QCoreApplication::applicationVersion() + QLatin1Char('\n');
         std::fputs(text.toUtf8().constData(), stdout);
         return 0;
     }
