@@ -30,6 +30,7 @@ flashFleet::flashFleet(flashOutput *out, const QStringList &ports, const options
         slot &s = m_slots[size_t(i)];
         s.port = ports.at(i);
         s.label = names.at(i);
+        s.name = i < how.slotNames.size() ? how.slotNames.at(i) : s.label;
         s.run = new flashRun(out, this);
         connect(s.run, &flashRun::finished, this, [this, i](int status) { onAttemptEnded(i, status); });
     }
@@ -87,10 +88,38 @@ int flashFleet::openPackage(const packageBytes &package, const QStringList &only
 void flashFleet::start()
 {
     for (size_t i = 0; i < m_slots.size(); ++i) {
-        if (m_slots[i].state == State::Idle)
+        if (m_slots[i].state != State::Idle)
+            continue;
+        if (m_how.startOnRequest)
+            awaitRequest(int(i));
+        else
             beginUnit(int(i));
     }
     finishIfDone();
+}
+
+void flashFleet::setUnitSerial(int index, const QString &serial)
+{
+    if (index >= 0 && size_t(index) < m_slots.size())
+        m_slots[size_t(index)].unitSerial = serial;
+}
+
+signatureVerdict::Kind flashFleet::signatureKind() const
+{
+    return m_slots.front().run->signatureKind();
+}
+
+bool flashFleet::mayStart(const slot &s) const
+{
+    return !m_how.serialRequired || !s.unitSerial.trimmed().isEmpty();
+}
+
+void flashFleet::awaitRequest(int index)
+{
+    slot &s = m_slots[size_t(index)];
+    s.state = State::WaitingNext;
+    s.portWentAway = false;
+    m_out->waiting(index, flashOutput::Wait::NextUnit);
 }
 
 // A port that is not there yet is waited for when asked, and always in a
@@ -98,7 +127,7 @@ void flashFleet::start()
 void flashFleet::beginUnit(int index)
 {
     slot &s = m_slots[size_t(index)];
-    if ((m_how.waitForPort || m_how.loop) && !portPresent(s.port)) {
+    if (((m_how.waitForPort || m_how.loop) && !portPresent(s.port)) || !mayStart(s)) {
         s.state = State::WaitingPort;
         m_out->waiting(index, flashOutput::Wait::PortAbsent);
         m_poll.start();
@@ -116,6 +145,7 @@ void flashFleet::launchUnit(int index)
     s.tally.imagesSent = 0;
     s.adapter = adapterFacts::of(s.port);
     s.clock.start();
+    s.run->setUnitSerial(s.unitSerial.trimmed());
     s.run->start(s.port, s.unit);
 }
 
@@ -158,11 +188,11 @@ void flashFleet::unitDone(int index, unitResult result)
     else
         m_unitInterrupted = true;
     s.run->close();
+    s.unitSerial.clear();
     if (m_how.loop && !m_interrupted) {
-        s.state = State::WaitingNext;
-        s.portWentAway = false;
-        m_out->waiting(index, flashOutput::Wait::NextUnit);
-        m_poll.start();
+        awaitRequest(index);
+        if (!m_how.startOnRequest)
+            m_poll.start();
         return;
     }
     s.state = State::Done;
@@ -176,7 +206,7 @@ void flashFleet::record(int index, const unitAttempt &attempt)
     if (m_how.reportPath.isEmpty())
         return;
     const slot &s = m_slots[size_t(index)];
-    const QJsonObject line = unitRecord::reportJson(m_facts, s.port, s.adapter, attempt);
+    const QJsonObject line = unitRecord::reportJson(m_facts, s.port, s.name, s.adapter, attempt);
     const QString problem =
         unitRecord::appendLine(m_how.reportPath, QJsonDocument(line).toJson(QJsonDocument::Compact));
     if (problem.isEmpty())
@@ -237,11 +267,11 @@ void flashFleet::pollPorts()
     for (size_t i = 0; i < m_slots.size(); ++i) {
         slot &s = m_slots[i];
         const bool present = (s.state == State::WaitingPort || s.state == State::WaitingNext) && portPresent(s.port);
-        if (s.state == State::WaitingPort && present) {
+        if (s.state == State::WaitingPort && present && mayStart(s)) {
             launchUnit(int(i));
-        } else if (s.state == State::WaitingNext) {
+        } else if (s.state == State::WaitingNext && !m_how.startOnRequest) {
             s.portWentAway = s.portWentAway || !present;
-            if (present && s.portWentAway)
+            if (present && s.portWentAway && mayStart(s))
                 launchUnit(int(i)); // the adapter of the next unit
         }
         awaiting = awaiting || s.state == State::WaitingPort || s.state == State::WaitingNext;

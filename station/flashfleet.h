@@ -34,6 +34,12 @@ public:
         bool waitForPort = false;
         bool loop = false;
         QString reportPath; // empty: no report
+        // A slot starts only on the operator's request, never when its
+        // port appears.
+        bool startOnRequest = false;
+        // A slot does not start without its unit's serial number.
+        bool serialRequired = false;
+        QStringList slotNames; // the report's "slot"; empty: the port labels
     };
 
     flashFleet(flashOutput *out, const QStringList &ports, const options &how, QObject *parent = nullptr);
@@ -43,6 +49,10 @@ public:
     int openPackage(const packageBytes &package, const QStringList &only, const trustedKeys &trust);
     void setRunFacts(const runFacts &facts) { m_facts = facts; }
     void start();
+    // The serial number of the slot's next unit; it is spent when that
+    // unit ends.
+    void setUnitSerial(int slot, const QString &serial);
+    signatureVerdict::Kind signatureKind() const;
 
     // Whether a serial port is there now: a device path exists, or the
     // system lists the port name.
@@ -68,6 +78,8 @@ private:
     {
         QString port;
         QString label;
+        QString name;
+        QString unitSerial;
         flashRun *run = nullptr;
         State state = State::Idle;
         int unit = 0;
@@ -78,7 +90,9 @@ private:
     };
 
     void beginUnit(int index);
+    void awaitRequest(int index);
     void launchUnit(int index);
+    bool mayStart(const slot &s) const;
     void onAttemptEnded(int index, int status);
     void retryUnit(int index);
     void unitDone(int index, unitResult result);

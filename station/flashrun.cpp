@@ -112,6 +112,7 @@ void flashRun::beginAttempt(int unit, int attemptNumber, const QList<checkedFile
     m_attempt.model = modelId();
     m_attempt.unit = unit;
     m_attempt.attempt = attemptNumber;
+    m_attempt.unitSerial = m_unitSerial;
     m_attempt.start = QDateTime::currentDateTimeUtc();
     m_attemptRows.clear();
     for (const checkedFile &file : qAsConst(ordered)) {

@@ -40,6 +40,9 @@ public:
     int modelId() const { return core.package().modelId(); }
     int imagesTicked() const { return core.package().checkedFiles().size(); }
     const unitAttempt &attempt() const { return m_attempt; }
+    signatureVerdict::Kind signatureKind() const { return core.package().signatureKind(); }
+    // The serial number every later attempt is recorded with.
+    void setUnitSerial(const QString &serial) { m_unitSerial = serial; }
 
     // A new unit: every ticked image, attempt 1.
     void start(const QString &portName, int unit);
@@ -91,6 +94,7 @@ private:
     QList<int> m_attemptRows; // the table row of each image of the attempt
     unitAttempt m_attempt;
     QString m_extractDir;
+    QString m_unitSerial;
     bool m_active = false;
     bool m_quiet = false; // after an attempt's end, until the next start
     bool m_dryRun = false;

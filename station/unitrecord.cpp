@@ -198,7 +198,7 @@ QJsonObject imageJson(const imageOutcome &image)
          image.processorChosen.has_value() ? QJsonValue(*image.processorChosen) : QJsonValue(QJsonValue::Null)}};
 }
 
-QJsonObject reportJson(const runFacts &run, const QString &port, const adapterFacts &adapter,
+QJsonObject reportJson(const runFacts &run, const QString &port, const QString &slot, const adapterFacts &adapter,
                        const unitAttempt &attempt)
 {
     QJsonArray images;
@@ -213,6 +213,8 @@ QJsonObject reportJson(const runFacts &run, const QString &port, const adapterFa
                         {QStringLiteral("package_sha256"), textOrNull(run.packageSha256)},
                         {QStringLiteral("model"), attempt.model},
                         {QStringLiteral("port"), port},
+                        {QStringLiteral("slot"), slot},
+                        {QStringLiteral("unit_serial"), textOrNull(attempt.unitSerial)},
                         {QStringLiteral("usb_serial"), textOrNull(adapter.serialNumber)},
                         {QStringLiteral("usb_location"), textOrNull(adapter.location)},
                         {QStringLiteral("unit"), attempt.unit},

@@ -36,6 +36,7 @@ struct unitAttempt
     unitResult result = unitResult::None; // None until the attempt ends
     failReason reason = failReason::None; // the failed image's
     QString lastLine;                     // the engine's last log line
+    QString unitSerial;                   // typed or scanned by the operator; empty when not asked
     bool retrying = false;                // another attempt follows
 
     int imagesPassed() const;
@@ -70,7 +71,8 @@ QString timeText(const QDateTime &utc);
 // An empty text is written as null: "not known" or "none", never "".
 QJsonValue textOrNull(const QString &text);
 QJsonObject imageJson(const imageOutcome &image);
-QJsonObject reportJson(const runFacts &run, const QString &port, const adapterFacts &adapter,
+// SLOT is the name the front end gives the port's place on the bench.
+QJsonObject reportJson(const runFacts &run, const QString &port, const QString &slot, const adapterFacts &adapter,
                        const unitAttempt &attempt);
 
 // Appends one line to a report that other runs may be appending to at the

@@ -25,7 +25,8 @@ struct Entry
 // context -> source text -> entry
 using Catalogue = QMap<QString, QMap<QString, Entry>>;
 
-const QStringList kSourceDirs {"app", "model", "package", "update", "util", "serial", "protocol", "station", "tools"};
+const QStringList kSourceDirs {"app",    "model",    "package", "update",     "util",
+                               "serial", "protocol", "station", "stationapp", "tools"};
 const QStringList kContexts {
     "Dialog", "filesUpdate", "settingsFile", "objectFile", "serialport", "progress", "progress1", "zip",
     "packageSignature", "trustedKeys", "ownFiles", "regularFile", "updateEngine",
@@ -33,7 +34,9 @@ const QStringList kContexts {
     "flashCommand", "flashRun", "flashFleet", "textOutput", "progressMeter", "unitRecord", "packCommand", "packTool",
     "sampleMaker", "simCommand", "unitServer", "simulatedUnit", "firstUnit", "secondUnit", "QCommandLineParser",
     // the window's command line (--help, --version)
-    "windowCommand"};
+    "windowCommand",
+    // the station window and its profile
+    "stationProfile", "stationWindow", "slotTile", "setupDialog", "stationCommand", "failureWords"};
 
 // The placeholders a text fills in (%1, %2, ...), each once.
 QStringList placeholdersOf(const QString &text)

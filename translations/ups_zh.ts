@@ -156,6 +156,85 @@
     </message>
 </context>
 <context>
+    <name>failureWords</name>
+    <message>
+        <source>The port could not be opened.</source>
+        <translation>端口无法打开。</translation>
+    </message>
+    <message>
+        <source>An image of the package could not be read.</source>
+        <translation>固件包中的一个映像无法读取。</translation>
+    </message>
+    <message>
+        <source>The unit refused the image.</source>
+        <translation>设备拒绝了该映像。</translation>
+    </message>
+    <message>
+        <source>The unit did not answer.</source>
+        <translation>设备没有应答。</translation>
+    </message>
+    <message>
+        <source>The unit did not accept the image&apos;s check.</source>
+        <translation>设备未通过映像校验。</translation>
+    </message>
+    <message>
+        <source>The unit could not erase its flash.</source>
+        <translation>设备无法擦除闪存。</translation>
+    </message>
+    <message>
+        <source>The transfer broke off.</source>
+        <translation>传输中断。</translation>
+    </message>
+    <message>
+        <source>The unit did not start its new firmware.</source>
+        <translation>设备未能启动新固件。</translation>
+    </message>
+    <message>
+        <source>The line speed could not be changed.</source>
+        <translation>无法切换线路速率。</translation>
+    </message>
+    <message>
+        <source>An object file of the package could not be translated.</source>
+        <translation>固件包中的一个目标文件无法转换。</translation>
+    </message>
+    <message>
+        <source>The update failed.</source>
+        <translation>升级失败。</translation>
+    </message>
+    <message>
+        <source>Check the adapter and the cable, then plug the unit in again.</source>
+        <translation>检查适配器和线缆，然后重新接入设备。</translation>
+    </message>
+    <message>
+        <source>Call the engineer: the package is faulty.</source>
+        <translation>请联系工程师：固件包有问题。</translation>
+    </message>
+    <message>
+        <source>Check that the unit is the package&apos;s model; else call the engineer.</source>
+        <translation>确认设备型号与固件包一致；否则请联系工程师。</translation>
+    </message>
+    <message>
+        <source>Check that the unit is powered and in its boot loader, then plug it in again.</source>
+        <translation>确认设备已上电并处于引导程序中，然后重新接入。</translation>
+    </message>
+    <message>
+        <source>Plug the unit in again; if it fails again, set it aside for repair.</source>
+        <translation>重新接入设备；如果再次失败，请放到一边待修。</translation>
+    </message>
+    <message>
+        <source>Set the unit aside for repair.</source>
+        <translation>请将设备放到一边待修。</translation>
+    </message>
+    <message>
+        <source>Switch the unit off and on, then plug it in again.</source>
+        <translation>将设备断电再上电，然后重新接入。</translation>
+    </message>
+    <message>
+        <source>Open the log and call the engineer.</source>
+        <translation>打开日志并联系工程师。</translation>
+    </message>
+</context>
+<context>
     <name>filesUpdate</name>
     <message>
         <source>no file updating!</source>
@@ -1084,6 +1163,97 @@ ups-pack --make-sample DIR                 把两种型号的示例升级包写�
     </message>
 </context>
 <context>
+    <name>setupDialog</name>
+    <message>
+        <source>Station set-up: %1</source>
+        <translation>工位设置：%1</translation>
+    </message>
+    <message>
+        <source>Choose…</source>
+        <translation>选择…</translation>
+    </message>
+    <message>
+        <source>a folder of .pub keys; empty for none</source>
+        <translation>存放 .pub 公钥的文件夹；留空表示不使用</translation>
+    </message>
+    <message>
+        <source>refuse a package no trusted key signed</source>
+        <translation>拒绝未经受信任公钥签名的固件包</translation>
+    </message>
+    <message>
+        <source>when its port appears (an adapter per unit)</source>
+        <translation>端口出现时（每台设备一个适配器）</translation>
+    </message>
+    <message>
+        <source>on its button or Enter</source>
+        <translation>按按钮或回车</translation>
+    </message>
+    <message>
+        <source>not asked</source>
+        <translation>不要求</translation>
+    </message>
+    <message>
+        <source>optional</source>
+        <translation>可选</translation>
+    </message>
+    <message>
+        <source>required before a start</source>
+        <translation>开始前必须输入</translation>
+    </message>
+    <message>
+        <source>one port per line: slot 1, slot 2, …</source>
+        <translation>每行一个端口：工位 1、工位 2、…</translation>
+    </message>
+    <message>
+        <source>Package</source>
+        <translation>固件包</translation>
+    </message>
+    <message>
+        <source>Report</source>
+        <translation>报告</translation>
+    </message>
+    <message>
+        <source>Trusted keys</source>
+        <translation>受信任公钥</translation>
+    </message>
+    <message>
+        <source>Retries</source>
+        <translation>重试次数</translation>
+    </message>
+    <message>
+        <source>Signature</source>
+        <translation>签名</translation>
+    </message>
+    <message>
+        <source>A slot starts</source>
+        <translation>工位开始方式</translation>
+    </message>
+    <message>
+        <source>Unit serial number</source>
+        <translation>设备序列号</translation>
+    </message>
+    <message>
+        <source>Ports</source>
+        <translation>端口</translation>
+    </message>
+    <message>
+        <source>Firmware package</source>
+        <translation>固件包</translation>
+    </message>
+    <message>
+        <source>Packages (*.zip)</source>
+        <translation>固件包 (*.zip)</translation>
+    </message>
+    <message>
+        <source>the profile %1 cannot be written: %2</source>
+        <translation>无法写入配置文件 %1：%2</translation>
+    </message>
+    <message>
+        <source>Station set-up</source>
+        <translation>工位设置</translation>
+    </message>
+</context>
+<context>
     <name>simCommand</name>
     <message>
         <source>Model 0: the boot loader already runs for PROCESSOR (arm or dsp), as in a unit left in it: it does not answer the preamble, flashes every image into PROCESSOR and refuses (NAK) every verify code but CODE, 8 hex digits as the verify command carries them (the little-endian word at 0xB000 of an arm image, at 0x17FE8 of a dsp image, most significant byte first: 12345678 for the sample arm.bin).</source>
@@ -1337,6 +1507,274 @@ STEP), counted from the unit&apos;s start or reset, resends included.</source>
     <message>
         <source>(not saved: %1)</source>
         <translation>（未保存：%1）</translation>
+    </message>
+</context>
+<context>
+    <name>slotTile</name>
+    <message>
+        <source>Slot %1</source>
+        <translation>工位 %1</translation>
+    </message>
+    <message>
+        <source>unit serial number</source>
+        <translation>设备序列号</translation>
+    </message>
+    <message>
+        <source>Start</source>
+        <translation>开始</translation>
+    </message>
+    <message>
+        <source>Log</source>
+        <translation>日志</translation>
+    </message>
+    <message>
+        <source>Slot %1: log</source>
+        <translation>工位 %1：日志</translation>
+    </message>
+    <message>
+        <source>SERIAL?</source>
+        <translation>序列号？</translation>
+    </message>
+    <message>
+        <source>Scan or type the unit&apos;s serial number first.</source>
+        <translation>请先扫描或输入设备序列号。</translation>
+    </message>
+    <message>
+        <source>Connect the unit, then press Start.</source>
+        <translation>接好设备，然后按“开始”。</translation>
+    </message>
+    <message>
+        <source>Plug in the next unit.</source>
+        <translation>请接入下一台设备。</translation>
+    </message>
+    <message>
+        <source>Scan the unit&apos;s serial number.</source>
+        <translation>请扫描设备序列号。</translation>
+    </message>
+    <message>
+        <source>WAITING</source>
+        <translation>等待中</translation>
+    </message>
+    <message>
+        <source>FLASHING</source>
+        <translation>烧写中</translation>
+    </message>
+    <message>
+        <source>attempt %1</source>
+        <translation>第 %1 次尝试</translation>
+    </message>
+    <message>
+        <source>starting</source>
+        <translation>正在开始</translation>
+    </message>
+    <message>
+        <source>, %1 s left</source>
+        <translation>，剩余 %1 秒</translation>
+    </message>
+    <message>
+        <source>%1 (%2 of %3): %4%%5</source>
+        <translation>%1（第 %2 个，共 %3 个）：%4%%5</translation>
+    </message>
+    <message>
+        <source>RETRYING</source>
+        <translation>重试中</translation>
+    </message>
+    <message>
+        <source>PASS</source>
+        <translation>通过</translation>
+    </message>
+    <message>
+        <source>Unplug the unit.</source>
+        <translation>请拔下设备。</translation>
+    </message>
+    <message>
+        <source>FAIL</source>
+        <translation>失败</translation>
+    </message>
+    <message>
+        <source>STOPPED</source>
+        <translation>已中止</translation>
+    </message>
+    <message>
+        <source>The unit was cut short; flash it again.</source>
+        <translation>设备烧写被中断；请重新烧写。</translation>
+    </message>
+    <message>
+        <source>passed %1 · failed %2</source>
+        <translation>通过 %1 · 失败 %2</translation>
+    </message>
+</context>
+<context>
+    <name>stationCommand</name>
+    <message>
+        <source>The operator&apos;s window of a flashing station: a tile per slot with PASS or FAIL,
+counters and yield, over the profile an engineer prepared (see --setup).
+Every attempt is one line in the profile&apos;s report, as with ups-flash.</source>
+        <translation>烧写工位的操作员窗口：每个工位一个方块，显示通过或失败、
+计数和良率，设置来自工程师准备的配置文件（见 --setup）。
+每次尝试在配置文件指定的报告中记一行，与 ups-flash 相同。</translation>
+    </message>
+    <message>
+        <source>Open the station profile FILE.ini.</source>
+        <translation>打开工位配置文件 FILE.ini。</translation>
+    </message>
+    <message>
+        <source>Open the set-up dialog that writes the station profile FILE.ini.</source>
+        <translation>打开设置对话框，写入工位配置文件 FILE.ini。</translation>
+    </message>
+    <message>
+        <source>Language of the window: en or zh.</source>
+        <translation>窗口语言：en 或 zh。</translation>
+    </message>
+    <message>
+        <source>Scale every protocol pause and timeout by F (above 0, at most 100). For simulated units only: a real unit needs the exact timing (1.0).</source>
+        <translation>把每个协议停顿和超时乘以 F（大于 0，最大 100）。仅用于模拟设备：真实设备需要精确的时序（1.0）。</translation>
+    </message>
+    <message>
+        <source>UPS station</source>
+        <translation>UPS 烧写工位</translation>
+    </message>
+    <message>
+        <source>--lang takes en or zh</source>
+        <translation>--lang 只接受 en 或 zh</translation>
+    </message>
+    <message>
+        <source>--time-scale takes a number above 0 and at most %1</source>
+        <translation>--time-scale 需要大于 0 且不超过 %1 的数</translation>
+    </message>
+    <message>
+        <source>give --profile FILE.ini (or --setup FILE.ini to write one)</source>
+        <translation>请给出 --profile FILE.ini（或用 --setup FILE.ini 写一个）</translation>
+    </message>
+</context>
+<context>
+    <name>stationProfile</name>
+    <message>
+        <source>the profile %1 cannot be read: %2</source>
+        <translation>无法读取配置文件 %1：%2</translation>
+    </message>
+    <message>
+        <source>%1, line %2: not KEY = VALUE</source>
+        <translation>%1，第 %2 行：不是 键 = 值</translation>
+    </message>
+    <message>
+        <source>%1: %2 is given twice</source>
+        <translation>%1：%2 出现了两次</translation>
+    </message>
+    <message>
+        <source>%1: %2: %3</source>
+        <translation>%1：%2：%3</translation>
+    </message>
+    <message>
+        <source>%1: %2</source>
+        <translation>%1：%2</translation>
+    </message>
+    <message>
+        <source>has no value</source>
+        <translation>没有值</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not a whole number from 0 to %2</source>
+        <translation>“%1”不是 0 到 %2 之间的整数</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is neither true nor false</source>
+        <translation>“%1”既不是 true 也不是 false</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not one of %2</source>
+        <translation>“%1”不是 %2 之一</translation>
+    </message>
+    <message>
+        <source>unknown key (the keys are %1, slot.N)</source>
+        <translation>未知的键（可用的键为 %1、slot.N）</translation>
+    </message>
+    <message>
+        <source>a slot is slot.N, N from 1 to %1</source>
+        <translation>工位写作 slot.N，N 为 1 到 %1</translation>
+    </message>
+    <message>
+        <source>names no port</source>
+        <translation>未指定端口</translation>
+    </message>
+    <message>
+        <source>%1 is missing</source>
+        <translation>缺少 %1</translation>
+    </message>
+    <message>
+        <source>package: %1 is not there</source>
+        <translation>package：%1 不存在</translation>
+    </message>
+    <message>
+        <source>trusted-keys: %1 is not a folder</source>
+        <translation>trusted-keys：%1 不是文件夹</translation>
+    </message>
+    <message>
+        <source>slot.%1 and slot.%2 name the same port %3</source>
+        <translation>slot.%1 和 slot.%2 指定了同一个端口 %3</translation>
+    </message>
+    <message>
+        <source>the profile %1 cannot be written: %2</source>
+        <translation>无法写入配置文件 %1：%2</translation>
+    </message>
+</context>
+<context>
+    <name>stationWindow</name>
+    <message>
+        <source>UPS station</source>
+        <translation>UPS 烧写工位</translation>
+    </message>
+    <message>
+        <source>trusted-keys: %1</source>
+        <translation>trusted-keys：%1</translation>
+    </message>
+    <message>
+        <source>package: %1</source>
+        <translation>package：%1</translation>
+    </message>
+    <message>
+        <source>report: cannot append to %1: %2</source>
+        <translation>report：无法追加到 %1：%2</translation>
+    </message>
+    <message>
+        <source>Package %1 · %2
+SHA-256 %3
+Report %4</source>
+        <translation>固件包 %1 · %2
+SHA-256 %3
+报告 %4</translation>
+    </message>
+    <message>
+        <source>signed by a trusted key</source>
+        <translation>已由受信任公钥签名</translation>
+    </message>
+    <message>
+        <source>signed, but no key is trusted: not checked</source>
+        <translation>已签名，但没有受信任公钥：未校验</translation>
+    </message>
+    <message>
+        <source>signature refused</source>
+        <translation>签名被拒绝</translation>
+    </message>
+    <message>
+        <source>not signed</source>
+        <translation>未签名</translation>
+    </message>
+    <message>
+        <source>–</source>
+        <translation>–</translation>
+    </message>
+    <message>
+        <source>Units %1 · passed %2 · failed %3 · yield %4</source>
+        <translation>设备 %1 · 通过 %2 · 失败 %3 · 良率 %4</translation>
+    </message>
+    <message>
+        <source>Stop the station?</source>
+        <translation>停止工位？</translation>
+    </message>
+    <message>
+        <source>A unit is being flashed. Closing now cuts it short: it stays in its boot loader and is recorded as interrupted. Close anyway?</source>
+        <translation>有设备正在烧写。现在关闭会中断它：设备停留在引导程序中，并记录为中断。仍要关闭吗？</translation>
     </message>
 </context>
 <context>
