@@ -12,6 +12,7 @@
 
 #include <csignal>
 
+#include "station/standingtrust.h"
 #include "station/flashrun.h"
 #include "stationapp/slottile.h"
 
@@ -62,11 +63,12 @@ bool stationWindow::open(const stationProfile &profile, const QString &profilePa
     facts.packageSha256 = package.sha256();
     m_fleet->setRunFacts(facts);
     trustedKeys trust = profile.trustedKeys.isEmpty() ? trustedKeys() : trustedKeys::fromFolder(profile.trustedKeys);
-    trust.setRequired(profile.requireSignature);
     if (!trust.problems().isEmpty()) {
         *problem = tr("trusted-keys: %1").arg(trust.problems().join(QLatin1Char('\n')));
         return false;
     }
+    // A profile adds to what the machine requires, never takes it away.
+    addStandingTrust(trust, profile.requireSignature);
     buildTiles(profile);
     if (m_fleet->openPackage(package, {}, trust) != flashRun::Success) {
         *problem = tr("package: %1").arg(m_runErrors.join(QLatin1Char('\n')));

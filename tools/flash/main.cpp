@@ -16,6 +16,7 @@
 
 #include "station/flashfleet.h"
 #include "station/flashrun.h"
+#include "station/standingtrust.h"
 #include "tools/flash/jsonoutput.h"
 #include "tools/flash/textoutput.h"
 #include "tools/support/signalwatcher.h"
@@ -178,17 +179,7 @@ QString repeatedPort(const QStringList &ports)
 }
 
 // Keys given with --trust must all be readable (a usage error otherwise);
-// the machine's and the user's folders, and require-signature in the
-// settings, hold for every run as for the window; a bad entry there keeps
-// checking on, said as an error line when the package is read.
-void addStandingTrust(trustedKeys &trust, bool required)
-{
-    for (const QString &folder : places::trustedKeyFolders())
-        trust.addFolder(folder);
-    common settings;
-    trust.setRequired(
-        required || settings.readSwitch(places::settingsFile(), QString::fromLatin1(places::kRequireSignatureKey)));
-}
+// the standing trust of the machine and the user is added as for the window.
 
 // Fills options; returns -1 to go on, otherwise the exit status.
 int parseOptions(QCommandLineParser &parser, flashOptions &options)
