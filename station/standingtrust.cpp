@@ -7,7 +7,7 @@ void addStandingTrust(trustedKeys &trust, bool required)
 {
     for (const QString &folder : places::trustedKeyFolders())
         trust.addFolder(folder);
-    trust.setRequired(required
-                      || settingsFile::readSwitch(places::settingsFile(),
-                                                  QString::fromLatin1(places::kRequireSignatureKey)));
+    trust.setRequired(
+        required
+        || settingsFile::readSwitch(places::settingsFile(), QString::fromLatin1(places::kRequireSignatureKey)));
 }
