@@ -146,11 +146,13 @@ bool serialport::claimDevice(const QString &portName)
         return !held;
     }
     m_deviceLock = fd;
+    m_lowLatency.request(fd, portName);
     return true;
 }
 
 void serialport::releaseDevice()
 {
+    m_lowLatency.restore(m_deviceLock);
     if (m_deviceLock >= 0)
         ::close(m_deviceLock);
     m_deviceLock = -1;
