@@ -173,6 +173,9 @@ void serialport::sendCmdData(const quint8 *cmd, ushort size)
         return;
     qCDebug(lcSerial) << "sent" << QByteArray::fromRawData(reinterpret_cast<const char *>(cmd), size).toHex(' ');
     m_serialPort->write(reinterpret_cast<const char *>(cmd), qint64(size));
+    // Out now rather than on the next turn of the event loop: every reply
+    // waits for it.
+    m_serialPort->flush();
 }
 
 void serialport::closeSerialPort()
