@@ -74,7 +74,7 @@ public:
     // The same to the nanosecond, rounded up.
     static qint64 wireNs(int bytes, int baud);
     // What a USB adapter adds to each reply: it holds received bytes until
-    // its latency timer runs out. Unscaled, like the wire time.
+    // its latency timer runs out. In unit time, scaled like the wire time.
     void setReplyLatencyMs(double ms) { m_replyLatencyNs = qint64(ms * 1e6); }
 
     void setSaveDir(const QString &dir) { m_saveDir = dir; }
