@@ -63,7 +63,11 @@ public:
             while (::read(m_fd, sink, sizeof sink) > 0) { }
         });
     }
-    ~toolEnd() { ::close(m_fd); }
+    ~toolEnd()
+    {
+        m_notifier.setEnabled(false);
+        ::close(m_fd);
+    }
 
 private:
     int m_fd;
