@@ -44,40 +44,29 @@ termios lineSettings(const QString &slavePath)
     return settings;
 }
 
-// The byte-trace lines about low latency, while one lives (the trace is
-// turned on here whatever QT_LOGGING_RULES says).
-class latencyNotes
+// Counts the byte-trace lines about low latency while one lives; the trace
+// is turned on here whatever QT_LOGGING_RULES says.
+struct latencyNotes
 {
-public:
-    latencyNotes()
+    static inline int count = 0;
+    static void take(QtMsgType, const QMessageLogContext &context, const QString &text)
     {
-        s_lines.clear();
-        m_previousFilter = QLoggingCategory::installFilter(&latencyNotes::traceOn);
-        m_previous = qInstallMessageHandler(&latencyNotes::take);
+        count += qstrcmp(context.category, "ups.serial") == 0 && text.contains(QLatin1String("low latency"));
     }
-    ~latencyNotes()
-    {
-        qInstallMessageHandler(m_previous);
-        QLoggingCategory::installFilter(m_previousFilter);
-    }
-    static int count() { return s_lines.size(); }
-
-private:
     static void traceOn(QLoggingCategory *category)
     {
         if (qstrcmp(category->categoryName(), "ups.serial") == 0)
             category->setEnabled(QtDebugMsg, true);
     }
-    static void take(QtMsgType, const QMessageLogContext &context, const QString &text)
+    latencyNotes() { count = 0; }
+    ~latencyNotes()
     {
-        if (qstrcmp(context.category, "ups.serial") == 0 && text.contains(QLatin1String("low latency")))
-            s_lines.append(text);
+        qInstallMessageHandler(handler);
+        QLoggingCategory::installFilter(filter);
     }
-    static QStringList s_lines;
-    QtMessageHandler m_previous;
-    QLoggingCategory::CategoryFilter m_previousFilter;
+    QLoggingCategory::CategoryFilter filter = QLoggingCategory::installFilter(&traceOn);
+    QtMessageHandler handler = qInstallMessageHandler(&take);
 };
-QStringList latencyNotes::s_lines;
 
 // A serial driver as the ioctl calls of low latency see it.
 struct fakeDriver
@@ -468,7 +457,7 @@ void TestSerialport::lowLatencyRefusedOnPtyToldOnce()
     QTRY_COMPARE(bytesOf(atTool), QByteArray("\x06", 1));
     port->closeSerialPort();
     QVERIFY(port->openSerialPort(0, line->slavePath(), 2400));
-    QCOMPARE(latencyNotes::count(), 1);
+    QCOMPARE(latencyNotes::count, 1);
     QCOMPARE(warnings.count(), 0);
 }
 
@@ -502,7 +491,7 @@ void TestSerialport::lowLatencyThroughDriver()
         latency.restore(3);
         QTEST(driver.flags, "flagsAfterRestore");
     }
-    QCOMPARE(latencyNotes::count(), getError || setError ? 1 : 0);
+    QCOMPARE(latencyNotes::count, getError || setError ? 1 : 0);
 }
 
 QTEST_MAIN(TestSerialport)

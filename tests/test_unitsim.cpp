@@ -3,7 +3,6 @@
 #include "tools/unitsim/firstunit.h"
 #include "tools/unitsim/secondunit.h"
 
-#include <QSocketNotifier>
 #include <QtTest>
 
 #include <algorithm>
@@ -11,10 +10,7 @@
 #include <numeric>
 #include <memory>
 
-#include <fcntl.h>
-#include <termios.h>
-#include <unistd.h>
-
+#include "serial/serialport.h"
 #include "tools/unitsim/pacetimer.h"
 #include "util/timescale.h"
 
@@ -43,35 +39,6 @@ private:
         static const Grammar g = {{{Silence, "no reply"}}, {{"a", nullptr, "step a"}, {"b", nullptr, "step b"}}};
         return g;
     }
-};
-
-// The tool's end of a unit's line, set to BAUD and drained so that the
-// unit's writes never block.
-class toolEnd
-{
-public:
-    toolEnd(const QString &path, int baud)
-        : m_fd(::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK))
-    {
-        termios settings {};
-        ::tcgetattr(m_fd, &settings);
-        ::cfmakeraw(&settings);
-        ::cfsetspeed(&settings, baud == 2400 ? B2400 : B9600);
-        ::tcsetattr(m_fd, TCSANOW, &settings);
-        QObject::connect(&m_notifier, &QSocketNotifier::activated, [this] {
-            char sink[4096];
-            while (::read(m_fd, sink, sizeof sink) > 0) { }
-        });
-    }
-    ~toolEnd()
-    {
-        m_notifier.setEnabled(false);
-        ::close(m_fd);
-    }
-
-private:
-    int m_fd;
-    QSocketNotifier m_notifier {m_fd, QSocketNotifier::Read};
 };
 
 struct scaleGuard
@@ -232,7 +199,8 @@ private slots:
         unit.setLineRate(true);
         unit.setReplyLatencyMs(latencyMs);
         QVERIFY(unit.open());
-        toolEnd tool(unit.portName(), baud);
+        serialport tool; // sets the line's speed and drains what the unit sends
+        QVERIFY(tool.openSerialPort(1, unit.portName(), baud));
         const QByteArray reply(bytes, '\x55');
         QVector<qint64> lateNs;
         qint64 queuedNs = 0;
