@@ -252,8 +252,12 @@ void simulatedUnit::onSendTimer()
 {
     if (m_out.isEmpty())
         return;
-    const Chunk chunk = m_out.takeFirst();
-    m_line->write(chunk.bytes);
+    // What is due right after the chunk before leaves with it, back to back
+    // as on a real line, not one turn of the event loop later.
+    do {
+        const Chunk chunk = m_out.takeFirst();
+        m_line->write(chunk.bytes);
+    } while (!m_out.isEmpty() && m_out.first().delayNs <= 0);
     if (m_out.isEmpty())
         m_replyEndNs = paceTimer::nowNs();
     scheduleNext();
