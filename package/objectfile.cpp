@@ -224,4 +224,3 @@ bool objectFile::isBeyondEnd(quint32 address) const
 {
     return address >= endAddressA || address >= endAddressB;
 }
-

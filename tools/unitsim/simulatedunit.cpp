@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <QTimer>
 
 #include <cmath>
 
@@ -37,7 +38,11 @@ simulatedUnit::simulatedUnit(const Grammar &grammar, QObject *parent)
     , m_grammar(grammar)
     , m_line(new ptyLine(this))
     , m_sendTimer(new paceTimer(this))
+    , m_msTimer(new QTimer(this))
 {
+    m_msTimer->setSingleShot(true);
+    m_msTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_msTimer, &QTimer::timeout, this, &simulatedUnit::onSendTimer);
     connect(m_sendTimer, &paceTimer::timeout, this, &simulatedUnit::onSendTimer);
     connect(m_line, &ptyLine::received, this, &simulatedUnit::onReceived);
 }
@@ -57,6 +62,7 @@ QString simulatedUnit::portName() const
 void simulatedUnit::reset()
 {
     m_sendTimer->stop();
+    m_msTimer->stop();
     m_out.clear();
     m_replyEndNs = 0;
     m_answers.clear();
@@ -238,26 +244,29 @@ void simulatedUnit::enqueue(const QByteArray &bytes, int pauseMs, int requestByt
     const qint64 delayNs = qint64(std::ceil(double(qint64(pauseMs) * 1000000 + wire + latency) * timeScale::factor()));
     m_out.append({bytes, qMax(qint64(minimumMs) * 1000000, delayNs)});
     m_replyEndNs = 0;
-    if (!m_sendTimer->isActive())
+    if (!m_sendTimer->isActive() && !m_msTimer->isActive())
         scheduleNext();
 }
 
 void simulatedUnit::scheduleNext()
 {
-    if (!m_out.isEmpty())
+    if (m_out.isEmpty())
+        return;
+    // Unpaced, the gaps are the fault scripts' whole milliseconds, on the
+    // event loop's own timer as the tool's are: the order in which a reply
+    // and the tool's next read meet is then that of a real line at speed.
+    if (m_lineRate)
         m_sendTimer->startAt(paceTimer::nowNs() + m_out.first().delayNs);
+    else
+        m_msTimer->start(int((m_out.first().delayNs + 999999) / 1000000));
 }
 
 void simulatedUnit::onSendTimer()
 {
     if (m_out.isEmpty())
         return;
-    // What is due right after the chunk before leaves with it, back to back
-    // as on a real line, not one turn of the event loop later.
-    do {
-        const Chunk chunk = m_out.takeFirst();
-        m_line->write(chunk.bytes);
-    } while (!m_out.isEmpty() && m_out.first().delayNs <= 0);
+    const Chunk chunk = m_out.takeFirst();
+    m_line->write(chunk.bytes);
     if (m_out.isEmpty())
         m_replyEndNs = paceTimer::nowNs();
     scheduleNext();
@@ -266,6 +275,7 @@ void simulatedUnit::onSendTimer()
 void simulatedUnit::closeLine()
 {
     m_sendTimer->stop();
+    m_msTimer->stop();
     m_out.clear();
     m_replyEndNs = 0;
     m_line->close();

@@ -11,6 +11,7 @@
 #include "tools/unitsim/ptyline.h"
 
 class paceTimer;
+class QTimer;
 
 // What every simulated unit shares, whatever its boot-loader protocol: the
 // unit's end of the virtual line, replies paced on their way out, faults
@@ -142,7 +143,8 @@ private:
 
     const Grammar &m_grammar;
     ptyLine *m_line;
-    paceTimer *m_sendTimer;
+    paceTimer *m_sendTimer; // paced replies
+    QTimer *m_msTimer;      // unpaced ones
     QList<Chunk> m_out;
     QList<Fault> m_faults;
     QHash<int, int> m_answers;
