@@ -148,11 +148,13 @@ bool serialport::claimDevice(const QString &portName)
         return !held;
     }
     m_deviceLock = fd;
+    m_lowLatency.request(fd, portName);
     return true;
 }
 
 void serialport::releaseDevice()
 {
+    m_lowLatency.restore(m_deviceLock);
     if (m_deviceLock >= 0)
         ::close(m_deviceLock);
     m_deviceLock = -1;
@@ -173,6 +175,9 @@ void serialport::sendCmdData(const quint8 *cmd, ushort size)
         return;
     qCDebug(lcSerial) << "sent" << QByteArray::fromRawData(reinterpret_cast<const char *>(cmd), size).toHex(' ');
     m_serialPort->write(reinterpret_cast<const char *>(cmd), qint64(size));
+    // Out now rather than on the next turn of the event loop: every reply
+    // waits for it.
+    m_serialPort->flush();
 }
 
 void serialport::closeSerialPort()

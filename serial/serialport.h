@@ -7,6 +7,8 @@
 #include <QSerialPort>
 #include <functional>
 
+#include "serial/lowlatency.h"
+
 // The only path to the serial line. The engines share one object; the model
 // id of the latest open attempt decides which engine gets the received bytes.
 class serialport : public QObject
@@ -67,7 +69,8 @@ private:
     QSerialPort *m_serialPort;
     int m_modelId;
     WarningPresenter m_presenter;
-    int m_deviceLock = -1; // kept across reopening at another speed
+    int m_deviceLock = -1;   // kept across reopening at another speed
+    lowLatency m_lowLatency; // asked for and put back through the lock
 };
 
 #endif // SERIALPORT_H

@@ -6,14 +6,18 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cerrno>
 #include <memory>
 
 #include <fcntl.h>
+#include <linux/serial.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include "support/modalanswerer.h"
 #include "app/warningbox.h"
+#include "serial/lowlatency.h"
 #include "serial/serialport.h"
 #include "tools/unitsim/ptyline.h"
 
@@ -39,6 +43,53 @@ termios lineSettings(const QString &slavePath)
     }
     return settings;
 }
+
+// Counts the byte-trace lines about low latency while one lives; the trace
+// is turned on here whatever QT_LOGGING_RULES says.
+struct latencyNotes
+{
+    static inline int count = 0;
+    static void take(QtMsgType, const QMessageLogContext &context, const QString &text)
+    {
+        count += qstrcmp(context.category, "ups.serial") == 0 && text.contains(QLatin1String("low latency"));
+    }
+    static void traceOn(QLoggingCategory *category)
+    {
+        if (qstrcmp(category->categoryName(), "ups.serial") == 0)
+            category->setEnabled(QtDebugMsg, true);
+    }
+    latencyNotes() { count = 0; }
+    ~latencyNotes()
+    {
+        qInstallMessageHandler(handler);
+        QLoggingCategory::installFilter(filter);
+    }
+    QLoggingCategory::CategoryFilter filter = QLoggingCategory::installFilter(&traceOn);
+    QtMessageHandler handler = qInstallMessageHandler(&take);
+};
+
+// A serial driver as the ioctl calls of low latency see it.
+struct fakeDriver
+{
+    int flags = 0;
+    int getError = 0;
+    int setError = 0;
+
+    int control(unsigned long request, void *argument)
+    {
+        auto *settings = static_cast<serial_struct *>(argument);
+        const int error = request == TIOCGSERIAL ? getError : setError;
+        if (error != 0) {
+            errno = error;
+            return -1;
+        }
+        if (request == TIOCGSERIAL)
+            settings->flags = flags;
+        else
+            flags = settings->flags;
+        return 0;
+    }
+};
 
 QByteArray bytesOf(const QList<QList<QVariant>> &emissions)
 {
@@ -73,6 +124,9 @@ private slots:
     void vanishedPeerClosesOnceWithoutFlood();
     void oneDeviceOnePort_data();
     void oneDeviceOnePort();
+    void lowLatencyRefusedOnPtyToldOnce();
+    void lowLatencyThroughDriver_data();
+    void lowLatencyThroughDriver();
 
 private:
     // The spelling of the pty's node that a row names: the node itself, or
@@ -388,6 +442,56 @@ void TestSerialport::oneDeviceOnePort()
     else
         holder->openSerialPort(0, letGo == "other device" ? elsewhere.slavePath() : "/nonexistent/ttyGone", 9600);
     QVERIFY(port->openSerialPort(0, secondName, 9600));
+}
+
+// A pty has no serial settings: the line works as before, and the trace
+// says so once however often the port is reopened.
+void TestSerialport::lowLatencyRefusedOnPtyToldOnce()
+{
+    latencyNotes notes;
+    QSignalSpy warnings(port, &serialport::warning);
+    QSignalSpy atTool(port, &serialport::receive);
+    QVERIFY(port->openSerialPort(0, line->slavePath(), 2400));
+    QVERIFY(port->openSerialPort(0, line->slavePath(), 9600));
+    QVERIFY(line->write(QByteArray("\x06", 1)));
+    QTRY_COMPARE(bytesOf(atTool), QByteArray("\x06", 1));
+    port->closeSerialPort();
+    QVERIFY(port->openSerialPort(0, line->slavePath(), 2400));
+    QCOMPARE(latencyNotes::count, 1);
+    QCOMPARE(warnings.count(), 0);
+}
+
+void TestSerialport::lowLatencyThroughDriver_data()
+{
+    QTest::addColumn<int>("flags");
+    QTest::addColumn<int>("getError");
+    QTest::addColumn<int>("setError");
+    QTest::addColumn<bool>("granted");
+    QTest::addColumn<int>("flagsAfterRestore");
+    const int low = ASYNC_LOW_LATENCY;
+    const int other = ASYNC_SPD_HI;
+    QTest::newRow("plain adapter: set, then put back") << other << 0 << 0 << true << other;
+    QTest::newRow("already low: left as the user set it") << (other | low) << 0 << 0 << true << (other | low);
+    QTest::newRow("no serial settings: refused, untouched") << other << ENOTTY << 0 << false << other;
+    QTest::newRow("flag not allowed: refused, untouched") << other << 0 << EPERM << false << other;
+}
+
+void TestSerialport::lowLatencyThroughDriver()
+{
+    QFETCH(int, flags);
+    QFETCH(int, getError);
+    QFETCH(int, setError);
+    latencyNotes notes;
+    fakeDriver driver {flags, getError, setError};
+    lowLatency latency(
+        [&driver](int, unsigned long request, void *argument) { return driver.control(request, argument); });
+    for (int open = 0; open < 2; ++open) {
+        QTEST(latency.request(3, QStringLiteral("ttyUSB0")), "granted");
+        QCOMPARE(bool(driver.flags & ASYNC_LOW_LATENCY), getError == 0 && setError == 0);
+        latency.restore(3);
+        QTEST(driver.flags, "flagsAfterRestore");
+    }
+    QCOMPARE(latencyNotes::count, getError || setError ? 1 : 0);
 }
 
 QTEST_MAIN(TestSerialport)

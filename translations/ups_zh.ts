@@ -1357,6 +1357,22 @@ processor (arm.bin, ...).</source>
         <source>violation: %1</source>
         <translation>协议违规：%1</translation>
     </message>
+    <message>
+        <source>Hold each reply MS more (0 to %1, fractions allowed), as a USB adapter&apos;s latency timer does; scaled like the line time.</source>
+        <translation>每个应答再多保持 MS 毫秒（0 到 %1，可带小数），如同 USB 适配器的延迟定时器；与线路时间一样按比例缩放。</translation>
+    </message>
+    <message>
+        <source>Write the tool&apos;s turnaround of each exchange (from a reply&apos;s last byte out to the next request&apos;s first byte in) to FILE in microseconds, one a line (FILE-1, FILE-2, ... with --count).</source>
+        <translation>把工具每次交换的周转时间（从应答最后一个字节发出到下一条请求第一个字节到达）以微秒为单位写入 FILE，每行一个（使用 --count 时为 FILE-1、FILE-2……）。</translation>
+    </message>
+    <message>
+        <source>usage: --reply-latency takes a number from 0 to %1; try --help</source>
+        <translation>用法：--reply-latency 需要 0 到 %1 之间的数；请参阅 --help</translation>
+    </message>
+    <message>
+        <source>cannot write %1</source>
+        <translation>无法写入 %1</translation>
+    </message>
 </context>
 <context>
     <name>simulatedUnit</name>

@@ -46,6 +46,9 @@ progress::progress(serialport *port, QObject *parent)
     , m_port(port)
 {
     connect(m_timer, &QTimer::timeout, this, &progress::timeout);
+    // Some of its expiries are protocol pauses: a coarse timer may end them
+    // up to 5 % early.
+    m_timer->setTimerType(Qt::PreciseTimer);
     m_targetPause->setObjectName(QStringLiteral("targetPause"));
     m_targetPause->setSingleShot(true);
     m_targetPause->setTimerType(Qt::PreciseTimer); // never early, as the unit demands

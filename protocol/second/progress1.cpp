@@ -45,6 +45,10 @@ progress1::progress1(serialport *port, QObject *parent)
     , m_row(0)
     , m_port(port)
 {
+    // Most of its expiries are protocol pauses (after the start command, the
+    // change of speed, the last frame): a coarse timer may end them up to
+    // 5 % early.
+    m_timer->setTimerType(Qt::PreciseTimer);
     connect(m_timer, &QTimer::timeout, this, &progress1::onTimer);
 }
 

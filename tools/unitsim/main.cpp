@@ -26,6 +26,8 @@ namespace {
 
 enum ExitStatus { Success = 0, Failure = 1, UsageError = 2 };
 
+constexpr int kMaxReplyLatencyMs = 1000;
+
 void say(FILE *stream, const QString &line)
 {
     std::fputs((line + QLatin1Char('\n')).toUtf8().constData(), stream);
@@ -61,6 +63,16 @@ void describe(QCommandLineParser &parser)
          QStringLiteral("DIR")});
     parser.addOption({QStringLiteral("line-rate"),
                       simCommand::tr("Pace both directions at the line speed in effect (10 bits a byte).")});
+    parser.addOption({QStringLiteral("reply-latency"),
+                      simCommand::tr("Hold each reply MS more (0 to %1, fractions allowed), as a USB adapter's "
+                                     "latency timer does; scaled like the line time.")
+                          .arg(kMaxReplyLatencyMs),
+                      QStringLiteral("MS"), QStringLiteral("0")});
+    parser.addOption({QStringLiteral("turnaround-file"),
+                      simCommand::tr("Write the tool's turnaround of each exchange (from a reply's last byte out "
+                                     "to the next request's first byte in) to FILE in microseconds, one a line "
+                                     "(FILE-1, FILE-2, ... with --count)."),
+                      QStringLiteral("FILE")});
     parser.addOption({QStringLiteral("fault"),
                       simCommand::tr("Misbehave as FAULT says (see below); UNIT/FAULT for one unit only."),
                       QStringLiteral("FAULT")});
@@ -91,6 +103,28 @@ QString unitName(const QString &base, int unit, int count, QChar separator)
     if (base.isEmpty() || count == 1)
         return base;
     return base + separator + QString::number(unit);
+}
+
+// The reply latency and the turnaround files; -1 to go on serving.
+int setUpTiming(QCommandLineParser &parser, const QList<unitServer *> &servers)
+{
+    bool ok = false;
+    const double latencyMs = parser.value(QStringLiteral("reply-latency")).toDouble(&ok);
+    if (!ok || !(latencyMs >= 0 && latencyMs <= kMaxReplyLatencyMs)) {
+        say(stderr,
+            simCommand::tr("usage: --reply-latency takes a number from 0 to %1; try --help").arg(kMaxReplyLatencyMs));
+        return UsageError;
+    }
+    const QString file = parser.value(QStringLiteral("turnaround-file"));
+    for (int i = 0; i < servers.size(); ++i) {
+        servers.at(i)->setReplyLatencyMs(latencyMs);
+        const QString unitFile = unitName(file, i + 1, servers.size(), QLatin1Char('-'));
+        if (!unitFile.isEmpty() && !servers.at(i)->setTurnaroundFile(unitFile)) {
+            say(stderr, simCommand::tr("cannot write %1").arg(unitFile));
+            return UsageError;
+        }
+    }
+    return -1;
 }
 
 // Checks the options and sets up the units; -1 to go on serving.
@@ -156,7 +190,7 @@ int setUp(QCommandLineParser &parser, QList<unitServer *> &servers, QObject *own
             return UsageError;
         }
     }
-    return -1;
+    return setUpTiming(parser, servers);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "tools/unitsim/simulatedunit.h"
 
+#include "tools/unitsim/pacetimer.h"
 #include "tools/unitsim/ptyline.h"
 #include "util/timescale.h"
 #include "update/common.h"
@@ -8,6 +9,8 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QTimer>
+
+#include <cmath>
 
 namespace {
 // Indexed by simulatedUnit::FaultKind.
@@ -34,12 +37,13 @@ simulatedUnit::simulatedUnit(const Grammar &grammar, QObject *parent)
     : QObject(parent)
     , m_grammar(grammar)
     , m_line(new ptyLine(this))
-    , m_sendTimer(new QTimer(this))
+    , m_sendTimer(new paceTimer(this))
+    , m_msTimer(new QTimer(this))
 {
-    m_sendTimer->setSingleShot(true);
-    // A coarse timer may fire 5 % off its time: a paced reply must not.
-    m_sendTimer->setTimerType(Qt::PreciseTimer);
-    connect(m_sendTimer, &QTimer::timeout, this, &simulatedUnit::onSendTimer);
+    m_msTimer->setSingleShot(true);
+    m_msTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_msTimer, &QTimer::timeout, this, &simulatedUnit::onSendTimer);
+    connect(m_sendTimer, &paceTimer::timeout, this, &simulatedUnit::onSendTimer);
     connect(m_line, &ptyLine::received, this, &simulatedUnit::onReceived);
 }
 
@@ -58,7 +62,9 @@ QString simulatedUnit::portName() const
 void simulatedUnit::reset()
 {
     m_sendTimer->stop();
+    m_msTimer->stop();
     m_out.clear();
+    m_replyEndNs = 0;
     m_answers.clear();
     m_frames.clear();
     m_violations.clear();
@@ -170,6 +176,9 @@ QList<simulatedUnit::FaultKind> simulatedUnit::faultsOnAnswer(int step)
 
 void simulatedUnit::onReceived(QByteArray bytes)
 {
+    if (m_replyEndNs > 0)
+        emit turnaround(paceTimer::nowNs() - m_replyEndNs);
+    m_replyEndNs = 0;
     receive(bytes);
 }
 
@@ -220,32 +229,36 @@ int simulatedUnit::wireMs(int bytes, int baud)
     return int((qint64(bytes) * kBitsPerByte * 1000 + baud - 1) / baud);
 }
 
-// The exact wire time, rounded up to whole milliseconds as a timer needs,
-// less what earlier replies already waited beyond theirs: no reply comes
-// more than a millisecond early, and none of them adds up to a delay.
-int simulatedUnit::pacedWireMs(int bytes, int baud)
+qint64 simulatedUnit::wireNs(int bytes, int baud)
 {
     if (baud <= 0 || bytes <= 0)
         return 0;
-    const qint64 owedNs = (qint64(bytes) * kBitsPerByte * 1000000000 + baud - 1) / baud - m_wireCreditNs;
-    const int ms = owedNs > 0 ? int((owedNs + 999999) / 1000000) : 0;
-    m_wireCreditNs = qint64(ms) * 1000000 - owedNs;
-    return ms;
+    return (qint64(bytes) * kBitsPerByte * 1000000000 + baud - 1) / baud;
 }
 
 void simulatedUnit::enqueue(const QByteArray &bytes, int pauseMs, int requestBytes, int minimumMs)
 {
-    const int wire = m_lineRate ? pacedWireMs(requestBytes + bytes.size(), m_line->baud()) : 0;
-    const int delayMs = timeScale::scaledMs(pauseMs + wire);
-    m_out.append({bytes, qMax(minimumMs, delayMs)});
-    if (!m_sendTimer->isActive())
+    const qint64 wire = m_lineRate ? wireNs(requestBytes + bytes.size(), m_line->baud()) : 0;
+    const qint64 latency = requestBytes > 0 ? m_replyLatencyNs : 0;
+    // Rounded up: a reply scaled down must still never come early.
+    const qint64 delayNs = qint64(std::ceil(double(qint64(pauseMs) * 1000000 + wire + latency) * timeScale::factor()));
+    m_out.append({bytes, qMax(qint64(minimumMs) * 1000000, delayNs)});
+    m_replyEndNs = 0;
+    if (!m_sendTimer->isActive() && !m_msTimer->isActive())
         scheduleNext();
 }
 
 void simulatedUnit::scheduleNext()
 {
-    if (!m_out.isEmpty())
-        m_sendTimer->start(qMax(0, m_out.first().delayMs));
+    if (m_out.isEmpty())
+        return;
+    // Unpaced, the gaps are the fault scripts' whole milliseconds, on the
+    // event loop's own timer as the tool's are: the order in which a reply
+    // and the tool's next read meet is then that of a real line at speed.
+    if (m_lineRate)
+        m_sendTimer->startAt(paceTimer::nowNs() + m_out.first().delayNs);
+    else
+        m_msTimer->start(int((m_out.first().delayNs + 999999) / 1000000));
 }
 
 void simulatedUnit::onSendTimer()
@@ -254,12 +267,16 @@ void simulatedUnit::onSendTimer()
         return;
     const Chunk chunk = m_out.takeFirst();
     m_line->write(chunk.bytes);
+    if (m_out.isEmpty())
+        m_replyEndNs = paceTimer::nowNs();
     scheduleNext();
 }
 
 void simulatedUnit::closeLine()
 {
     m_sendTimer->stop();
+    m_msTimer->stop();
     m_out.clear();
+    m_replyEndNs = 0;
     m_line->close();
 }

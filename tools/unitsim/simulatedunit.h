@@ -10,6 +10,7 @@
 
 #include "tools/unitsim/ptyline.h"
 
+class paceTimer;
 class QTimer;
 
 // What every simulated unit shares, whatever its boot-loader protocol: the
@@ -71,9 +72,11 @@ public:
     // Whole milliseconds that BYTES take on the line, rounded up so that a
     // byte never arrives before its last bit could have.
     static int wireMs(int bytes, int baud);
-    // The same for the next reply, with what earlier replies waited beyond
-    // their exact time taken off.
-    int pacedWireMs(int bytes, int baud);
+    // The same to the nanosecond, rounded up.
+    static qint64 wireNs(int bytes, int baud);
+    // What a USB adapter adds to each reply: it holds received bytes until
+    // its latency timer runs out. In unit time, scaled like the wire time.
+    void setReplyLatencyMs(double ms) { m_replyLatencyNs = qint64(ms * 1e6); }
 
     void setSaveDir(const QString &dir) { m_saveDir = dir; }
     // Where the image of the last completed job went (or why it did not);
@@ -92,6 +95,9 @@ public:
 signals:
     void jobCompleted(QString target, QByteArray image);
     void frameReceived(QByteArray frame);
+    // From the last byte of a reply leaving to the first byte of whatever
+    // the tool sends next: the tool's own turnaround, line time excluded.
+    void turnaround(qint64 ns);
 
 protected:
     simulatedUnit(const Grammar &grammar, QObject *parent);
@@ -111,9 +117,10 @@ protected:
 
     // Queues BYTES to leave PAUSEMS of unscaled unit time after what is
     // queued before them. When paced they also wait for their own wire time
-    // and that of the REQUESTBYTES they answer, rounded up once for the
-    // whole. The scaled pause is at least MINIMUMMS, so that the pieces of a
-    // reply can be kept apart.
+    // and that of the REQUESTBYTES they answer; a piece that answers a
+    // request (REQUESTBYTES above 0) also waits for the reply latency. The
+    // scaled wait is at least MINIMUMMS, so that the pieces of a reply can
+    // be kept apart.
     void enqueue(const QByteArray &bytes, int pauseMs, int requestBytes = 0, int minimumMs = 0);
     // The cable is pulled: nothing queued goes out any more.
     void closeLine();
@@ -126,7 +133,7 @@ private:
     struct Chunk
     {
         QByteArray bytes;
-        int delayMs; // scaled, after the chunk before
+        qint64 delayNs; // scaled, after the chunk before
     };
 
     QString parseFault(const QString &faultText, Fault *fault) const;
@@ -136,7 +143,8 @@ private:
 
     const Grammar &m_grammar;
     ptyLine *m_line;
-    QTimer *m_sendTimer;
+    paceTimer *m_sendTimer; // paced replies
+    QTimer *m_msTimer;      // unpaced ones
     QList<Chunk> m_out;
     QList<Fault> m_faults;
     QHash<int, int> m_answers;
@@ -147,10 +155,8 @@ private:
     QString m_savedAs;
     int m_jobsCompleted = 0;
     bool m_lineRate = false;
-    // Nanoseconds already waited beyond the exact wire time: whole
-    // milliseconds rounded up on every reply would otherwise add up over
-    // thousands of frames.
-    qint64 m_wireCreditNs = 0;
+    qint64 m_replyLatencyNs = 0;
+    qint64 m_replyEndNs = 0; // when the last reply left, until the tool speaks
 };
 
 #endif // SIMULATEDUNIT_H

@@ -3,6 +3,8 @@
 #include "tools/unitsim/firstunit.h"
 #include "tools/unitsim/unitmodels.h"
 
+#include <QFile>
+
 namespace {
 
 constexpr int kSlowBaud = 2400;
@@ -43,6 +45,25 @@ bool unitServer::addFault(const QString &faultText, QString *error)
 void unitServer::setLineRate(bool on)
 {
     m_unit->setLineRate(on);
+}
+
+void unitServer::setReplyLatencyMs(double ms)
+{
+    m_unit->setReplyLatencyMs(ms);
+}
+
+bool unitServer::setTurnaroundFile(const QString &path)
+{
+    m_turnarounds = new QFile(path, this);
+    if (!m_turnarounds->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
+        return false;
+    connect(m_unit, &simulatedUnit::turnaround, this, &unitServer::onTurnaround);
+    return true;
+}
+
+void unitServer::onTurnaround(qint64 ns)
+{
+    m_turnarounds->write(QByteArray::number((ns + 500) / 1000) + '\n');
 }
 
 void unitServer::setSaveDir(const QString &dir)
@@ -147,6 +168,9 @@ QString unitServer::summaryLine(int job, const QString &target, qint64 size, con
 void unitServer::onJobCompleted(QString target, QByteArray image)
 {
     reportNewViolations();
+    // Whoever reads the job's line finds its exchanges on disk.
+    if (m_turnarounds)
+        m_turnarounds->flush();
     emit jobSummary(summaryLine(++m_jobs, target, image.size(), m_traffic, m_unit->savedAs()));
     m_traffic = traffic();
 }

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 
+class QFile;
 class simulatedUnit;
 
 // Serves one simulated unit of either model as a program does: counts the
@@ -21,7 +22,11 @@ public:
     QString portName() const;
     bool addFault(const QString &faultText, QString *error);
     void setLineRate(bool on);
+    void setReplyLatencyMs(double ms);
     void setSaveDir(const QString &dir);
+    // Writes the tool's turnaround of each exchange to PATH, in whole
+    // microseconds, one a line; false when PATH cannot be written.
+    bool setTurnaroundFile(const QString &path);
     // A first-board unit whose boot loader already runs for one processor
     // (see firstUnit::setRunningFor); false for a second-board unit.
     bool setRunningFor(const QString &processor, const QByteArray &code);
@@ -53,12 +58,14 @@ private slots:
     void onJobCompleted(QString target, QByteArray image);
     void onReceived(QByteArray bytes);
     void onSent(QByteArray bytes);
+    void onTurnaround(qint64 ns);
 
 private:
     void count(qint64 bytes, bool incoming);
     void reportNewViolations();
 
     simulatedUnit *m_unit;
+    QFile *m_turnarounds = nullptr;
     traffic m_traffic;
     int m_violationsShown = 0;
     int m_jobs = 0;
