@@ -110,15 +110,16 @@ QString resolvedParent(const QString &target)
 }
 
 // The last 32 bytes must be the SHA-256 of the (at least one) bytes before
-// them; on success the member is cut to its payload, in place.
-bool stripTrailer(QByteArray &member)
+// them; on success the member is cut to its payload, in place, and DIGEST
+// holds the payload's digest.
+bool stripTrailer(QByteArray &member, QByteArray *digest)
 {
     if (member.size() <= zip::kTrailerLength)
         return false;
     const QByteArray trailer = member.right(zip::kTrailerLength);
-    const QByteArray digest = QCryptographicHash::hash(
-        QByteArray::fromRawData(member.constData(), member.size() - zip::kTrailerLength), QCryptographicHash::Sha256);
-    if (trailer != digest)
+    *digest = QCryptographicHash::hash(QByteArray::fromRawData(member.constData(), member.size() - zip::kTrailerLength),
+                                       QCryptographicHash::Sha256);
+    if (trailer != *digest)
         return false;
     member.chop(zip::kTrailerLength);
     return true;
@@ -243,6 +244,7 @@ packageBytes packageBytes::read(const QString &path)
     packageBytes package;
     package.path = path;
     regularFile::read(path, zip::kMaxPackageSize, &package.bytes, &package.problem);
+    package.digest = package.sha256();
     return package;
 }
 
@@ -250,6 +252,8 @@ QString packageBytes::sha256() const
 {
     if (!problem.isEmpty())
         return QString();
+    if (!digest.isEmpty())
+        return digest;
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
 
@@ -407,14 +411,15 @@ void zip::unpackImage(unpacking &state, entry &item)
         return;
     }
     item.problem = problemOf(state.readMember(&item.bytes));
-    if (item.problem == NoProblem && !stripTrailer(item.bytes))
+    QByteArray digest;
+    if (item.problem == NoProblem && !stripTrailer(item.bytes, &digest))
         item.problem = DigestMismatch;
     if (item.problem != NoProblem) {
         item.bytes.clear();
         return;
     }
     item.size = item.bytes.size();
-    if (writeOwnFile(state, item.name, item.bytes) == ownFiles::Outcome::Failed) {
+    if (writeOwnFile(state, item.name, item.bytes, digest) == ownFiles::Outcome::Failed) {
         item.bytes.clear();
         item.problem = NotWritten;
     }
@@ -448,10 +453,11 @@ void zip::unpackOther(unpacking &state)
 
 // Writes a member's bytes through a temporary name; a file that this tool
 // did not write is left alone. Either way, or a failure, gets a line.
-ownFiles::Outcome zip::writeOwnFile(unpacking &state, const QString &relativePath, const QByteArray &bytes)
+ownFiles::Outcome zip::writeOwnFile(unpacking &state, const QString &relativePath, const QByteArray &bytes,
+                                    const QByteArray &sha256)
 {
     QString problem;
-    const ownFiles::Outcome outcome = state.written->write(relativePath, bytes, &problem);
+    const ownFiles::Outcome outcome = state.written->write(relativePath, bytes, &problem, sha256);
     const QString target = printableText(state.root + QLatin1Char('/') + relativePath);
     if (outcome == ownFiles::Outcome::LeftAlone)
         emit sendMessage(ownFiles::leftAloneLine(target));

@@ -25,6 +25,7 @@ struct packageBytes
     QString path;
     QByteArray bytes;
     QString problem; // why it could not be read; empty when it was
+    QString digest;  // hex SHA-256 of the bytes, taken once by read()
 
     // A regular file (after following links), within the package bound.
     static packageBytes read(const QString &path);
@@ -140,7 +141,9 @@ private:
     void unpackMember(unpacking &state);
     void unpackImage(unpacking &state, entry &item);
     void unpackOther(unpacking &state);
-    ownFiles::Outcome writeOwnFile(unpacking &state, const QString &relativePath, const QByteArray &bytes);
+    // SHA256: the bytes' digest when already taken (an image's checked trailer).
+    ownFiles::Outcome writeOwnFile(unpacking &state, const QString &relativePath, const QByteArray &bytes,
+                                   const QByteArray &sha256 = QByteArray());
     void reportProblems();
     static QString problemLine(const QString &name, ImageProblem problem);
     const entry *entryAt(const QString &path) const;

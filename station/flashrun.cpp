@@ -56,7 +56,7 @@ int flashRun::openPackage(const packageBytes &package, const QStringList &only, 
     if (modelRegistry::modelNamedBy(info.fileName()) < 0 && modelRegistry::modelNamedBy(m_extractDir) < 0)
         printError(tr("the package path names neither \"5-10k\" nor \"15-20k\"; taking model 0"));
     core.package().setTrustedKeys(trust);
-    core.package().extract(packageBytes {path, package.bytes, package.problem}, m_extractDir);
+    core.package().extract(packageBytes {path, package.bytes, package.problem, package.digest}, m_extractDir);
     if (core.package().packageSha256().isEmpty())
         return UsageError; // refused, and said why
     if (!tickImages(only) || !checkTickedImagesSendable())

@@ -1972,6 +1972,10 @@ UNIT/ 时故障作用于每台设备。</translation>
         <translation>，其他速率 %1</translation>
     </message>
     <message>
+        <source>; replies late by %1 ms in all</source>
+        <translation>；回复共迟 %1 毫秒</translation>
+    </message>
+    <message>
         <source>; saved as %1</source>
         <translation>；保存为 %1</translation>
     </message>

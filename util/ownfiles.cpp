@@ -112,7 +112,8 @@ bool ownFiles::isOwn(const QString &relativePath) const
     return regularFile::sha256(path, kMaxOwnFileSize, &digest, &problem) && digest.toHex() == found->sha256;
 }
 
-ownFiles::Outcome ownFiles::write(const QString &relativePath, const QByteArray &bytes, QString *problem)
+ownFiles::Outcome ownFiles::write(const QString &relativePath, const QByteArray &bytes, QString *problem,
+                                  const QByteArray &sha256)
 {
     const QString target = m_dir + QLatin1Char('/') + relativePath;
     const QFileInfo existing(target);
@@ -120,7 +121,7 @@ ownFiles::Outcome ownFiles::write(const QString &relativePath, const QByteArray 
         return Outcome::LeftAlone;
     // Recorded before the file is in place: a record naming a file that is
     // not there, or not as recorded, vouches for nothing.
-    m_files.insert(relativePath, written {bytes.size(), sha256Hex(bytes)});
+    m_files.insert(relativePath, written {bytes.size(), sha256.isEmpty() ? sha256Hex(bytes) : sha256.toHex()});
     if (!save(problem) || !placeFile(target, bytes, problem))
         return Outcome::Failed;
     return Outcome::Written;

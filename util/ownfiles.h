@@ -23,8 +23,10 @@ public:
     explicit ownFiles(const QString &dir);
 
     // Writes bytes at dir/relativePath (its folders must exist). On
-    // Failed, *problem says why.
-    Outcome write(const QString &relativePath, const QByteArray &bytes, QString *problem);
+    // Failed, *problem says why. SHA256: the bytes' raw digest when the
+    // caller has already taken it, else it is taken here.
+    Outcome write(const QString &relativePath, const QByteArray &bytes, QString *problem,
+                  const QByteArray &sha256 = QByteArray());
     // Whether the file at relativePath is one this tool wrote, unchanged.
     bool isOwn(const QString &relativePath) const;
 

@@ -65,6 +65,7 @@ void simulatedUnit::reset()
     m_msTimer->stop();
     m_out.clear();
     m_replyEndNs = 0;
+    m_requestInNs = 0;
     m_answers.clear();
     m_frames.clear();
     m_violations.clear();
@@ -176,8 +177,9 @@ QList<simulatedUnit::FaultKind> simulatedUnit::faultsOnAnswer(int step)
 
 void simulatedUnit::onReceived(QByteArray bytes)
 {
+    m_requestInNs = paceTimer::nowNs();
     if (m_replyEndNs > 0)
-        emit turnaround(paceTimer::nowNs() - m_replyEndNs);
+        emit turnaround(m_requestInNs - m_replyEndNs);
     m_replyEndNs = 0;
     receive(bytes);
 }
@@ -244,21 +246,28 @@ void simulatedUnit::enqueue(const QByteArray &bytes, int pauseMs, int requestByt
     const qint64 delayNs = qint64(std::ceil(double(qint64(pauseMs) * 1000000 + wire + latency) * timeScale::factor()));
     m_out.append({bytes, qMax(qint64(minimumMs) * 1000000, delayNs)});
     m_replyEndNs = 0;
+    // A reply's wait counts from the request's arrival, so that the unit's
+    // own work on the request does not lengthen the line.
+    const qint64 fromNs = requestBytes > 0 ? m_requestInNs : 0;
+    if (requestBytes > 0)
+        m_requestInNs = 0;
     if (!m_sendTimer->isActive() && !m_msTimer->isActive())
-        scheduleNext();
+        scheduleNext(fromNs);
 }
 
-void simulatedUnit::scheduleNext()
+void simulatedUnit::scheduleNext(qint64 fromNs)
 {
     if (m_out.isEmpty())
         return;
     // Unpaced, the gaps are the fault scripts' whole milliseconds, on the
     // event loop's own timer as the tool's are: the order in which a reply
     // and the tool's next read meet is then that of a real line at speed.
-    if (m_lineRate)
-        m_sendTimer->startAt(paceTimer::nowNs() + m_out.first().delayNs);
-    else
+    if (m_lineRate) {
+        m_dueNs = (fromNs > 0 ? fromNs : paceTimer::nowNs()) + m_out.first().delayNs;
+        m_sendTimer->startAt(m_dueNs);
+    } else {
         m_msTimer->start(int((m_out.first().delayNs + 999999) / 1000000));
+    }
 }
 
 void simulatedUnit::onSendTimer()
@@ -267,6 +276,8 @@ void simulatedUnit::onSendTimer()
         return;
     const Chunk chunk = m_out.takeFirst();
     m_line->write(chunk.bytes);
+    if (m_lineRate)
+        m_pacedLateNs += paceTimer::nowNs() - m_dueNs;
     if (m_out.isEmpty())
         m_replyEndNs = paceTimer::nowNs();
     scheduleNext();

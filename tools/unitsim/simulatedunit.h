@@ -77,6 +77,9 @@ public:
     // What a USB adapter adds to each reply: it holds received bytes until
     // its latency timer runs out. In unit time, scaled like the wire time.
     void setReplyLatencyMs(double ms) { m_replyLatencyNs = qint64(ms * 1e6); }
+    // How much later than due the paced pieces left, in all: the share of
+    // the unit's own wake-ups in a run's time.
+    qint64 pacedLateNs() const { return m_pacedLateNs; }
 
     void setSaveDir(const QString &dir) { m_saveDir = dir; }
     // Where the image of the last completed job went (or why it did not);
@@ -118,7 +121,8 @@ protected:
     // Queues BYTES to leave PAUSEMS of unscaled unit time after what is
     // queued before them. When paced they also wait for their own wire time
     // and that of the REQUESTBYTES they answer; a piece that answers a
-    // request (REQUESTBYTES above 0) also waits for the reply latency. The
+    // request (REQUESTBYTES above 0) also waits for the reply latency, all
+    // counted from the request's arrival when nothing is queued before it. The
     // scaled wait is at least MINIMUMMS, so that the pieces of a reply can
     // be kept apart.
     void enqueue(const QByteArray &bytes, int pauseMs, int requestBytes = 0, int minimumMs = 0);
@@ -138,7 +142,8 @@ private:
 
     QString parseFault(const QString &faultText, Fault *fault) const;
     int stepIndex(const QString &name) const;
-    void scheduleNext();
+    // FROMNS: when the wait starts (the request's arrival); 0 is now.
+    void scheduleNext(qint64 fromNs = 0);
     QString save(const QString &target, const QByteArray &image);
 
     const Grammar &m_grammar;
@@ -156,7 +161,10 @@ private:
     int m_jobsCompleted = 0;
     bool m_lineRate = false;
     qint64 m_replyLatencyNs = 0;
-    qint64 m_replyEndNs = 0; // when the last reply left, until the tool speaks
+    qint64 m_replyEndNs = 0;  // when the last reply left, until the tool speaks
+    qint64 m_requestInNs = 0; // when the last request came, until answered
+    qint64 m_dueNs = 0;       // when the paced piece on its way is due
+    qint64 m_pacedLateNs = 0;
 };
 
 #endif // SIMULATEDUNIT_H

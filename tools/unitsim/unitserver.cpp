@@ -160,6 +160,8 @@ QString unitServer::summaryLine(int job, const QString &target, qint64 size, con
                        .arg(t.outFast);
     if (t.other > 0)
         line += tr(", other speeds %1").arg(t.other);
+    if (t.lateNs >= 0)
+        line += tr("; replies late by %1 ms in all").arg(double(t.lateNs) / 1e6, 0, 'f', 1);
     if (!savedAs.isEmpty())
         line += tr("; saved as %1").arg(savedAs);
     return line;
@@ -171,6 +173,12 @@ void unitServer::onJobCompleted(QString target, QByteArray image)
     // Whoever reads the job's line finds its exchanges on disk.
     if (m_turnarounds)
         m_turnarounds->flush();
+    // The unit's own share of the time above the line's: how late its
+    // timer let the paced replies go.
+    if (m_unit->lineRate()) {
+        m_traffic.lateNs = m_unit->pacedLateNs() - m_lateCountedNs;
+        m_lateCountedNs = m_unit->pacedLateNs();
+    }
     emit jobSummary(summaryLine(++m_jobs, target, image.size(), m_traffic, m_unit->savedAs()));
     m_traffic = traffic();
 }

@@ -45,6 +45,7 @@ public:
     struct traffic
     {
         qint64 inSlow = 0, outSlow = 0, inFast = 0, outFast = 0, other = 0;
+        qint64 lateNs = -1; // paced replies' lateness in all; -1 unpaced
     };
     traffic currentTraffic() const { return m_traffic; }
 
@@ -67,6 +68,7 @@ private:
     simulatedUnit *m_unit;
     QFile *m_turnarounds = nullptr;
     traffic m_traffic;
+    qint64 m_lateCountedNs = 0; // the unit's lateness up to the last job
     int m_violationsShown = 0;
     int m_jobs = 0;
 };
