@@ -178,10 +178,9 @@ QString repeatedPort(const QStringList &ports)
     return QString();
 }
 
-// Keys given with --trust must all be readable (a usage error otherwise);
-// the standing trust of the machine and the user is added as for the window.
-
-// Fills options; returns -1 to go on, otherwise the exit status.
+// Fills options; returns -1 to go on, otherwise the exit status. Keys given
+// with --trust must all be readable (a usage error otherwise); the standing
+// trust of the machine and the user is added as for the window.
 int parseOptions(QCommandLineParser &parser, flashOptions &options)
 {
     if (!parser.parse(QCoreApplication::arguments())) {

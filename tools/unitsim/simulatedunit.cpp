@@ -226,9 +226,7 @@ QString simulatedUnit::save(const QString &target, const QByteArray &image)
 
 int simulatedUnit::wireMs(int bytes, int baud)
 {
-    if (baud <= 0 || bytes <= 0)
-        return 0;
-    return int((qint64(bytes) * kBitsPerByte * 1000 + baud - 1) / baud);
+    return int((wireNs(bytes, baud) + 999999) / 1000000);
 }
 
 qint64 simulatedUnit::wireNs(int bytes, int baud)
